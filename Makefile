@@ -1,0 +1,23 @@
+# The two commands of the README: `make demo` (the main job) and `make test` (the whole suite).
+# Both install what is missing (scripts/bootstrap), then configure and build.
+BUILD ?= build
+WERROR ?= OFF
+CMAKE_FLAGS ?=
+
+.PHONY: all build test demo clean
+
+all: build
+
+build:
+	scripts/bootstrap
+	cmake -S . -B $(BUILD) -G Ninja -DSKORVALE_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build $(BUILD)
+
+test: build
+	ctest --test-dir $(BUILD) -j2 --output-on-failure --timeout 300
+
+demo: build
+	scripts/demo $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,21 @@
+/* Flight loops: callbacks the simulator runs on its clock. */
+#ifndef _XPLMProcessing_h_
+#define _XPLMProcessing_h_
+
+#include "XPLMDefs.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef float (*XPLMFlightLoop_f)(float inElapsedSinceLastCall, float inElapsedTimeSinceLastFlightLoop,
+                                  int inCounter, void *inRefcon);
+
+XPLM_API void XPLMRegisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, float inInterval, void *inRefcon);
+XPLM_API void XPLMUnregisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, void *inRefcon);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

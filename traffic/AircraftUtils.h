@@ -1,0 +1,42 @@
+// Traffic aircraft slots: one record per slot bound to the simulator's data references, and the slot tables.
+#pragma once
+
+#include <string>
+
+#include "core/HostInterface.h"
+
+class Aircraft {
+public:
+    void set(int slot);
+    void SetAircraftData();
+    void GetAircraftData();
+
+    int planeIndex = 0;
+
+    XPLMDataRef drX = nullptr, drY = nullptr, drZ = nullptr, drLat = nullptr, drLon = nullptr, drEl = nullptr;
+    XPLMDataRef drTheta = nullptr, drPhi = nullptr, drPsi = nullptr, drFlap = nullptr, drFlap2 = nullptr;
+    XPLMDataRef drFlapRatio = nullptr, drSpoiler = nullptr, drSpeedbrake = nullptr, drSlat = nullptr;
+    XPLMDataRef drWingsweep = nullptr, drYokePitch = nullptr, drYokeRoll = nullptr, drYokeYaw = nullptr;
+    XPLMDataRef drPitchRatio = nullptr, drRollRatio = nullptr, drHeadingRatio = nullptr;
+    XPLMDataRef drGear = nullptr, drThrottle = nullptr, drThrottleSet = nullptr;
+    XPLMDataRef drBeacon = nullptr, drLanding = nullptr, drNav = nullptr, drStrobe = nullptr, drTaxi = nullptr;
+
+    float x = 0, y = 0, z = 0;
+    float lat = 0, lon = 0, el = 0;
+    float theta = 0, phi = 0, psi = 0;
+    float flap = 0, flap2 = 0, spoiler = 0, speedbrake = 0, slat = 0, wingsweep = 0;
+    float yokePitch = 0, yokeRoll = 0, yokeYaw = 0;
+    float gear[10] = {};
+    float throttle[8] = {};
+    int beacon = 0, landing = 0, strobe = 0, nav = 0, taxi = 0;
+};
+
+constexpr int kSlotCount = 20;
+
+extern Aircraft AircraftList[kSlotCount];
+extern std::string Planes[kSlotCount];
+extern std::string Callsigns[kSlotCount];
+extern std::string CrewIDs[kSlotCount];
+
+void SetAircraftRefF(int index, std::string name, float value);
+void SetAircraftRefI(int index, std::string name, int value);

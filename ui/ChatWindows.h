@@ -1,0 +1,17 @@
+// The chat and plane-list windows: drawing, keyboard, mouse, the Tab sniffer and the three animation timers.
+#pragma once
+
+#include "core/HostInterface.h"
+
+void DrawWindowCallback(XPLMWindowID inWindowID, void *inRefcon);
+void HandleKeyCallback(XPLMWindowID inWindowID, char inKey, XPLMKeyFlags inFlags, char inVirtualKey, void *inRefcon,
+                       int losingFocus);
+int HandleMouseClickCallback(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus inMouse, void *inRefcon);
+int MyKeySniffer(char inChar, XPLMKeyFlags inFlags, char inVirtualKey, void *inRefcon);
+float SkorvaleProcessCursorCallback(float inElapsedSinceLastCall, float inElapsedTimeSinceLastFlightLoop,
+                                    int inCounter, void *inRefcon);
+float SkorvaleProcessChatWinCallback(float inElapsedSinceLastCall, float inElapsedTimeSinceLastFlightLoop,
+                                     int inCounter, void *inRefcon);
+float SkorvaleChatWinOpacityCallback(float inElapsedSinceLastCall, float inElapsedTimeSinceLastFlightLoop,
+                                     int inCounter, void *inRefcon);
+void SVDrawTranslucentBox(int left, int top, int right, int bottom, int focused, float alpha);
