@@ -1,0 +1,306 @@
+// The headless host's C++ face: the simulated X-Plane that tests and the runner drive and inspect.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "XPLMDataAccess.h"
+#include "XPLMDisplay.h"
+#include "XPLMMenus.h"
+#include "XPLMPlanes.h"
+#include "XPLMProcessing.h"
+#include "XPWidgetDefs.h"
+
+namespace simhost {
+
+// Threading rule for everything here: the host has one simulation thread. Tests and the runner call
+// these functions on that thread, between frames or from inside plug-in callbacks, never concurrently.
+
+// ---- What was drawn -------------------------------------------------------------------------------
+
+// One XPLMDrawString call. `window` is the window whose draw callback was running, or nullptr when the
+// string came from a draw callback (or outside any window).
+struct DrawnString {
+    XPLMWindowID window = nullptr;
+    float rgb[3] = {0, 0, 0};
+    int x = 0;
+    int y = 0;
+    std::string text;
+    std::optional<int> wrapWidth;  // empty when the plug-in passed no wrap pointer
+    int font = 0;
+};
+
+struct DarkBox {
+    XPLMWindowID window = nullptr;
+    int left = 0, top = 0, right = 0, bottom = 0;
+};
+
+struct GraphicsStateCall {
+    XPLMWindowID window = nullptr;
+    int fog = 0, texUnits = 0, lighting = 0, alphaTesting = 0, alphaBlending = 0, depthTesting = 0, depthWriting = 0;
+};
+
+struct GlVertex {
+    float x = 0, y = 0;
+    float rgba[4] = {1, 1, 1, 1};  // the current colour when the vertex was given
+};
+
+// One glBegin .. glEnd block.
+struct GlPrimitive {
+    XPLMWindowID window = nullptr;
+    unsigned mode = 0;  // GL_QUADS, GL_LINES, ...
+    std::vector<GlVertex> vertices;
+};
+
+// Everything drawn during one frame, in call order per kind.
+struct FrameRecord {
+    long frame = 0;   // frame number (1 for the first frame after Reset)
+    double time = 0;  // simulated time at that frame
+    std::vector<DrawnString> strings;
+    std::vector<DarkBox> boxes;
+    std::vector<GraphicsStateCall> graphicsStates;
+    std::vector<GlPrimitive> primitives;
+    std::vector<XPLMWindowID> windowsDrawn;  // in drawing order (bottom to top)
+
+    std::vector<DrawnString> StringsIn(XPLMWindowID window) const;
+    std::vector<std::string> TextsIn(XPLMWindowID window) const;  // just the texts, in drawing order
+    bool HasText(const std::string &text) const;                  // anywhere in the frame
+};
+
+// ---- Registered callbacks (for lifecycle checks) ---------------------------------------------------
+
+struct FlightLoopInfo {
+    XPLMFlightLoop_f callback = nullptr;
+    void *refcon = nullptr;
+    bool scheduled = false;   // false once it returned 0 (or was registered with 0)
+    bool frameBased = false;  // next call counted in frames (a negative interval)
+    double nextDeadline = 0;  // simulated seconds, when time based
+    long nextFrame = 0;       // frame number, when frame based
+};
+
+struct DrawCallbackInfo {
+    XPLMDrawCallback_f callback = nullptr;
+    XPLMDrawingPhase phase = 0;
+    bool before = false;
+    void *refcon = nullptr;
+};
+
+struct KeySnifferInfo {
+    XPLMKeySniffer_f callback = nullptr;
+    bool beforeWindows = false;
+    void *refcon = nullptr;
+};
+
+// ---- Windows, menus, planes, widgets ---------------------------------------------------------------
+
+struct WindowInfo {
+    XPLMWindowID id = nullptr;
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool visible = false;
+    bool hasKeyboardFocus = false;
+    int zOrder = 0;  // 0 is the bottom; larger is nearer the user
+};
+
+struct MenuItemInfo {
+    std::string name;
+    void *itemRef = nullptr;
+    XPLMMenuID submenu = nullptr;  // set when a menu was created on this item
+};
+
+struct MenuInfo {
+    XPLMMenuID id = nullptr;
+    std::string name;
+    XPLMMenuID parent = nullptr;
+    int parentItem = -1;
+    std::vector<MenuItemInfo> items;
+};
+
+struct PlanesInfo {
+    int activeCount = 0;              // last value given to XPLMSetActiveAircraftCount (the host starts at 1)
+    bool acquired = false;            // held by the plug-in via XPLMAcquirePlanes
+    std::set<int> aiDisabled;         // indices passed to XPLMDisableAIForPlane
+    std::vector<std::string> models;  // index 0..19: path last set by XPLMSetAircraftModel ("" if never)
+};
+
+struct WidgetInfo {
+    XPWidgetID id = nullptr;
+    XPWidgetClass widgetClass = 0;
+    std::string descriptor;
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool visible = false;  // the widget's own flag
+    bool shown = false;    // own flag and every ancestor's: what a user can see
+    bool isRoot = false;
+    XPWidgetID parent = nullptr;
+    std::vector<XPWidgetID> children;
+};
+
+// A point of the user's scripted route.
+struct Waypoint {
+    double latitude = 0;
+    double longitude = 0;
+    double elevationM = 0;
+};
+
+// ---- The host --------------------------------------------------------------------------------------
+
+struct HostState;  // the host's internals (simhost/HostState.h), shared with the SDK functions
+
+class Host {
+public:
+    Host();
+    ~Host();
+    Host(const Host &) = delete;
+    Host &operator=(const Host &) = delete;
+
+    // Back to a fresh simulator: clock 0, default data refs and aircraft, no callbacks, windows,
+    // menus or widgets, default screen, separator and frame rate. Data-ref handles stay valid.
+    void Reset();
+
+    // -- Clock. Nothing here waits on wall-clock time.
+    void SetFrameRate(double framesPerSecond);  // default 60
+    double FrameRate() const;
+    void RunFrame();
+    void RunFrames(int count);
+    void RunFor(double seconds);  // whole frames covering `seconds`
+    double Now() const;           // simulated seconds since Reset
+    long FrameCount() const;      // frames run since Reset
+
+    // -- Data references by name, bypassing writability (tests and scripts play the simulator).
+    bool HasDataRef(const std::string &name) const;
+    double GetDataRef(const std::string &name, int index = 0) const;  // 0 for unknown names
+    std::vector<double> GetDataRefArray(const std::string &name) const;
+    bool SetDataRef(const std::string &name, double value, int index = 0);  // false if unknown/out of range
+    bool SetDataRefArray(const std::string &name, const std::vector<double> &values);
+    std::vector<std::string> DataRefNames() const;
+
+    // -- The user's aircraft.
+    // Places it as a fresh flight start does: the local frame origin moves to this tile's centre.
+    void PlaceAircraft(double latitude, double longitude, double elevationM, double headingDeg);
+    // Moves it within the current local frame (origin unchanged), as a slew would.
+    void MoveAircraftTo(double latitude, double longitude, double elevationM);
+    void SetHeading(double headingDeg);
+    void SetGroundSpeed(double metresPerSecond);
+    void SetVerticalSpeed(double metresPerSecond);
+    void StopAircraft();                                // speed, climb 0; route cleared
+    void FlyRoute(const std::vector<Waypoint> &route);  // heads for each point in turn at the ground speed
+    double Latitude() const;
+    double Longitude() const;
+    double ElevationM() const;
+    double Heading() const;
+    double GroundSpeed() const;
+    double VerticalSpeed() const;
+    bool PlanePathOverridden() const;  // element 0 of override_planepath
+    void SetUserAircraftModel(const std::string &fileName, const std::string &path);
+
+    // -- Screen, paths, view.
+    void SetScreenSize(int width, int height);  // default 1024 x 768
+    int ScreenWidth() const;
+    int ScreenHeight() const;
+    void SetDirectorySeparator(const std::string &separator);  // default "/"
+    std::string DirectorySeparator() const;
+    void SetViewType(int viewType);             // default 1000 (forward)
+    std::vector<std::string> DebugLog() const;  // every XPLMDebugString, in order
+
+    // -- Registered callbacks.
+    std::vector<FlightLoopInfo> FlightLoops() const;
+    std::vector<DrawCallbackInfo> DrawCallbacks() const;
+    std::vector<KeySnifferInfo> KeySniffers() const;
+
+    // -- Windows (creation order) and keyboard focus.
+    std::vector<WindowInfo> Windows() const;
+    std::optional<WindowInfo> Window(XPLMWindowID id) const;
+    XPLMWindowID WindowWithFocus() const;  // nullptr when the sim (or a widget) holds the focus
+    XPWidgetID WidgetWithFocus() const;    // the text field holding the focus, or nullptr
+
+    // -- Keyboard and mouse, as a user types and clicks.
+    // A key goes to the focused text field, else the focused window, else the key sniffers (those
+    // registered before windows see it first in every case and may swallow it).
+    void KeyDown(char key, char virtualKey, XPLMKeyFlags flags = 0);
+    void KeyUp(char key, char virtualKey, XPLMKeyFlags flags = 0);
+    void PressKey(char key, char virtualKey, XPLMKeyFlags flags = 0);  // down then up
+    void TypeText(const std::string &text);                            // PressKey per character
+    // Mouse events go to the topmost visible window under the pointer; drags and the release go to
+    // the window that took the press. Returns whether a window took the event.
+    bool MouseDown(int x, int y);
+    bool MouseDrag(int x, int y);
+    bool MouseUp(int x, int y);
+
+    // -- Menus. A path of item names from the plug-ins menu, e.g. {"Skorvale", "Control & Settings"}.
+    // Calls the handler of the menu holding the last item. False (with a reason) if there is no such item.
+    bool ChooseMenuItem(const std::vector<std::string> &path, std::string *error = nullptr);
+    std::vector<MenuInfo> Menus() const;
+    XPLMMenuID PluginsMenu() const;
+
+    // -- Multiplayer planes.
+    PlanesInfo Planes() const;
+
+    // -- Widgets.
+    std::vector<XPWidgetID> Widgets() const;  // creation order, live ones only
+    std::optional<WidgetInfo> Widget(XPWidgetID id) const;
+    XPWidgetID FindWidget(const std::string &descriptor) const;  // first match, nullptr if none
+    std::vector<XPWidgetID> FindWidgetsByClass(XPWidgetClass widgetClass) const;
+    std::vector<XPWidgetID> Children(XPWidgetID id) const;
+    intptr_t WidgetProperty(XPWidgetID id, XPWidgetPropertyID property, bool *exists = nullptr) const;
+    bool IsWidgetShown(XPWidgetID id) const;  // own flag and every ancestor's
+    // The text field whose vertical extent overlaps the caption's, nearest to its right (a form's row).
+    XPWidgetID FieldBesideCaption(const std::string &caption) const;
+
+    // -- Widget actions as a user performs them. Each fails (false, with a reason) when the widget is
+    // unknown, not shown, or of a kind the action does not apply to.
+    bool ClickWidget(XPWidgetID id, std::string *error = nullptr);  // button, radio, check box, text field
+    bool ClickWidget(const std::string &descriptor, std::string *error = nullptr);
+    // Clicks the field, selects all its text, types `text` (MaxCharacters applies as for typing).
+    bool ReplaceFieldText(XPWidgetID field, const std::string &text, std::string *error = nullptr);
+    // Pushes the close box of the shown main window with this title (needs HasCloseBoxes = 1).
+    bool PushCloseBox(XPWidgetID mainWindow, std::string *error = nullptr);
+    bool PushCloseBox(const std::string &title, std::string *error = nullptr);
+
+    // -- Draw record.
+    const FrameRecord &LastFrame() const;  // the most recent complete frame
+
+    HostState &Internal();  // for the SDK function implementations only
+
+private:
+    std::unique_ptr<HostState> state_;
+};
+
+// The process-wide host the SDK functions act on.
+Host &TheHost();
+
+// ---- Loading a plug-in module ----------------------------------------------------------------------
+
+// A fresh copy of a .xpl: each load copies the file to a unique temporary path before dlopen, so every
+// load has its own globals even when the same file was loaded before in this process.
+class LoadedPlugin {
+public:
+    // nullptr with a one-line reason in `error` when the file is missing, not a loadable module, or
+    // lacks one of the five entry functions.
+    static std::unique_ptr<LoadedPlugin> Load(const std::string &path, std::string &error);
+    ~LoadedPlugin();  // disables and stops when still enabled/started, then unloads
+    LoadedPlugin(const LoadedPlugin &) = delete;
+    LoadedPlugin &operator=(const LoadedPlugin &) = delete;
+
+    int Start();  // keeps name, signature and description
+    int Enable();
+    void Disable();
+    void Stop();
+    void ReceiveMessage(XPLMPluginID from, int message, void *param);
+
+    bool Started() const;
+    bool Enabled() const;
+    const std::string &Name() const;
+    const std::string &Signature() const;
+    const std::string &Description() const;
+    const std::string &Path() const;  // the file it was loaded from
+
+private:
+    LoadedPlugin();
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace simhost
