@@ -1,0 +1,14 @@
+// The packet processor: drains the datagram channel, then the stream channel, once per flight loop.
+#include "net/PacketProcess.h"
+
+#include "core/SkorvaleSE.h"
+#include "net/DatagramPhase.h"
+#include "net/StreamPhase.h"
+
+float SkorvalePacketProcess(float, float, int, void *) {
+    // The own-aircraft sender waits for this first call, so the sockets are known to be drained.
+    shouldIDraw = 1;
+    DatagramPhase();
+    StreamPhase();
+    return 0.03f;
+}

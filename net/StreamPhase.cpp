@@ -1,0 +1,179 @@
+// The stream phase of the packet processor: stream bytes into whole messages, and each message into the tables.
+#include "net/StreamPhase.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "core/SkorvaleSE.h"
+#include "net/Connection.h"
+#include "net/Protocol.h"
+#include "traffic/AircraftUtils.h"
+
+namespace {
+
+// Bounds the work of one flight loop to 140,000 bytes; more waits in the socket for the next call.
+constexpr int kReadsPerCall = 100;
+constexpr size_t kReadBytes = 1400;
+const char kTerminator[] = "====";
+
+// Set while the rest of an over-long line is being dropped, up to its line end.
+bool discardingLine = false;
+
+bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+
+const std::string &TextOrEmpty(const std::string &text) {
+    static const std::string empty;
+    return text == "BLANK" ? empty : text;
+}
+
+// The name of a model from its path: the part after the last "/" that is followed by ".acf" (any case).
+std::string ModelName(const std::string &path) {
+    static const pcrecpp::RE pattern("^.*\\/(.*?)\\.[aA][cC][fF]");
+    std::string name;
+    if (!pattern.PartialMatch(path, &name)) name.clear();
+    return name;
+}
+
+// Whether a model file can be read, without ever blocking the simulator: a FIFO with no writer would
+// hold a plain open for ever, so only a regular file counts, and the open itself does not wait.
+bool ModelFileOpens(const std::string &path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
+void AddChatLine(const std::string &text) {
+    newTextRcvd = 9;
+    const int lines = (int)(sizeof imRead / sizeof imRead[0]);
+    for (int i = 0; i + 1 < lines; i++) imRead[i].swap(imRead[i + 1]);
+    imRead[lines - 1] = text;
+}
+
+void HandleModel(int slot, const std::string &path) {
+    if (path == "BLANK") {
+        Planes[slot].clear();
+        return;
+    }
+    std::string name = ModelName(path);
+    bool changed = Planes[slot] != name;
+    if (changed) Planes[slot] = name;
+    // The name is stored even when the file does not open, so the same model is not tried again.
+    if (changed && ModelFileOpens(path)) XPLMSetAircraftModel(slot, path.c_str());
+}
+
+}  // namespace
+
+void HandleStreamMessage(int slot, char type, const std::string &text) {
+    bool inRange = slot >= 0 && slot < kSlotCount;
+    switch (type) {
+        case 'c':
+            if (inRange) Callsigns[slot] = TextOrEmpty(text);
+            break;
+        case 'm':
+            // The slot number of a chat line means nothing.
+            AddChatLine(text);
+            break;
+        case 'I':
+            if (inRange) CrewIDs[slot] = TextOrEmpty(text);
+            break;
+        case 'p':
+            if (inRange) HandleModel(slot, text);
+            break;
+        default:
+            break;
+    }
+}
+
+void ParseStreamBuffer() {
+    const pcrecpp::RE &message = StreamMessagePattern();
+    size_t position = 0;
+    int slot = 0;
+    char type = 0;
+    std::string text;
+    while (position < tcpBuffer.size()) {
+        pcrecpp::StringPiece input(tcpBuffer.data() + position, (int)(tcpBuffer.size() - position));
+        if (message.Consume(&input, &slot, &type, &text)) {
+            position = (size_t)(input.data() - tcpBuffer.data());
+            HandleStreamMessage(slot, type, text);
+            continue;
+        }
+        // Not a message at the head. With a terminator behind it, the text before the terminator can
+        // never become one (the message pattern stops at the first terminator): drop it. Without one
+        // it may be a message still arriving, so it waits.
+        size_t end = tcpBuffer.find(kTerminator, position);
+        if (end == std::string::npos) break;
+        position = end + sizeof kTerminator - 1;
+    }
+    tcpBuffer.erase(0, position);
+
+    if (tcpBuffer.size() > kStreamBufferLimit) {
+        // No terminator anywhere in it (else it would have been parsed or dropped): one line too long
+        // to be a message. Dropped now, and the rest of it as it comes.
+        tcpBuffer.clear();
+        discardingLine = true;
+    }
+}
+
+void TakeStreamBytes(const char *bytes, size_t count) {
+    size_t i = 0;
+    if (discardingLine) {
+        while (i < count && !IsLineEnd(bytes[i])) i++;
+        if (i == count) return;
+        discardingLine = false;
+    }
+    // The text already in tcpBuffer is folded, so only the new bytes need folding. A run split
+    // between two reads leaves two terminators, the second of which the parser drops.
+    while (i < count) {
+        if (IsLineEnd(bytes[i])) {
+            while (i < count && IsLineEnd(bytes[i])) i++;
+            tcpBuffer.append(kTerminator, sizeof kTerminator - 1);
+            continue;
+        }
+        size_t start = i;
+        while (i < count && !IsLineEnd(bytes[i])) i++;
+        tcpBuffer.append(bytes + start, i - start);
+    }
+    ParseStreamBuffer();
+}
+
+void StreamPhase() {
+    tcprx = "  ";
+    tcptx = "  ";
+
+    // Text left by an earlier call is parsed whether or not anything arrives now.
+    ParseStreamBuffer();
+
+    char buffer[kReadBytes];
+    for (int attempt = 0; attempt < kReadsPerCall; attempt++) {
+        // Descriptor 0 is the closed socket: reading it would take the host's standard input.
+        if (tsockfd <= 0) break;
+        ssize_t received = recv(tsockfd, buffer, sizeof buffer, MSG_DONTWAIT);
+        size = (int)received;
+        if (received > 0) {
+            tcprx = "Tr";
+            const void *nul = std::memchr(buffer, '\0', (size_t)received);
+            size_t length = nul ? (size_t)(static_cast<const char *>(nul) - buffer) : (size_t)received;
+            TakeStreamBytes(buffer, length);
+            continue;
+        }
+        if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+        // An orderly close (0) or a failed stream: the server is gone. End the connection as a
+        // disconnect does, without the logout message nobody would read.
+        CloseServerConnection();
+        break;
+    }
+}
+
+void ResetStreamPhase() {
+    tcpBuffer.clear();
+    discardingLine = false;
+}

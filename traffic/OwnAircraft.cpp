@@ -1,0 +1,125 @@
+// Reporting the user's own aircraft: the location datagram each frame and the identity messages every 10 seconds.
+#include "traffic/OwnAircraft.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <string>
+
+#include "core/SkorvaleSE.h"
+#include "net/Connection.h"
+#include "net/Protocol.h"
+
+namespace {
+
+// The location message is rebuilt every frame in the same storage, so a frame allocates nothing once
+// the buffer has grown to its working size.
+std::string &LocationMessage() {
+    static std::string message = [] {
+        std::string text;
+        text.reserve(512);
+        return text;
+    }();
+    return message;
+}
+
+float ReadFloat(XPLMDataRef ref) { return ref ? XPLMGetDataf(ref) : 0.0f; }
+int ReadInt(XPLMDataRef ref) { return ref ? XPLMGetDatai(ref) : 0; }
+
+// Reads the first `count` elements of an array; those the host does not supply stay 0.
+void ReadFloats(XPLMDataRef ref, float *values, int count) {
+    for (int i = 0; i < count; i++) values[i] = 0.0f;
+    if (ref) XPLMGetDatavf(ref, values, 0, count);
+}
+
+}  // namespace
+
+int SkorvaleDrawPlanes(XPLMDrawingPhase, int, void *) {
+    // The first location waits for the packet processor's first run after start.
+    if (tcpconnected == 0 || shouldIDraw == 0) return 1;
+
+    XPLMDataRef scalars[17] = {gPlaneX,     gPlaneY,         gPlaneZ,     gPlaneLat,  gPlaneLon,   gPlaneEl,
+                               gPlaneTheta, gPlanePhi,       gPlanePsi,   gPlaneFlap, gPlaneFlap2, gPlaneSpeedbrake,
+                               gPlaneSlat,  gPlaneWingsweep, gPlanePitch, gPlaneRoll, gPlaneYaw};
+    float values[17];
+    for (int i = 0; i < 17; i++) values[i] = ReadFloat(scalars[i]);
+    float gear[10], throttle[8];
+    ReadFloats(gPlaneGear, gear, 10);
+    ReadFloats(gPlaneThrottle, throttle, 8);
+    int lights[5] = {ReadInt(gPlaneBeacon), ReadInt(gPlaneLanding), ReadInt(gPlaneStrobe), ReadInt(gPlaneNav),
+                     ReadInt(gPlaneTaxi)};
+
+    timeval now;
+    gettimeofday(&now, nullptr);
+
+    std::string &message = LocationMessage();
+    message.clear();
+    AddIntToString(&message, "", uniqueID);
+    message += viewOnly ? "|VOLOC" : "|LOC";
+    for (float value : values) AddFloatToString(&message, "|", value);
+    for (float value : gear) AddFloatToString(&message, "|", value);
+    for (int value : lights) AddIntToString(&message, "|", value);
+    for (float value : throttle) AddFloatToString(&message, "|", value);
+    AddFloatToString(&message, "|", (float)now.tv_sec);
+    AddFloatToString(&message, "|", (float)now.tv_usec);
+
+    udptx = "Ux";
+    sendto(sockfd, message.data(), message.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+           reinterpret_cast<const sockaddr *>(&serverAddress), sizeof serverAddress);
+    return 0;
+}
+
+float SkorvaleProcessAirplaneCallback(float, float, int, void *) {
+    // Polled each second while disconnected, so the identity follows a connect within a second.
+    if (tcpconnected == 0) return 1.0f;
+
+    std::string plane, callsign, crew;
+    AddIntToString(&plane, "", uniqueID);
+    AddIntToString(&callsign, "", uniqueID);
+    AddIntToString(&crew, "", uniqueID);
+
+    // The host fills up to 256 bytes of file name and 512 of path.
+    char fileName[256] = {}, path[512] = {};
+    XPLMGetNthAircraftModel(0, fileName, path);
+    path[sizeof path - 1] = '\0';
+
+    if (viewOnly == 0) {
+        plane += "|PLANE|";
+        plane += path;
+        plane += "\n";
+        tcptx = "Tx";
+        SendOnStream(plane);
+        callsign += "|CALLSIGN|";
+        crew += "|CREWID|";
+    } else {
+        callsign += "|VOCALLSIGN|";
+    }
+    callsign += myCallsign;
+    callsign += "|\n";
+
+    if (flightMode == 1) {
+        crew += crewID;
+        AddIntToString(&crew, "|", cockpitPosition);
+    } else {
+        crew += "BLANK|0";
+    }
+    crew += "|\n";
+
+    tcptx = "Tx";
+    SendOnStream(callsign);
+    // A view-only user flies in no crew, so it sends no crew message.
+    if (viewOnly == 0) SendOnStream(crew);
+    return 10.0f;
+}
+
+int SkorvaleDC3DCockpit(XPLMDrawingPhase, int, void *) {
+    int viewType = view ? XPLMGetDatai(view) : 0;
+    // Only on the frame the view changes: a head the user moves afterwards is theirs until the next change.
+    if (viewType != lastview && cockpitPosition == 1 && pilotheadx) {
+        float headX = XPLMGetDataf(pilotheadx);
+        if (headX < 0) XPLMSetDataf(pilotheadx, -headX);
+    }
+    lastview = viewType;
+    return 1;
+}
