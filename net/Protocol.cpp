@@ -39,7 +39,8 @@ float stringtof(std::string text) { return strtof_l(text.c_str(), nullptr, CLoca
 
 int stringtoi(std::string text) {
     // atoi's rules, except that a value beyond 32 bits saturates instead of being undefined.
-    long long value = std::strtoll(text.c_str(), nullptr, 10);
+    // In the C locale, too: another locale may count more bytes as leading white space.
+    long long value = strtoll_l(text.c_str(), nullptr, 10, CLocale());
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;
     return (int)value;

@@ -1,0 +1,101 @@
+// The settings file: seven key=value; entries read with one pattern and written back byte for byte.
+#include "core/Preferences.h"
+
+#include <fcntl.h>
+#include <pcrecpp.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "core/SkorvaleSE.h"
+#include "net/Protocol.h"
+
+namespace {
+
+const char kSettingsFile[] = "Resources/plugins/svprefs.txt";
+
+// Files longer than this were never written by the plug-in; the rest is ignored.
+constexpr size_t kReadLimit = 999;
+
+void Apply(const std::string &key, const std::string &value) {
+    if (key == "callsign") {
+        myCallsign = value;
+    } else if (key == "userID") {
+        userID = value;
+    } else if (key == "password") {
+        password = value;
+    } else if (key == "crewID") {
+        crewID = value;
+    } else if (key == "flightMode") {
+        flightMode = stringtoi(value);
+    } else if (key == "cockpitPosition") {
+        cockpitPosition = stringtoi(value);
+    } else if (key == "connectAtStartup") {
+        connectAtStartup = stringtoi(value);
+    }
+}
+
+void AddEntry(std::string *file, const char *key, const std::string &value) {
+    file->append(key);
+    file->append("=");
+    file->append(value);
+    file->append(";");
+}
+
+void AddEntry(std::string *file, const char *key, int value) {
+    file->append(key);
+    AddIntToString(file, "=", value);
+    file->append(";");
+}
+
+}  // namespace
+
+void LoadPreferences() {
+    FILE *file = std::fopen(kSettingsFile, "rb");
+    if (file == nullptr) return;
+    char bytes[kReadLimit];
+    size_t count = std::fread(bytes, 1, sizeof bytes, file);
+    std::fclose(file);
+
+    // A NUL ends the text, as it would for a C string.
+    const void *nul = std::memchr(bytes, '\0', count);
+    if (nul != nullptr) count = (size_t)(static_cast<const char *>(nul) - bytes);
+
+    static const pcrecpp::RE entry("(.*?)\\=(.*?)\\;");
+    pcrecpp::StringPiece input(bytes, (int)count);
+    std::string key, value;
+    while (entry.Consume(&input, &key, &value)) Apply(key, value);
+}
+
+void SavePreferences() {
+    // The file holds the password in plain text, so a file made here is for its owner only; one that
+    // already exists keeps whatever permissions its owner gave it.
+    int fd = open(kSettingsFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+
+    if (flightMode < 0) flightMode = 0;
+    if (cockpitPosition < 0) cockpitPosition = 0;
+
+    std::string text;
+    AddEntry(&text, "callsign", myCallsign);
+    AddEntry(&text, "userID", userID);
+    AddEntry(&text, "password", password);
+    AddEntry(&text, "flightMode", flightMode);
+    AddEntry(&text, "cockpitPosition", cockpitPosition);
+    AddEntry(&text, "crewID", crewID);
+    AddEntry(&text, "connectAtStartup", connectAtStartup);
+
+    size_t written = 0;
+    while (written < text.size()) {
+        ssize_t n = write(fd, text.data() + written, text.size() - written);
+        if (n > 0) {
+            written += (size_t)n;
+        } else if (n < 0 && errno != EINTR) {
+            break;  // a full disk: nothing more can be done without a way to tell the user
+        }
+    }
+    close(fd);
+}

@@ -1,0 +1,196 @@
+// The settings file as the user's disk sees it: exact bytes written, what reads back, what is ignored.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <clocale>
+#include <string>
+
+#include "core/Preferences.h"
+#include "core/SkorvaleSE.h"
+#include "tests/support/ScratchDir.h"
+
+namespace {
+
+const char kFile[] = "Resources/plugins/svprefs.txt";
+
+void SetSettings(const std::string &callsign, const std::string &user, const std::string &pass, int mode, int position,
+                 const std::string &crew, int connect) {
+    myCallsign = callsign;
+    userID = user;
+    password = pass;
+    flightMode = mode;
+    cockpitPosition = position;
+    crewID = crew;
+    connectAtStartup = connect;
+}
+
+void ClearSettings() { SetSettings("", "", "", 0, 0, "", 0); }
+
+unsigned Mode(const std::string &path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return 0;
+    return info.st_mode & 07777;
+}
+
+class Preferences : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.Ok());
+        ClearSettings();
+    }
+    // Writes `bytes` as the settings file and reads it into freshly cleared settings.
+    void LoadFrom(const std::string &bytes) {
+        ASSERT_TRUE(dir.Write(kFile, bytes));
+        ClearSettings();
+        LoadPreferences();
+    }
+    testsupport::ScratchDir dir;
+};
+
+TEST_F(Preferences, WritesTheDocumentedBytesPrivatelyAndReadsThemBack) {
+    SetSettings("ACE1", "1234", "", 1, 2, "C7", 1);
+    SavePreferences();
+    const std::string expected =
+        "callsign=ACE1;userID=1234;password=;flightMode=1;cockpitPosition=2;crewID=C7;connectAtStartup=1;";
+    EXPECT_EQ(expected.size(), 96u);
+    EXPECT_EQ(dir.Read(kFile), expected);
+    // It holds the password in plain text: a file the plug-in creates is for its owner only.
+    EXPECT_EQ(Mode(dir.Path(kFile)), 0600u);
+
+    ClearSettings();
+    LoadPreferences();
+    EXPECT_EQ(myCallsign, "ACE1");
+    EXPECT_EQ(userID, "1234");
+    EXPECT_EQ(password, "");
+    EXPECT_EQ(flightMode, 1);
+    EXPECT_EQ(cockpitPosition, 2);
+    EXPECT_EQ(crewID, "C7");
+    EXPECT_EQ(connectAtStartup, 1);
+
+    // Arbitrary bytes (no ";" or line feed) survive a round trip, under a locale with other number rules too.
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    SetSettings("Jäger 7 =x", " spaced ", "p@ss\r\tw=rd", 0, 3, "crew=\x01\xff", -1234567);
+    SavePreferences();
+    ClearSettings();
+    LoadPreferences();
+    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(myCallsign, "Jäger 7 =x");
+    EXPECT_EQ(userID, " spaced ");
+    EXPECT_EQ(password, "p@ss\r\tw=rd");
+    EXPECT_EQ(flightMode, 0);
+    EXPECT_EQ(cockpitPosition, 3);
+    EXPECT_EQ(crewID, "crew=\x01\xff");
+    EXPECT_EQ(connectAtStartup, -1234567);
+    EXPECT_NE(dir.Read(kFile).find("connectAtStartup=-1234567;"), std::string::npos);
+}
+
+TEST_F(Preferences, RewritingKeepsTheOwnersPermissionsAndTruncates) {
+    ASSERT_TRUE(dir.Write(kFile, std::string(500, 'x')));
+    ASSERT_EQ(chmod(dir.Path(kFile).c_str(), 0640), 0);
+    SetSettings("A", "", "", 0, 0, "", 0);
+    SavePreferences();
+    EXPECT_EQ(Mode(dir.Path(kFile)), 0640u);
+    EXPECT_EQ(dir.Read(kFile),
+              "callsign=A;userID=;password=;flightMode=0;cockpitPosition=0;crewID=;connectAtStartup=0;");
+}
+
+TEST_F(Preferences, NegativeCodesAreReadAsStoredButSavedAsZero) {
+    LoadFrom("flightMode=-3;cockpitPosition=-1;connectAtStartup=-2;");
+    EXPECT_EQ(flightMode, -3);
+    EXPECT_EQ(cockpitPosition, -1);
+    EXPECT_EQ(connectAtStartup, -2);
+    SavePreferences();
+    EXPECT_EQ(flightMode, 0);
+    EXPECT_EQ(cockpitPosition, 0);
+    EXPECT_EQ(dir.Read(kFile),
+              "callsign=;userID=;password=;flightMode=0;cockpitPosition=0;crewID=;connectAtStartup=-2;");
+}
+
+TEST_F(Preferences, IntegersFollowAtoiButSaturate) {
+    LoadFrom("flightMode=abc;cockpitPosition= 7x;connectAtStartup=+42;");
+    EXPECT_EQ(flightMode, 0);
+    EXPECT_EQ(cockpitPosition, 7);
+    EXPECT_EQ(connectAtStartup, 42);
+
+    LoadFrom("flightMode=99999999999999999999;cockpitPosition=-4294967297;connectAtStartup=\t-0012;");
+    EXPECT_EQ(flightMode, INT_MAX);
+    EXPECT_EQ(cockpitPosition, INT_MIN);
+    EXPECT_EQ(connectAtStartup, -12);
+
+    LoadFrom("flightMode=2147483647;cockpitPosition=-2147483648;connectAtStartup=;");
+    EXPECT_EQ(flightMode, INT_MAX);
+    EXPECT_EQ(cockpitPosition, INT_MIN);
+    EXPECT_EQ(connectAtStartup, 0);
+}
+
+TEST_F(Preferences, KeysMatchExactlyAndLaterEntriesWin) {
+    LoadFrom("CallSign=no; callsign=no;colour=red;callsign=first;userID=u=v;callsign=last;crewID=;crewID=\r7;");
+    EXPECT_EQ(myCallsign, "last");
+    EXPECT_EQ(userID, "u=v");  // a value runs to the first ";" and may hold "="
+    EXPECT_EQ(crewID, "\r7");  // a carriage return is an ordinary byte
+
+    // A ";" inside a value ends it; the rest merges with the next key, which is then lost.
+    LoadFrom("callsign=AB;CD;userID=anna;password=pw;");
+    EXPECT_EQ(myCallsign, "AB");
+    EXPECT_EQ(userID, "");
+    EXPECT_EQ(password, "pw");
+}
+
+TEST_F(Preferences, ReadingStopsWhereNoWholeEntryBegins) {
+    LoadFrom("callsign=A;\nuserID=B;");
+    EXPECT_EQ(myCallsign, "A");
+    EXPECT_EQ(userID, "");
+
+    LoadFrom("callsign=A;userID=B");  // the last entry lacks its ";"
+    EXPECT_EQ(myCallsign, "A");
+    EXPECT_EQ(userID, "");
+
+    LoadFrom(std::string("callsign=A;userID=B\0C;password=P;", 33));  // a NUL ends the text
+    EXPECT_EQ(myCallsign, "A");
+    EXPECT_EQ(userID, "");
+    EXPECT_EQ(password, "");
+
+    // The first 999 bytes count: an entry ending on byte 999 is read, one ending on byte 1000 is not.
+    std::string tail = "crewID=Z;";
+    std::string head = "userID=abc;";
+    std::string fits = head + "pad=" + std::string(999 - head.size() - 4 - 1 - tail.size(), 'p') + ";" + tail;
+    ASSERT_EQ(fits.size(), 999u);
+    LoadFrom(fits + "callsign=after;");
+    EXPECT_EQ(userID, "abc");
+    EXPECT_EQ(crewID, "Z");
+    EXPECT_EQ(myCallsign, "");
+
+    std::string cut = head + "pad=" + std::string(1000 - head.size() - 4 - 1 - tail.size(), 'p') + ";" + tail;
+    ASSERT_EQ(cut.size(), 1000u);
+    LoadFrom(cut);
+    EXPECT_EQ(userID, "abc");
+    EXPECT_EQ(crewID, "");
+}
+
+TEST_F(Preferences, NothingChangesWithoutAUsableFile) {
+    SetSettings("keep", "me", "pw", 1, 2, "C", 1);
+    LoadPreferences();  // no file yet
+    EXPECT_EQ(myCallsign, "keep");
+
+    for (const char *bytes : {"", "no equals sign here;", "=;"}) {
+        ASSERT_TRUE(dir.Write(kFile, bytes));
+        SetSettings("keep", "me", "pw", 1, 2, "C", 1);
+        LoadPreferences();
+        EXPECT_EQ(myCallsign, "keep") << bytes;
+        EXPECT_EQ(userID, "me") << bytes;
+        EXPECT_EQ(flightMode, 1) << bytes;
+    }
+
+    // A file that cannot be created is silently not written, and the settings stay as they were.
+    testsupport::ScratchDir bare;
+    ASSERT_TRUE(bare.Ok());
+    ASSERT_EQ(rmdir(bare.Path("Resources/plugins").c_str()), 0);
+    SetSettings("keep", "me", "pw", -1, -2, "C", 1);
+    SavePreferences();
+    EXPECT_FALSE(bare.Exists(kFile));
+    EXPECT_EQ(flightMode, -1);
+    EXPECT_EQ(cockpitPosition, -2);
+}
+
+}  // namespace
