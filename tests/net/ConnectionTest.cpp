@@ -1,0 +1,315 @@
+// Logging in to and out of a loopback fixture server: the bytes on the wire and the state left behind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "core/SkorvaleSE.h"
+#include "net/Connection.h"
+#include "net/Md5.h"
+#include "simhost/Host.h"
+#include "tests/support/FixtureServer.h"
+#include "tests/support/Loopback.h"
+
+namespace {
+
+const char kOverrideRef[] = "sim/operation/override/override_planepath";
+
+// An MD5 computed without the plug-in's md5_* routines, to check them against.
+std::string IndependentMd5Hex(const std::string &text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+    std::string hex;
+    char pair[3];
+    for (unsigned i = 0; i < length; i++) {
+        std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+        hex += pair;
+    }
+    return hex;
+}
+
+std::string PluginMd5Hex(const std::string &text, size_t pieceSize) {
+    md5_state_t state;
+    md5_byte_t digest[16];
+    md5_init(&state);
+    for (size_t at = 0; at < text.size(); at += pieceSize) {
+        std::string piece = text.substr(at, pieceSize);
+        md5_append(&state, reinterpret_cast<const md5_byte_t *>(piece.data()), (int)piece.size());
+    }
+    md5_finish(&state, digest);
+    std::string hex;
+    char pair[3];
+    for (md5_byte_t byte : digest) {
+        std::snprintf(pair, sizeof pair, "%02x", byte);
+        hex += pair;
+    }
+    return hex;
+}
+
+std::string Opening(int id, const std::string &user, const std::string &pass) {
+    return std::to_string(id) + "|Opening Connection|" + user + "|" +
+           IndependentMd5Hex(std::to_string(id) + user + pass) + "|\n";
+}
+
+bool HasByteBelow16(const std::string &hex) {
+    for (size_t i = 0; i < hex.size(); i += 2)
+        if (hex[i] == '0') return true;
+    return false;
+}
+
+bool IsZero(const sockaddr_in &address) {
+    static const sockaddr_in zero{};
+    return std::memcmp(&address, &zero, sizeof address) == 0;
+}
+
+bool IsOpen(int fd) { return fd > 0 && fcntl(fd, F_GETFD) != -1; }
+
+size_t OpenDescriptors() {
+    size_t count = 0;
+    for (auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)entry;
+        count++;
+    }
+    return count;
+}
+
+double Seconds(std::chrono::steady_clock::duration elapsed) { return std::chrono::duration<double>(elapsed).count(); }
+
+class Connection : public ::testing::Test {
+protected:
+    void SetUp() override {
+        simhost::TheHost().Reset();
+        address = testsupport::UniqueLoopbackAddress();
+        testsupport::PointPluginAt(address);
+        uniqueID = 12345;
+        userID = "anna";
+        password = "secret";
+    }
+    void TearDown() override { DisconnectFromServer(); }
+    std::string address;
+};
+
+TEST(Md5, MatchesTheReferenceVectorsInAnyPieces) {
+    const char *vectors[][2] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (auto &vector : vectors) {
+        for (size_t piece : {1u, 3u, 64u, 1000u}) EXPECT_EQ(PluginMd5Hex(vector[0], piece), vector[1]) << piece;
+    }
+    // Bytes beyond ASCII and NULs count like any other.
+    std::string binary("\x00\xff\x80pass\x00", 7);
+    EXPECT_EQ(PluginMd5Hex(binary, 2), IndependentMd5Hex(binary));
+}
+
+TEST_F(Connection, LogsInWithTheDigestAndLeavesNonBlockingSockets) {
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    // A digest with a byte below 0x10, so the two-digit form is checked too.
+    uniqueID = 0;
+    while (!HasByteBelow16(IndependentMd5Hex(std::to_string(uniqueID) + "annasecret"))) uniqueID++;
+
+    EXPECT_EQ(ConnectToServer(), 1);
+    EXPECT_EQ(tcpconnected, 1);
+    EXPECT_EQ(tcptx, "Tx");
+    const std::string expected = Opening(uniqueID, "anna", "secret");
+    ASSERT_TRUE(server.WaitForStreamBytes(expected.size(), 2000));
+    EXPECT_EQ(server.StreamBytes(), expected);
+    EXPECT_EQ(expected.size(), std::to_string(uniqueID).size() + 20 + 4 + 1 + 32 + 2);
+
+    // The channels are open, non-blocking, and every send names the server: port 49556, its address.
+    EXPECT_TRUE(IsOpen(tsockfd));
+    EXPECT_TRUE(IsOpen(sockfd));
+    EXPECT_NE(tsockfd, sockfd);
+    EXPECT_TRUE(fcntl(tsockfd, F_GETFL) & O_NONBLOCK);
+    EXPECT_TRUE(fcntl(sockfd, F_GETFL) & O_NONBLOCK);
+    const unsigned char *port = reinterpret_cast<const unsigned char *>(&serverAddress.sin_port);
+    EXPECT_EQ(serverAddress.sin_family, AF_INET);
+    EXPECT_EQ(port[0], 0xC1);
+    EXPECT_EQ(port[1], 0x94);
+    sockaddr_in wanted;
+    ASSERT_TRUE(testsupport::MakeAddress(address, kServerPort, &wanted));
+    EXPECT_EQ(serverAddress.sin_addr.s_addr, wanted.sin_addr.s_addr);
+
+    // Sends through the shared helper arrive as they are.
+    EXPECT_EQ(SendOnStream("12|MESSAGE|hi\n"), 14);
+    ASSERT_TRUE(server.WaitForStreamBytes(expected.size() + 14, 2000));
+    EXPECT_EQ(server.StreamBytes().substr(expected.size()), "12|MESSAGE|hi\n");
+}
+
+TEST_F(Connection, EmptyCredentialsAndAForeignLocaleChangeNoByteOfTheFormat) {
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    uniqueID = 2147483647;
+    userID.clear();
+    password.clear();
+    EXPECT_EQ(ConnectToServer(), 1);
+    DisconnectFromServer();
+    std::setlocale(LC_ALL, "C");
+    const std::string expected = "2147483647|Opening Connection||" + IndependentMd5Hex("2147483647") +
+                                 "|\n"
+                                 "2147483647|Closing Connection\n";
+    ASSERT_TRUE(server.WaitForStreamClosed(2000));
+    EXPECT_EQ(server.StreamBytes(), expected);
+}
+
+TEST_F(Connection, LogsOutClearsTheStateAndCanLogInAgain) {
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    uniqueID = 7;
+    ASSERT_EQ(ConnectToServer(), 1);
+    int oldStream = tsockfd, oldDatagram = sockfd;
+
+    // A second connect while connected does nothing at all.
+    EXPECT_EQ(ConnectToServer(), 1);
+    EXPECT_EQ(tsockfd, oldStream);
+    EXPECT_EQ(sockfd, oldDatagram);
+
+    EXPECT_EQ(DisconnectFromServer(), 1);
+    ASSERT_TRUE(server.WaitForStreamClosed(2000));
+    EXPECT_EQ(server.StreamBytes(), Opening(7, "anna", "secret") + "7|Closing Connection\n");
+    EXPECT_EQ(server.ConnectionCount(), 1u);
+    EXPECT_EQ(tcpconnected, 0);
+    EXPECT_EQ(tsockfd, 0);
+    EXPECT_EQ(sockfd, 0);
+    EXPECT_TRUE(IsZero(serverAddress));
+    EXPECT_FALSE(IsOpen(oldStream));
+    EXPECT_FALSE(IsOpen(oldDatagram));
+    EXPECT_EQ(SendOnStream("nothing\n"), -1);  // nowhere to send, and never onto descriptor 0
+
+    // Logging out twice sends nothing more.
+    EXPECT_EQ(DisconnectFromServer(), 1);
+
+    ASSERT_EQ(ConnectToServer(), 1);
+    EXPECT_TRUE(IsOpen(tsockfd));
+    EXPECT_TRUE(IsOpen(sockfd));
+    ASSERT_TRUE(server.WaitForConnections(2, 2000));
+    const std::string again = Opening(7, "anna", "secret");
+    ASSERT_TRUE(server.WaitForStreamBytes(again.size(), 2000, 1));
+    EXPECT_EQ(server.StreamBytes(1), again);
+    EXPECT_EQ(server.StreamBytes(0), Opening(7, "anna", "secret") + "7|Closing Connection\n");
+}
+
+TEST_F(Connection, LogOutReleasesTheAircraftWhetherConnectedOrNot) {
+    simhost::Host &host = simhost::TheHost();
+
+    // Not connected, override not held: the host's override is not touched.
+    ASSERT_TRUE(host.SetDataRef(kOverrideRef, 1, 0));
+    overridden = 0;
+    EXPECT_EQ(DisconnectFromServer(), 1);
+    EXPECT_TRUE(host.PlanePathOverridden());
+
+    // Not connected, override held: released.
+    overridden = 1;
+    EXPECT_EQ(DisconnectFromServer(), 1);
+    EXPECT_FALSE(host.PlanePathOverridden());
+    EXPECT_EQ(overridden, 0);
+
+    // Connected, override held: logged out and released.
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    ASSERT_EQ(ConnectToServer(), 1);
+    ASSERT_TRUE(host.SetDataRef(kOverrideRef, 1, 0));
+    overridden = 1;
+    DisconnectFromServer();
+    EXPECT_FALSE(host.PlanePathOverridden());
+    EXPECT_EQ(overridden, 0);
+    ASSERT_TRUE(server.WaitForStreamClosed(2000));
+    EXPECT_NE(server.StreamBytes().find("|Closing Connection\n"), std::string::npos);
+}
+
+TEST_F(Connection, FailedAttemptsAreBoundedInTimeAndLeakNothing) {
+    // Nothing listening: refused at once.
+    size_t before = OpenDescriptors();
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; i++) EXPECT_EQ(ConnectToServer(), 0);
+    double refused = Seconds(std::chrono::steady_clock::now() - start) / 20;
+    EXPECT_LT(refused, 0.5);
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(tcpconnected, 0);
+    EXPECT_EQ(tsockfd, 0);
+    EXPECT_EQ(sockfd, 0);
+    EXPECT_TRUE(IsZero(serverAddress));
+    EXPECT_EQ(tcptx, "Tx");  // the attempt shows as a stream send all the same
+
+    // A server that never answers: given up after the time limit instead of the system's minutes.
+    testsupport::SilentListener silent(address);
+    ASSERT_TRUE(silent.Ok());
+    before = OpenDescriptors();
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ConnectToServer(), 0);
+    double unanswered = Seconds(std::chrono::steady_clock::now() - start);
+    EXPECT_GE(unanswered, kConnectTimeoutMs / 1000.0 - 0.1);
+    EXPECT_LT(unanswered, kConnectTimeoutMs / 1000.0 + 1.0);
+    EXPECT_EQ(OpenDescriptors(), before);
+    EXPECT_EQ(tsockfd, 0);
+    EXPECT_EQ(sockfd, 0);
+    std::printf("failed connect: refused %.6f s per attempt, unanswered %.3f s\n", refused, unanswered);
+}
+
+TEST_F(Connection, AServerThatHungUpCannotKillTheProcess) {
+    // The default disposition: a send that raised SIGPIPE would end this test program.
+    signal(SIGPIPE, SIG_DFL);
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    ASSERT_EQ(ConnectToServer(), 1);
+    ASSERT_TRUE(server.WaitForStreamLines(1, 2000));
+    server.CloseStream(0);
+
+    // The first send after the close is still accepted locally; the peer's reset makes a later one fail.
+    ssize_t result = 0;
+    int error = 0;
+    for (int i = 0; i < 200 && result >= 0; i++) {
+        result = SendOnStream("12345|MESSAGE|still there?\n");
+        error = errno;
+        if (result >= 0) usleep(5000);
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(error == EPIPE || error == ECONNRESET) << std::strerror(error);
+    EXPECT_EQ(tcpconnected, 1);  // nothing here notices the loss; the logout still works
+    EXPECT_EQ(DisconnectFromServer(), 1);
+    EXPECT_EQ(tsockfd, 0);
+    EXPECT_TRUE(IsZero(serverAddress));
+}
+
+TEST_F(Connection, TheEnvironmentNamesTheServerOnlyWithAValidAddress) {
+    // The environment's address wins over the built-in one.
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    ASSERT_EQ(ConnectToServer(), 1);
+    ASSERT_TRUE(server.WaitForStreamLines(1, 2000));
+    DisconnectFromServer();
+
+    // Anything but a dotted quad falls back to the built-in address instead of some other host.
+    testsupport::FixtureServer builtIn(SKORVALE_SERVER_ADDRESS);
+    if (!builtIn.Ok()) GTEST_SKIP() << "the built-in address " << SKORVALE_SERVER_ADDRESS << " is in use";
+    for (const char *bad : {"not an address", "127.0.0.256", "127.1", " 127.0.0.9", ""}) {
+        testsupport::PointPluginAt(bad);
+        ASSERT_EQ(ConnectToServer(), 1) << bad;
+        sockaddr_in wanted;
+        ASSERT_TRUE(testsupport::MakeAddress(SKORVALE_SERVER_ADDRESS, kServerPort, &wanted));
+        EXPECT_EQ(serverAddress.sin_addr.s_addr, wanted.sin_addr.s_addr) << bad;
+        DisconnectFromServer();
+    }
+    EXPECT_TRUE(builtIn.WaitForConnections(5, 2000));
+    EXPECT_EQ(server.ConnectionCount(), 1u);
+}
+
+}  // namespace
