@@ -1,0 +1,234 @@
+// The plug-in module loaded by the headless host and taken through start, enable, disable and stop.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "simhost/Host.h"
+#include "tests/support/FixtureServer.h"
+#include "tests/support/Loopback.h"
+#include "tests/support/Paths.h"
+#include "tests/support/ScratchDir.h"
+
+namespace {
+
+const char kSettings[] = "Resources/plugins/svprefs.txt";
+const char kMarker[] = "Resources/plugins/viewonly.txt";
+
+class Lifecycle : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.Ok());
+        simhost::TheHost().Reset();
+        address = testsupport::UniqueLoopbackAddress();
+        testsupport::PointPluginAt(address);
+        std::string error;
+        plugin = simhost::LoadedPlugin::Load(testsupport::PluginPath(), error);
+        ASSERT_TRUE(plugin) << error;
+    }
+    void TearDown() override { plugin.reset(); }
+
+    const simhost::MenuInfo *FindMenu(const std::vector<simhost::MenuInfo> &menus, const std::string &name) {
+        for (const auto &menu : menus)
+            if (menu.name == name) return &menu;
+        return nullptr;
+    }
+
+    testsupport::ScratchDir dir;  // first in, last out: the plug-in resolves its files in here
+    std::string address;
+    std::unique_ptr<simhost::LoadedPlugin> plugin;
+};
+
+std::string ItemRefText(void *itemRef) { return itemRef ? std::string(static_cast<const char *>(itemRef)) : "(null)"; }
+
+TEST_F(Lifecycle, StartEnableDisableStopAsTheSimulatorSeesIt) {
+    simhost::Host &host = simhost::TheHost();
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+
+    ASSERT_EQ(plugin->Start(), 1);
+    EXPECT_EQ(plugin->Name(), "Skorvale");
+    EXPECT_EQ(plugin->Description(), "A plugin that provides for high-res network play. (Alpha releases)");
+    EXPECT_FALSE(plugin->Signature().empty());
+
+    // The menu: Plugins > Skorvale > "Plane Window" with its two items and their text references.
+    auto menus = host.Menus();
+    const simhost::MenuInfo *planeMenu = FindMenu(menus, "Plane Window");
+    ASSERT_NE(planeMenu, nullptr);
+    EXPECT_EQ(planeMenu->parent, host.PluginsMenu());
+    const simhost::MenuInfo *plugins = nullptr;
+    for (const auto &menu : menus)
+        if (menu.id == host.PluginsMenu()) plugins = &menu;
+    ASSERT_NE(plugins, nullptr);
+    ASSERT_GE(planeMenu->parentItem, 0);
+    ASSERT_LT((size_t)planeMenu->parentItem, plugins->items.size());
+    EXPECT_EQ(plugins->items[planeMenu->parentItem].name, "Skorvale");
+    ASSERT_EQ(planeMenu->items.size(), 2u);
+    EXPECT_EQ(planeMenu->items[0].name, "Control & Settings");
+    EXPECT_EQ(ItemRefText(planeMenu->items[0].itemRef), "1");
+    EXPECT_EQ(planeMenu->items[1].name, "Toggle Plane List");
+    EXPECT_EQ(ItemRefText(planeMenu->items[1].itemRef), "2");
+
+    // Both windows exist, hidden, the plane list below the chat window in the top-right corner.
+    auto windows = host.Windows();
+    ASSERT_EQ(windows.size(), 2u);
+    EXPECT_EQ((std::vector<int>{windows[0].left, windows[0].top, windows[0].right, windows[0].bottom}),
+              (std::vector<int>{734, 408, 1004, 88}));
+    EXPECT_EQ((std::vector<int>{windows[1].left, windows[1].top, windows[1].right, windows[1].bottom}),
+              (std::vector<int>{504, 748, 1004, 428}));
+    EXPECT_FALSE(windows[0].visible);
+    EXPECT_FALSE(windows[1].visible);
+
+    // Callbacks: two draw callbacks (airplanes, first scene), a key sniffer after the windows, and five
+    // flight loops due after 0.03, 10, 1, 1 and 0.1 seconds.
+    auto draws = host.DrawCallbacks();
+    ASSERT_EQ(draws.size(), 2u);
+    EXPECT_EQ(draws[0].phase, 25);
+    EXPECT_EQ(draws[1].phase, 0);
+    EXPECT_FALSE(draws[0].before);
+    EXPECT_FALSE(draws[1].before);
+    ASSERT_EQ(host.KeySniffers().size(), 1u);
+    EXPECT_FALSE(host.KeySniffers()[0].beforeWindows);
+    auto loops = host.FlightLoops();
+    ASSERT_EQ(loops.size(), 5u);
+    const double firstDue[] = {0.03, 10.0, 1.0, 1.0, 0.1};
+    for (size_t i = 0; i < loops.size(); i++) {
+        EXPECT_TRUE(loops[i].scheduled) << i;
+        EXPECT_FALSE(loops[i].frameBased) << i;
+        EXPECT_NEAR(loops[i].nextDeadline - host.Now(), firstDue[i], 1e-6) << i;
+        EXPECT_EQ(loops[i].refcon, nullptr) << i;
+    }
+
+    // Enable and disable twice: the multiplayer aircraft are taken and given back each time.
+    for (int round = 0; round < 2; round++) {
+        ASSERT_EQ(plugin->Enable(), 1);
+        simhost::PlanesInfo planes = host.Planes();
+        EXPECT_EQ(planes.activeCount, 20) << round;
+        EXPECT_TRUE(planes.acquired) << round;
+        // Every traffic aircraft is out of the AI's hands (the host has no index 20 to record).
+        std::set<int> traffic;
+        for (int i = 1; i <= 19; i++) traffic.insert(i);
+        EXPECT_EQ(planes.aiDisabled, traffic) << round;
+        host.RunFor(0.5);
+
+        plugin->Disable();
+        planes = host.Planes();
+        EXPECT_EQ(planes.activeCount, 0) << round;
+        EXPECT_FALSE(planes.acquired) << round;
+        // Callbacks stay registered while disabled.
+        EXPECT_EQ(host.FlightLoops().size(), 5u);
+        EXPECT_EQ(host.DrawCallbacks().size(), 2u);
+        host.RunFor(0.5);
+    }
+    // No settings file asked for a connection, so none was made.
+    EXPECT_EQ(server.ConnectionCount(), 0u);
+
+    plugin->Stop();
+    EXPECT_TRUE(host.Windows().empty());
+    EXPECT_EQ(FindMenu(host.Menus(), "Plane Window"), nullptr);
+    EXPECT_TRUE(host.DrawCallbacks().empty());
+    EXPECT_TRUE(host.KeySniffers().empty());
+    EXPECT_TRUE(host.FlightLoops().empty());
+    EXPECT_FALSE(host.Planes().acquired);
+}
+
+TEST_F(Lifecycle, EveryEnableReReadsTheSettingsAndConnectsWhenAsked) {
+    simhost::Host &host = simhost::TheHost();
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    ASSERT_TRUE(dir.Write(kSettings, "userID=anna;connectAtStartup=0;"));
+    ASSERT_EQ(plugin->Start(), 1);
+    ASSERT_EQ(plugin->Enable(), 1);
+    host.RunFor(0.2);
+    EXPECT_FALSE(server.WaitForConnections(1, 200));
+    plugin->Disable();
+
+    // Changed while running: the next enable connects, as the user named in the file now.
+    ASSERT_TRUE(dir.Write(kSettings, "userID=anna;connectAtStartup=1;"));
+    ASSERT_EQ(plugin->Enable(), 1);
+    ASSERT_TRUE(server.WaitForStreamLines(1, 2000, 0));
+    std::string opening = server.StreamBytes(0);
+    size_t tag = opening.find("|Opening Connection|anna|");
+    ASSERT_NE(tag, std::string::npos) << opening;
+    const std::string id = opening.substr(0, tag);
+    EXPECT_EQ(id.find_first_not_of("0123456789"), std::string::npos);
+    EXPECT_EQ(opening.size(), tag + 25 + 32 + 2);
+
+    // Disable logs out and closes the connection.
+    plugin->Disable();
+    ASSERT_TRUE(server.WaitForStreamClosed(2000, 0));
+    std::string bytes = server.StreamBytes(0);
+    ASSERT_GE(bytes.size(), opening.size());
+    // Identity messages may come between; the logout is the last line.
+    const std::string closing = id + "|Closing Connection\n";
+    ASSERT_GE(bytes.size(), closing.size());
+    EXPECT_EQ(bytes.substr(bytes.size() - closing.size()), closing);
+
+    // A key the file no longer holds keeps its value; a changed one takes effect; the id stays.
+    ASSERT_TRUE(dir.Write(kSettings, "connectAtStartup=1;"));
+    ASSERT_EQ(plugin->Enable(), 1);
+    ASSERT_TRUE(server.WaitForStreamLines(1, 2000, 1));
+    EXPECT_EQ(server.StreamBytes(1).rfind(id + "|Opening Connection|anna|", 0), 0u);
+    plugin->Disable();
+    ASSERT_TRUE(dir.Write(kSettings, "userID=bob;connectAtStartup=1;"));
+    ASSERT_EQ(plugin->Enable(), 1);
+    ASSERT_TRUE(server.WaitForStreamLines(1, 2000, 2));
+    EXPECT_EQ(server.StreamBytes(2).rfind(id + "|Opening Connection|bob|", 0), 0u);
+
+    // Stop neither logs out nor saves: that is disable's and the settings pane's business.
+    plugin->Disable();
+    plugin->Stop();
+    EXPECT_EQ(dir.Read(kSettings), "userID=bob;connectAtStartup=1;");
+}
+
+// The tag after the id of the newest location datagram: "LOC" or "VOLOC".
+std::string LatestLocationTag(const testsupport::FixtureServer &server) {
+    auto datagrams = server.Datagrams();
+    if (datagrams.empty()) return "";
+    const std::string &bytes = datagrams.back().bytes;
+    size_t bar = bytes.find('|');
+    if (bar == std::string::npos) return "";
+    return bytes.substr(bar + 1, bytes.find_first_of("|0123456789-", bar + 1) - bar - 1);
+}
+
+TEST_F(Lifecycle, TheViewOnlyMarkerCountsFromTheNextEnableOnAndNeverStops) {
+    simhost::Host &host = simhost::TheHost();
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    ASSERT_TRUE(dir.Write(kSettings, "connectAtStartup=1;"));
+    ASSERT_EQ(plugin->Start(), 1);
+
+    auto locationTagAfterEnable = [&](const char *when) {
+        size_t before = server.DatagramCount();
+        EXPECT_EQ(plugin->Enable(), 1) << when;
+        for (int i = 0; i < 50 && server.DatagramCount() <= before; i++) {
+            host.RunFor(0.1);
+            server.WaitForDatagrams(before + 1, 20);
+        }
+        EXPECT_TRUE(server.WaitForDatagrams(before + 1, 1000)) << when;
+        std::string tag = LatestLocationTag(server);
+        plugin->Disable();
+        return tag;
+    };
+
+    EXPECT_EQ(locationTagAfterEnable("no marker"), "LOC");
+    // Created while enabled: nothing changes until the next enable.
+    ASSERT_EQ(plugin->Enable(), 1);
+    ASSERT_TRUE(dir.Write(kMarker, ""));
+    size_t before = server.DatagramCount();
+    host.RunFor(0.5);
+    ASSERT_TRUE(server.WaitForDatagrams(before + 1, 1000));
+    EXPECT_EQ(LatestLocationTag(server), "LOC");
+    plugin->Disable();
+
+    EXPECT_EQ(locationTagAfterEnable("empty marker"), "VOLOC");
+    ASSERT_EQ(std::remove(dir.Path(kMarker).c_str()), 0);
+    EXPECT_EQ(locationTagAfterEnable("marker deleted"), "VOLOC");
+    plugin->Stop();
+}
+
+}  // namespace
