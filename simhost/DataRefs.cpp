@@ -1,0 +1,266 @@
+// Data references: X-Plane's names, types, sizes and writability, and the XPLMDataAccess functions.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+#include "Geo.h"
+#include "HostState.h"
+#include "XPLMDataAccess.h"
+
+namespace simhost {
+
+namespace {
+
+// Where the pilot's eyes sit, metres right of the aircraft's centre line: the left seat of a light
+// single (a Cessna 172 cabin is about 1.0 m wide), which is X-Plane's default aircraft.
+constexpr float kPilotsHeadX = -0.30f;
+
+double Round(RefType type, double value) {
+    switch (type) {
+        case RefType::Int:
+        case RefType::IntArray:
+            if (!std::isfinite(value)) return 0;
+            return static_cast<double>(static_cast<int>(std::clamp(value, -2147483648.0, 2147483647.0)));
+        case RefType::Float:
+        case RefType::FloatArray:
+            return static_cast<double>(static_cast<float>(value));
+        case RefType::Double:
+            return value;
+    }
+    return value;
+}
+
+size_t Add(HostState &s, const std::string &name, RefType type, bool writable, size_t count = 1, double initial = 0) {
+    DataRefEntry e;
+    e.name = name;
+    e.type = type;
+    e.writable = writable;
+    e.values.assign(count, Round(type, initial));
+    s.dataRefIndex[name] = s.dataRefs.size();
+    s.dataRefs.push_back(std::move(e));
+    return s.dataRefs.size() - 1;
+}
+
+void AddPosition(HostState &s, int plane, const std::string &x, const std::string &y, const std::string &z,
+                 const std::string &lat, const std::string &lon, const std::string &el) {
+    const std::string *localNames[3] = {&x, &y, &z};
+    const std::string *worldNames[3] = {&lat, &lon, &el};
+    for (int i = 0; i < 3; ++i) {
+        size_t index = Add(s, *localNames[i], RefType::Double, true);
+        s.dataRefs[index].part = PositionPart::Local;
+        s.dataRefs[index].plane = plane;
+        s.localIndex[plane][i] = index;
+    }
+    for (int i = 0; i < 3; ++i) {
+        size_t index = Add(s, *worldNames[i], RefType::Double, false);
+        s.dataRefs[index].part = PositionPart::World;
+        s.dataRefs[index].plane = plane;
+        s.worldIndex[plane][i] = index;
+    }
+}
+
+void AddUserAircraft(HostState &s) {
+    const std::string pos = "sim/flightmodel/position/";
+    AddPosition(s, 0, pos + "local_x", pos + "local_y", pos + "local_z", pos + "latitude", pos + "longitude",
+                pos + "elevation");
+    for (const char *n : {"theta", "phi", "psi"}) Add(s, pos + n, RefType::Float, true);
+    Add(s, pos + "lat_ref", RefType::Float, false);
+    Add(s, pos + "lon_ref", RefType::Float, false);
+    for (const char *n : {"flaprat", "flap2rat", "sbrkrat", "slatrat", "swdi"})
+        Add(s, std::string("sim/flightmodel/controls/") + n, RefType::Float, true);
+    for (const char *n : {"FC_ptch", "FC_roll", "FC_hdng", "yolk_pitch_ratio", "yolk_roll_ratio", "yolk_heading_ratio"})
+        Add(s, std::string("sim/joystick/") + n, RefType::Float, true);
+    size_t gear = Add(s, "sim/aircraft/parts/acf_gear_deploy", RefType::FloatArray, true, 10);
+    for (int i = 0; i < 3; ++i) s.dataRefs[gear].values[i] = 1;  // a tricycle, gear down
+    Add(s, "sim/flightmodel/engine/ENGN_thro", RefType::FloatArray, true, 16);
+    Add(s, "sim/flightmodel/engine/ENGN_thro_use", RefType::FloatArray, true, 16);
+    for (const char *n :
+         {"beacon_lights_on", "landing_lights_on", "strobe_lights_on", "nav_lights_on", "taxi_light_on"})
+        Add(s, std::string("sim/cockpit/electrical/") + n, RefType::Int, true);
+    Add(s, "sim/cockpit2/controls/flap_ratio", RefType::Float, true);
+    for (const char *n : {"pitch_ratio", "roll_ratio", "heading_ratio"})
+        Add(s, std::string("sim/flightmodel2/controls/") + n, RefType::Float, true);
+}
+
+void AddPlane(HostState &s, int n) {
+    const std::string p = "sim/multiplayer/position/plane" + std::to_string(n) + "_";
+    AddPosition(s, n, p + "x", p + "y", p + "z", p + "lat", p + "lon", p + "el");
+    for (const char *f : {"the", "phi", "psi", "flap_ratio", "flap_ratio2", "spoiler_ratio", "speedbrake_ratio",
+                          "wing_sweep", "yolk_pitch", "yolk_roll", "yolk_yaw"})
+        Add(s, p + f, RefType::Float, true);
+    // X-Plane's own spelling: only plane 1 has "slat_ratio"; the others have "sla1_ratio".
+    Add(s, p + (n == 1 ? "slat_ratio" : "sla1_ratio"), RefType::Float, true);
+    Add(s, p + "gear_deploy", RefType::FloatArray, true, 10);
+    Add(s, p + "throttle", RefType::FloatArray, true, 16);
+    for (const char *f :
+         {"beacon_lights_on", "landing_lights_on", "nav_lights_on", "strobe_lights_on", "taxi_light_on"})
+        Add(s, p + f, RefType::Int, true);
+}
+
+// Stores without side effects, rounding to the ref's type.
+void Put(DataRefEntry &e, int index, double value) { e.values[static_cast<size_t>(index)] = Round(e.type, value); }
+
+}  // namespace
+
+void BuildDataRefs(HostState &s) {
+    s.dataRefs.clear();
+    s.dataRefIndex.clear();
+    AddUserAircraft(s);
+    Add(s, "sim/graphics/view/view_type", RefType::Int, false, 1, 1000);
+    Add(s, "sim/graphics/view/pilots_head_x", RefType::Float, true, 1, kPilotsHeadX);
+    Add(s, "sim/operation/override/override_planepath", RefType::IntArray, true, 20);
+    Add(s, "sim/time/total_running_time_sec", RefType::Float, false);
+    for (int n = 1; n <= 19; ++n) AddPlane(s, n);
+}
+
+DataRefEntry *FindEntry(HostState &s, const std::string &name) {
+    auto it = s.dataRefIndex.find(name);
+    return it == s.dataRefIndex.end() ? nullptr : &s.dataRefs[it->second];
+}
+
+double &Value(HostState &s, const std::string &name, int index) {
+    DataRefEntry *e = FindEntry(s, name);
+    if (!e) throw std::logic_error("simhost: no data ref " + name);
+    return e->values.at(static_cast<size_t>(index));
+}
+
+DataRefEntry *EntryFromHandle(XPLMDataRef ref) {
+    HostState &s = State();
+    uintptr_t n = reinterpret_cast<uintptr_t>(ref);
+    if (n == 0 || n > s.dataRefs.size()) return nullptr;
+    return &s.dataRefs[n - 1];
+}
+
+void SyncWorldFromLocal(HostState &s, int plane) {
+    double world[3];
+    LocalToWorldAbout(s.latRef, s.lonRef, s.dataRefs[s.localIndex[plane][0]].values[0],
+                      s.dataRefs[s.localIndex[plane][1]].values[0], s.dataRefs[s.localIndex[plane][2]].values[0],
+                      world[0], world[1], world[2]);
+    for (int i = 0; i < 3; ++i) s.dataRefs[s.worldIndex[plane][i]].values[0] = world[i];
+}
+
+void SyncLocalFromWorld(HostState &s, int plane) {
+    double local[3];
+    WorldToLocalAbout(s.latRef, s.lonRef, s.dataRefs[s.worldIndex[plane][0]].values[0],
+                      s.dataRefs[s.worldIndex[plane][1]].values[0], s.dataRefs[s.worldIndex[plane][2]].values[0],
+                      local[0], local[1], local[2]);
+    for (int i = 0; i < 3; ++i) s.dataRefs[s.localIndex[plane][i]].values[0] = local[i];
+}
+
+void StoreValue(HostState &s, DataRefEntry &e, int index, double value) {
+    Put(e, index, value);
+    if (e.part == PositionPart::Local) SyncWorldFromLocal(s, e.plane);
+    if (e.part == PositionPart::World) SyncLocalFromWorld(s, e.plane);
+}
+
+}  // namespace simhost
+
+// ---- The SDK functions ------------------------------------------------------------------------------
+// X-Plane's accessors only work for the types a ref publishes: an int ref read as float gives 0, and a
+// double ref publishes float and double (converted) access. Writes to read-only refs are ignored.
+
+using simhost::DataRefEntry;
+using simhost::RefType;
+
+namespace {
+
+bool IsScalarFloat(const DataRefEntry &e) { return e.type == RefType::Float || e.type == RefType::Double; }
+
+void StoreScalar(XPLMDataRef ref, bool typeOk(const DataRefEntry &), double value) {
+    DataRefEntry *e = simhost::EntryFromHandle(ref);
+    if (!e || !e->writable || !typeOk(*e)) return;
+    simhost::StoreValue(simhost::State(), *e, 0, value);
+}
+
+// Reads (or, with `store`, writes) a clipped slice [offset, offset + count) of an array ref.
+template <typename T>
+int VectorAccess(XPLMDataRef ref, RefType wanted, T *values, int offset, int count, bool store) {
+    DataRefEntry *e = simhost::EntryFromHandle(ref);
+    if (!e || e->type != wanted) return 0;
+    int size = static_cast<int>(e->values.size());
+    if (!store && values == nullptr) return size;
+    if (values == nullptr || offset < 0 || count <= 0 || offset >= size) return 0;
+    int n = std::min(count, size - offset);
+    if (store) {
+        if (!e->writable) return 0;
+        for (int i = 0; i < n; ++i) simhost::StoreValue(simhost::State(), *e, offset + i, values[i]);
+    } else {
+        for (int i = 0; i < n; ++i) values[i] = static_cast<T>(e->values[static_cast<size_t>(offset + i)]);
+    }
+    return n;
+}
+
+}  // namespace
+
+extern "C" {
+
+XPLMDataRef XPLMFindDataRef(const char *inDataRefName) {
+    if (!inDataRefName) return nullptr;
+    simhost::HostState &s = simhost::State();
+    auto it = s.dataRefIndex.find(inDataRefName);
+    return it == s.dataRefIndex.end() ? nullptr : reinterpret_cast<XPLMDataRef>(it->second + 1);
+}
+
+XPLMDataTypeID XPLMGetDataRefTypes(XPLMDataRef inDataRef) {
+    DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    if (!e) return xplmType_Unknown;
+    switch (e->type) {
+        case RefType::Int:
+            return xplmType_Int;
+        case RefType::Float:
+            return xplmType_Float;
+        case RefType::Double:
+            return xplmType_Float | xplmType_Double;
+        case RefType::FloatArray:
+            return xplmType_FloatArray;
+        case RefType::IntArray:
+            return xplmType_IntArray;
+    }
+    return xplmType_Unknown;
+}
+
+int XPLMGetDatai(XPLMDataRef inDataRef) {
+    DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    return e && e->type == RefType::Int ? static_cast<int>(e->values[0]) : 0;
+}
+
+void XPLMSetDatai(XPLMDataRef inDataRef, int inValue) {
+    StoreScalar(
+        inDataRef, [](const DataRefEntry &e) { return e.type == RefType::Int; }, inValue);
+}
+
+float XPLMGetDataf(XPLMDataRef inDataRef) {
+    DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    return e && IsScalarFloat(*e) ? static_cast<float>(e->values[0]) : 0.0f;
+}
+
+void XPLMSetDataf(XPLMDataRef inDataRef, float inValue) { StoreScalar(inDataRef, IsScalarFloat, inValue); }
+
+double XPLMGetDatad(XPLMDataRef inDataRef) {
+    DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    return e && e->type == RefType::Double ? e->values[0] : 0.0;
+}
+
+void XPLMSetDatad(XPLMDataRef inDataRef, double inValue) {
+    StoreScalar(
+        inDataRef, [](const DataRefEntry &e) { return e.type == RefType::Double; }, inValue);
+}
+
+int XPLMGetDatavi(XPLMDataRef inDataRef, int *outValues, int inOffset, int inMax) {
+    return VectorAccess(inDataRef, RefType::IntArray, outValues, inOffset, inMax, false);
+}
+
+void XPLMSetDatavi(XPLMDataRef inDataRef, int *inValues, int inoffset, int inCount) {
+    VectorAccess(inDataRef, RefType::IntArray, inValues, inoffset, inCount, true);
+}
+
+int XPLMGetDatavf(XPLMDataRef inDataRef, float *outValues, int inOffset, int inMax) {
+    return VectorAccess(inDataRef, RefType::FloatArray, outValues, inOffset, inMax, false);
+}
+
+void XPLMSetDatavf(XPLMDataRef inDataRef, float *inValues, int inoffset, int inCount) {
+    VectorAccess(inDataRef, RefType::FloatArray, inValues, inoffset, inCount, true);
+}
+
+}  // extern "C"

@@ -1,0 +1,135 @@
+// Loading a plug-in module as X-Plane does: a fresh private copy, the five entry functions, start to stop.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "Host.h"
+
+namespace simhost {
+
+struct LoadedPlugin::Impl {
+    std::string path;
+    std::string copyPath;
+    void *handle = nullptr;
+    int (*start)(char *, char *, char *) = nullptr;
+    void (*stop)() = nullptr;
+    int (*enable)() = nullptr;
+    void (*disable)() = nullptr;
+    void (*receive)(XPLMPluginID, int, void *) = nullptr;
+    bool started = false;
+    bool enabled = false;
+    std::string name, signature, description;
+};
+
+namespace {
+
+// dlopen keys loaded objects by path, so a second load of the same file would share the first's globals.
+// A copy under a unique name makes each load a separate object.
+bool CopyToUniquePath(const std::string &from, std::string &to, std::string &error) {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/skorvale-plugin-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = mkstemp(name.data());
+    if (fd < 0) {
+        error = "cannot create a temporary copy of " + from + ": " + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    to = name.data();
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out << in.rdbuf();
+    if (!in || !out) {
+        error = "cannot copy " + from + " to " + to;
+        unlink(to.c_str());
+        return false;
+    }
+    return true;
+}
+
+template <typename F>
+bool Resolve(void *handle, const char *symbol, F &out, std::string &error, const std::string &path) {
+    out = reinterpret_cast<F>(dlsym(handle, symbol));
+    if (!out) error = path + " is not an X-Plane plug-in: it has no " + symbol;
+    return out != nullptr;
+}
+
+// Copies a plug-in's fixed 256-byte text, tolerating a missing terminator.
+std::string FromBuffer(const char *buffer) { return std::string(buffer, strnlen(buffer, 256)); }
+
+}  // namespace
+
+LoadedPlugin::LoadedPlugin() : impl_(std::make_unique<Impl>()) {}
+
+std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string &path, std::string &error) {
+    if (access(path.c_str(), R_OK) != 0) {
+        error = "cannot read plug-in " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    std::unique_ptr<LoadedPlugin> plugin(new LoadedPlugin());
+    Impl &p = *plugin->impl_;
+    p.path = path;
+    if (!CopyToUniquePath(path, p.copyPath, error)) return nullptr;
+    p.handle = dlopen(p.copyPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!p.handle) {
+        const char *why = dlerror();
+        error = path + " is not a loadable module: " + (why ? why : "unknown error");
+        return nullptr;  // the destructor removes the copy
+    }
+    if (!Resolve(p.handle, "XPluginStart", p.start, error, path) ||
+        !Resolve(p.handle, "XPluginStop", p.stop, error, path) ||
+        !Resolve(p.handle, "XPluginEnable", p.enable, error, path) ||
+        !Resolve(p.handle, "XPluginDisable", p.disable, error, path) ||
+        !Resolve(p.handle, "XPluginReceiveMessage", p.receive, error, path))
+        return nullptr;
+    return plugin;
+}
+
+LoadedPlugin::~LoadedPlugin() {
+    if (impl_->enabled) Disable();
+    if (impl_->started) Stop();
+    if (impl_->handle) dlclose(impl_->handle);
+    if (!impl_->copyPath.empty()) unlink(impl_->copyPath.c_str());
+}
+
+int LoadedPlugin::Start() {
+    char name[256] = {}, sig[256] = {}, desc[256] = {};
+    int result = impl_->start(name, sig, desc);
+    impl_->name = FromBuffer(name);
+    impl_->signature = FromBuffer(sig);
+    impl_->description = FromBuffer(desc);
+    impl_->started = result != 0;
+    return result;
+}
+
+int LoadedPlugin::Enable() {
+    int result = impl_->enable();
+    impl_->enabled = result != 0;
+    return result;
+}
+
+void LoadedPlugin::Disable() {
+    impl_->disable();
+    impl_->enabled = false;
+}
+
+void LoadedPlugin::Stop() {
+    impl_->stop();
+    impl_->started = false;
+}
+
+void LoadedPlugin::ReceiveMessage(XPLMPluginID from, int message, void *param) { impl_->receive(from, message, param); }
+
+bool LoadedPlugin::Started() const { return impl_->started; }
+bool LoadedPlugin::Enabled() const { return impl_->enabled; }
+const std::string &LoadedPlugin::Name() const { return impl_->name; }
+const std::string &LoadedPlugin::Signature() const { return impl_->signature; }
+const std::string &LoadedPlugin::Description() const { return impl_->description; }
+const std::string &LoadedPlugin::Path() const { return impl_->path; }
+
+}  // namespace simhost

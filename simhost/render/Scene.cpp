@@ -1,0 +1,94 @@
+// Copies a still out of the host: aircraft positions from the data references, the frame, the widgets.
+#include "simhost/render/Scene.h"
+
+#include <cmath>
+#include <functional>
+
+#include "XPStandardWidgets.h"
+
+namespace simhost {
+
+namespace {
+
+// The slot number at the start of a plane-list row and where the rest begins, or 0 when the text
+// is no such row.
+int RowSlot(const std::string &text, size_t &rest) {
+    size_t digits = 0;
+    while (digits < text.size() && digits < 3 && text[digits] >= '0' && text[digits] <= '9') ++digits;
+    if (digits == 0 || text.compare(digits, 2, ": ") != 0) return 0;
+    int slot = std::stoi(text.substr(0, digits));
+    rest = digits + 2;
+    return slot >= 1 && slot <= 19 ? slot : 0;
+}
+
+std::string PlaneRef(int slot, const char *field) {
+    return "sim/multiplayer/position/plane" + std::to_string(slot) + "_" + field;
+}
+
+void AddWidgetTree(const Host &host, XPWidgetID id, XPWidgetID focus, std::vector<WidgetView> &out, int depth) {
+    std::optional<WidgetInfo> info = host.Widget(id);
+    // A hidden widget hides its children too; the depth bound guards against a corrupt tree.
+    if (!info || !info->shown || depth > 64) return;
+    WidgetView view;
+    view.info = *info;
+    view.buttonType = static_cast<int>(host.WidgetProperty(id, xpProperty_ButtonType));
+    view.buttonBehavior = static_cast<int>(host.WidgetProperty(id, xpProperty_ButtonBehavior));
+    view.buttonState = static_cast<int>(host.WidgetProperty(id, xpProperty_ButtonState));
+    view.passwordMode = host.WidgetProperty(id, xpProperty_PasswordMode) != 0;
+    view.closeBoxes = host.WidgetProperty(id, xpProperty_MainWindowHasCloseBoxes) != 0;
+    view.focused = id == focus;
+    out.push_back(view);
+    for (XPWidgetID child : info->children) AddWidgetTree(host, child, focus, out, depth + 1);
+}
+
+}  // namespace
+
+bool ReadCallsigns(const FrameRecord &frame, XPLMWindowID window, Callsigns &out) {
+    Callsigns found;
+    bool any = false;
+    for (const DrawnString &s : frame.strings) {
+        if (s.window != window) continue;
+        size_t rest = 0;
+        int slot = RowSlot(s.text, rest);
+        if (slot == 0) continue;
+        // "<callsign> <model>": an empty callsign leaves the model right after a second blank.
+        size_t blank = s.text.find(' ', rest);
+        found[slot] = s.text.substr(rest, blank == std::string::npos ? std::string::npos : blank - rest);
+        any = true;
+    }
+    if (any) out = found;
+    return any;
+}
+
+Scene CaptureScene(const Host &host, const Callsigns &callsigns) {
+    Scene scene;
+    scene.width = host.ScreenWidth();
+    scene.height = host.ScreenHeight();
+    scene.time = host.Now();
+    scene.frame = host.LastFrame();
+    scene.userX = host.GetDataRef("sim/flightmodel/position/local_x");
+    scene.userZ = host.GetDataRef("sim/flightmodel/position/local_z");
+    scene.userHeading = host.GetDataRef("sim/flightmodel/position/psi");
+    for (int slot = 1; slot <= 19; ++slot) {
+        TrafficMark mark;
+        mark.slot = slot;
+        mark.x = host.GetDataRef(PlaneRef(slot, "x"));
+        mark.z = host.GetDataRef(PlaneRef(slot, "z"));
+        double y = host.GetDataRef(PlaneRef(slot, "y"));
+        mark.heading = host.GetDataRef(PlaneRef(slot, "psi"));
+        // The host starts every multiplayer aircraft at the origin; one still there was never placed.
+        if (mark.x == 0 && y == 0 && mark.z == 0) continue;
+        if (!std::isfinite(mark.x) || !std::isfinite(mark.z)) continue;
+        if (!std::isfinite(mark.heading)) mark.heading = 0;
+        mark.callsign = callsigns[static_cast<size_t>(slot)];
+        scene.traffic.push_back(mark);
+    }
+    XPWidgetID focus = host.WidgetWithFocus();
+    for (XPWidgetID id : host.Widgets()) {
+        std::optional<WidgetInfo> info = host.Widget(id);
+        if (info && info->parent == nullptr) AddWidgetTree(host, id, focus, scene.widgets, 0);
+    }
+    return scene;
+}
+
+}  // namespace simhost

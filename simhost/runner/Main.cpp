@@ -1,0 +1,177 @@
+// skorvale-host: loads a plug-in as X-Plane does, plays a script of user actions, dumps what was seen.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <thread>
+
+#include "Script.h"
+#include "StateDump.h"
+#include "simhost/Host.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Options {
+    std::string plugin;
+    std::string dir;
+    double seconds = 10;
+    std::string script;
+    std::string stateJson;
+    bool realtime = false;
+    std::string screen;
+    std::string start;
+    std::string aircraft;
+    double fps = 60;
+};
+
+// A clean one-line failure: what went wrong, and a non-zero exit.
+int Fail(const std::string &message, int code = 1) {
+    std::cerr << "skorvale-host: error: " << message << std::endl;
+    return code;
+}
+
+bool ParseNumbers(const std::string &text, char separator, std::vector<double> &out) {
+    out.clear();
+    size_t start = 0;
+    while (true) {
+        size_t end = text.find(separator, start);
+        std::string part = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        double v;
+        auto [ptr, ec] = std::from_chars(part.data(), part.data() + part.size(), v);
+        if (part.empty() || ec != std::errc() || ptr != part.data() + part.size() || !std::isfinite(v)) return false;
+        out.push_back(v);
+        if (end == std::string::npos) return true;
+        start = end + 1;
+    }
+}
+
+// Turns a path given relative to where the runner was started into an absolute one, before the chdir.
+std::string Absolute(const std::string &path) { return path.empty() ? path : fs::absolute(path).string(); }
+
+bool ApplyHostOptions(const Options &o, std::string &error) {
+    simhost::Host &host = simhost::TheHost();
+    std::vector<double> v;
+    if (!o.screen.empty()) {
+        if (!ParseNumbers(o.screen, 'x', v) || v.size() != 2 || v[0] < 1 || v[1] < 1 || v[0] > 16384 || v[1] > 16384 ||
+            v[0] != static_cast<int>(v[0]) || v[1] != static_cast<int>(v[1])) {
+            error = "--screen wants WIDTHxHEIGHT in whole pixels, e.g. 1920x1080, got \"" + o.screen + "\"";
+            return false;
+        }
+        host.SetScreenSize(static_cast<int>(v[0]), static_cast<int>(v[1]));
+    }
+    if (!o.start.empty()) {
+        if (!ParseNumbers(o.start, ',', v) || (v.size() != 2 && v.size() != 4) || v[0] < -90 || v[0] > 90 ||
+            v[1] < -180 || v[1] > 180) {
+            error = "--start wants LAT,LON or LAT,LON,ELEVATION_M,HEADING, got \"" + o.start + "\"";
+            return false;
+        }
+        host.PlaceAircraft(v[0], v[1], v.size() == 4 ? v[2] : host.ElevationM(), v.size() == 4 ? v[3] : host.Heading());
+    }
+    if (!o.aircraft.empty()) host.SetUserAircraftModel(fs::path(o.aircraft).filename().string(), o.aircraft);
+    host.SetFrameRate(o.fps);
+    return true;
+}
+
+int Run(const Options &o) {
+    // Checked before anything runs, so a bad script costs nothing.
+    std::vector<simhost::ScriptEvent> events;
+    if (!o.script.empty()) {
+        std::ifstream in(o.script);
+        if (!in) return Fail("cannot read script " + o.script + ": " + std::strerror(errno));
+        std::string error;
+        if (!simhost::ParseScript(in, events, error)) return Fail(o.script + ": " + error);
+    }
+    std::string error;
+    if (!ApplyHostOptions(o, error)) return Fail(error, 2);
+    if (chdir(o.dir.c_str()) != 0) return Fail("cannot enter --dir " + o.dir + ": " + std::strerror(errno));
+
+    std::unique_ptr<simhost::LoadedPlugin> plugin = simhost::LoadedPlugin::Load(o.plugin, error);
+    if (!plugin) return Fail(error);
+    if (!plugin->Start()) return Fail("the plug-in refused to start (XPluginStart returned 0)");
+    if (!plugin->Enable()) std::cerr << "skorvale-host: warning: the plug-in refused to enable" << std::endl;
+
+    simhost::Host &host = simhost::TheHost();
+    const long frames = static_cast<long>(std::ceil(o.seconds * host.FrameRate() - 1e-9));
+    const auto wallStart = std::chrono::steady_clock::now();
+    size_t next = 0;
+    int status = 0;
+    for (long frame = 0; frame < frames && status == 0; ++frame) {
+        // Events are due once the clock has reached their time; they act before the next frame.
+        while (next < events.size() && events[next].time <= host.Now() + 1e-9) {
+            const simhost::ScriptEvent &event = events[next++];
+            if (!simhost::PlayEvent(event, std::cout, error)) {
+                std::cerr << "skorvale-host: error: " << o.script << ": line " << event.line << ": " << event.command
+                          << ": " << error << std::endl;
+                status = 1;
+                break;
+            }
+        }
+        if (status) break;
+        host.RunFrame();
+        if (o.realtime) std::this_thread::sleep_until(wallStart + std::chrono::duration<double>(host.Now()));
+    }
+    if (status == 0 && next < events.size())
+        std::cerr << "skorvale-host: warning: " << events.size() - next
+                  << " script event(s) at or after the end of the run were not played" << std::endl;
+
+    // A last frame when the run stopped early, so the state shows drawn windows.
+    if (host.FrameCount() == 0) host.RunFrame();
+    nlohmann::json state = simhost::BuildState(*plugin);
+    plugin->Disable();
+    plugin->Stop();
+    plugin.reset();
+
+    if (!o.stateJson.empty()) {
+        std::ofstream out(o.stateJson, std::ios::trunc);
+        out << state.dump(2) << "\n";
+        if (!out) return Fail("cannot write --state-json " + o.stateJson);
+    }
+    std::cout << simhost::Summary(state);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    // Sends on a socket the server closed must fail with EPIPE, not kill the simulator.
+    std::signal(SIGPIPE, SIG_IGN);
+    Options o;
+    CLI::App app{"skorvale-host: a headless stand-in for X-Plane that loads and drives a plug-in"};
+    app.add_option("--plugin", o.plugin, "the plug-in module (.xpl) to load")->required();
+    app.add_option("--dir", o.dir, "working directory, as X-Plane's folder (Resources/plugins/... resolve there)")
+        ->required();
+    app.add_option("--seconds", o.seconds, "simulated seconds to run")->check(CLI::Range(0.0, 86400.0));
+    app.add_option("--script", o.script, "script of timed user actions");
+    app.add_option("--state-json", o.stateJson, "where to write the observable state at the end");
+    app.add_flag("--realtime", o.realtime, "pace frames by the wall clock (for real network traffic)");
+    app.add_option("--screen", o.screen, "screen size WIDTHxHEIGHT (default 1024x768)");
+    app.add_option("--start", o.start, "start position LAT,LON[,ELEVATION_M,HEADING]");
+    app.add_option("--aircraft", o.aircraft, "the user's aircraft file path (XPLMGetNthAircraftModel 0)");
+    app.add_option("--fps", o.fps, "simulated frames per second (default 60)")->check(CLI::Range(1.0, 1000.0));
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        std::string what = e.what();
+        for (char &c : what)
+            if (c == '\n') c = ' ';
+        return Fail(what, 2);
+    }
+    try {
+        o.plugin = Absolute(o.plugin);
+        o.script = Absolute(o.script);
+        o.stateJson = Absolute(o.stateJson);
+        return Run(o);
+    } catch (const std::exception &e) {
+        return Fail(e.what());
+    }
+}

@@ -1,0 +1,210 @@
+// Building the runner's JSON state and its human summary.
+#include "StateDump.h"
+
+#include <cstdio>
+
+#include "Connection.h"
+#include "XPStandardWidgets.h"
+
+namespace simhost {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kServerPort = 49556;
+
+json Strings(const std::vector<DrawnString> &strings) {
+    json out = json::array();
+    for (const DrawnString &s : strings) {
+        json item = {{"text", s.text}, {"x", s.x}, {"y", s.y}, {"rgb", {s.rgb[0], s.rgb[1], s.rgb[2]}}};
+        item["wrap"] = s.wrapWidth ? json(*s.wrapWidth) : json(nullptr);
+        out.push_back(item);
+    }
+    return out;
+}
+
+json Windows() {
+    json out = json::array();
+    const FrameRecord &frame = TheHost().LastFrame();
+    int index = 0;
+    for (const WindowInfo &w : TheHost().Windows()) {
+        out.push_back({{"index", index++},
+                       {"left", w.left},
+                       {"top", w.top},
+                       {"right", w.right},
+                       {"bottom", w.bottom},
+                       {"visible", w.visible},
+                       {"keyboardFocus", w.hasKeyboardFocus},
+                       {"strings", Strings(frame.StringsIn(w.id))}});
+    }
+    return out;
+}
+
+// The plug-in creates its plane list first and its chat window second.
+XPLMWindowID NthWindow(size_t n) {
+    std::vector<WindowInfo> windows = TheHost().Windows();
+    return n < windows.size() ? windows[n].id : nullptr;
+}
+
+json PlaneList() {
+    json rows = json::array();
+    XPLMWindowID id = NthWindow(0);
+    if (!id) return rows;
+    for (const std::string &text : TheHost().LastFrame().TextsIn(id)) rows.push_back(text);
+    return rows;
+}
+
+// The chat window wraps its history lines and its entry line (drawn last, lowest); anything unwrapped,
+// such as the auto-close countdown, is reported apart.
+json Chat() {
+    json chat = {{"visible", false}, {"history", json::array()}, {"entry", nullptr}, {"other", json::array()}};
+    XPLMWindowID id = NthWindow(1);
+    if (!id) return chat;
+    chat["visible"] = TheHost().Window(id)->visible;
+    std::vector<std::string> wrapped;
+    for (const DrawnString &s : TheHost().LastFrame().StringsIn(id)) {
+        if (s.wrapWidth) {
+            wrapped.push_back(s.text);
+        } else {
+            chat["other"].push_back(s.text);
+        }
+    }
+    if (!wrapped.empty()) {
+        chat["entry"] = wrapped.back();
+        wrapped.pop_back();
+        for (const std::string &line : wrapped) chat["history"].push_back(line);
+    }
+    return chat;
+}
+
+const char *ClassName(XPWidgetClass c) {
+    switch (c) {
+        case xpWidgetClass_MainWindow:
+            return "MainWindow";
+        case xpWidgetClass_SubWindow:
+            return "SubWindow";
+        case xpWidgetClass_Button:
+            return "Button";
+        case xpWidgetClass_TextField:
+            return "TextField";
+        case xpWidgetClass_ScrollBar:
+            return "ScrollBar";
+        case xpWidgetClass_Caption:
+            return "Caption";
+        default:
+            return "Other";
+    }
+}
+
+json Widgets() {
+    json out = json::array();
+    Host &host = TheHost();
+    for (XPWidgetID id : host.Widgets()) {
+        WidgetInfo w = *host.Widget(id);
+        std::string descriptor = w.descriptor;
+        if (w.widgetClass == xpWidgetClass_TextField && host.WidgetProperty(id, xpProperty_PasswordMode) == 1)
+            descriptor = descriptor.empty() ? "" : "***";  // a password is not written to a file
+        json item = {{"class", ClassName(w.widgetClass)},
+                     {"descriptor", descriptor},
+                     {"visible", w.visible},
+                     {"shown", w.shown},
+                     {"left", w.left},
+                     {"top", w.top},
+                     {"right", w.right},
+                     {"bottom", w.bottom}};
+        bool exists = false;
+        intptr_t state = host.WidgetProperty(id, xpProperty_ButtonState, &exists);
+        if (w.widgetClass == xpWidgetClass_Button) item["state"] = exists ? state : 0;
+        if (host.WidgetWithFocus() == id) item["keyboardFocus"] = true;
+        out.push_back(item);
+    }
+    return out;
+}
+
+json Slots() {
+    json out = json::array();
+    Host &host = TheHost();
+    PlanesInfo planes = host.Planes();
+    for (int n = 1; n <= 19; ++n) {
+        std::string p = "sim/multiplayer/position/plane" + std::to_string(n) + "_";
+        out.push_back({{"slot", n},
+                       {"model", planes.models[static_cast<size_t>(n)]},
+                       {"x", host.GetDataRef(p + "x")},
+                       {"y", host.GetDataRef(p + "y")},
+                       {"z", host.GetDataRef(p + "z")},
+                       {"lat", host.GetDataRef(p + "lat")},
+                       {"lon", host.GetDataRef(p + "lon")},
+                       {"el", host.GetDataRef(p + "el")},
+                       {"heading", host.GetDataRef(p + "psi")},
+                       {"aiDisabled", planes.aiDisabled.count(n) > 0}});
+    }
+    return out;
+}
+
+}  // namespace
+
+json BuildState(const LoadedPlugin &plugin) {
+    Host &host = TheHost();
+    const std::string pos = "sim/flightmodel/position/";
+    TcpConnection connection = FindEstablishedConnection(kServerPort);
+    PlanesInfo planes = host.Planes();
+    return {
+        {"time", host.Now()},
+        {"frames", host.FrameCount()},
+        {"plugin", {{"name", plugin.Name()}, {"signature", plugin.Signature()}, {"description", plugin.Description()}}},
+        {"aircraft",
+         {{"lat", host.Latitude()},
+          {"lon", host.Longitude()},
+          {"elevation", host.ElevationM()},
+          {"x", host.GetDataRef(pos + "local_x")},
+          {"y", host.GetDataRef(pos + "local_y")},
+          {"z", host.GetDataRef(pos + "local_z")},
+          {"heading", host.Heading()},
+          {"override", host.PlanePathOverridden()}}},
+        {"view",
+         {{"type", host.GetDataRef("sim/graphics/view/view_type")},
+          {"pilotsHeadX", host.GetDataRef("sim/graphics/view/pilots_head_x")}}},
+        {"windows", Windows()},
+        {"planeList", PlaneList()},
+        {"chat", Chat()},
+        {"widgets", Widgets()},
+        {"connection",
+         {{"established", connection.established},
+          {"remote", connection.established ? json(connection.remote) : json(nullptr)}}},
+        {"planes", {{"acquired", planes.acquired}, {"activeCount", planes.activeCount}}},
+        {"slots", Slots()},
+    };
+}
+
+std::string Summary(const json &state) {
+    int visible = 0;
+    for (const json &w : state["windows"])
+        if (w["visible"].get<bool>()) ++visible;
+    char line[512];
+    std::string out;
+    std::snprintf(line, sizeof line, "%s: ran %.2f simulated s (%ld frames)\n",
+                  state["plugin"]["name"].get<std::string>().c_str(), state["time"].get<double>(),
+                  state["frames"].get<long>());
+    out += line;
+    std::snprintf(line, sizeof line, "windows: %zu (%d visible); widgets: %zu\n", state["windows"].size(), visible,
+                  state["widgets"].size());
+    out += line;
+    std::snprintf(line, sizeof line, "planes: %s, %d active\n",
+                  state["planes"]["acquired"].get<bool>() ? "acquired" : "not acquired",
+                  state["planes"]["activeCount"].get<int>());
+    out += line;
+    out += "connection: " +
+           (state["connection"]["established"].get<bool>()
+                ? "established to " + state["connection"]["remote"].get<std::string>()
+                : std::string("none")) +
+           "\n";
+    std::snprintf(line, sizeof line, "own aircraft: %.6f, %.6f, %.1f m, heading %.1f%s\n",
+                  state["aircraft"]["lat"].get<double>(), state["aircraft"]["lon"].get<double>(),
+                  state["aircraft"]["elevation"].get<double>(), state["aircraft"]["heading"].get<double>(),
+                  state["aircraft"]["override"].get<bool>() ? " (flown by the plug-in)" : "");
+    out += line;
+    return out;
+}
+
+}  // namespace simhost
