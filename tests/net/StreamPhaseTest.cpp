@@ -1,0 +1,224 @@
+// The stream phase as a peer and the user see it: names, crews, chat lines and models from the server's stream.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "net/StreamPhase.h"
+#include "tests/net/PacketProcessSession.h"
+#include "traffic/AircraftUtils.h"
+
+using inboundtest::ProcessPackets;
+using inboundtest::Session;
+
+TEST(StreamPhase, CallsignCrewAndChatMessages) {
+    Session session;
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    session.SendStream(
+        "3|c|Anna\r\n4|I|Eagle\n2|c|Bob\r\n\r\n5|c|Eve\n7|m|a|b\n25|c|Zed\n99|x|hello\n25|I|Far\n25|p|x/y.acf\n");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[3], "Anna");
+    EXPECT_EQ(Callsigns[2], "Bob");
+    EXPECT_EQ(Callsigns[5], "Eve");
+    EXPECT_EQ(CrewIDs[4], "Eagle");
+    EXPECT_EQ(imRead[13], "a|b");
+    EXPECT_EQ(newTextRcvd, 9);
+    EXPECT_EQ(tcprx, "Tr");
+    EXPECT_EQ(tcpBuffer, "");
+    EXPECT_EQ(Planes[19], "Plane 19");  // slot 25 and type x read past
+    for (int slot : {0, 1, 6, 19}) EXPECT_EQ(Callsigns[slot], "") << slot;
+
+    session.SendStream("3|c|BLANK\n4|I|BLANK\n");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[3], "");
+    EXPECT_EQ(CrewIDs[4], "");
+
+    // Fifteen chat lines: the window keeps the last fourteen, oldest first.
+    std::string chat;
+    for (int i = 1; i <= 15; i++) chat += std::to_string(i) + "|m|line " + std::to_string(i) + "\n";
+    session.SendStream(chat);
+    newTextRcvd = 0;
+    ProcessPackets();
+    for (int i = 0; i < 14; i++) EXPECT_EQ(imRead[i], "line " + std::to_string(i + 2)) << i;
+    EXPECT_EQ(newTextRcvd, 9);
+
+    ProcessPackets();
+    EXPECT_EQ(tcprx, "  ");
+    EXPECT_EQ(tcptx, "  ");
+}
+
+TEST(StreamPhase, LinesSplitAcrossReadsAndCalls) {
+    Session session;
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    session.SendStream("3|c|Ann");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[3], "");
+    EXPECT_EQ(tcpBuffer, "3|c|Ann");
+
+    session.SendStream("a\n4|I|BLANK\n");
+    CrewIDs[4] = "Old";
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[3], "Anna");
+    EXPECT_EQ(CrewIDs[4], "");
+
+    // A carriage return and its line feed in two reads leave an extra terminator at the head.
+    session.SendStream("6|c|Kim\r");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[6], "Kim");
+    session.SendStream("\n7|c|Lee\n");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[7], "Lee");
+    EXPECT_EQ(tcpBuffer, "");
+
+    // Text waiting for its line end survives a reconnect and joins the next connection's stream.
+    session.SendStream("8|c|Ma");
+    ProcessPackets();
+    DisconnectFromServer();
+    session.Connect();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    session.SendStream("x\n", 1);
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[8], "Max");
+}
+
+TEST(StreamPhase, JunkAtTheHeadIsDroppedUpToItsLineEnd) {
+    Session session;
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    session.SendStream("hello world\n8|c|Max\n99999999999|c|Big\n9|c|Ned\n====10|c|Oz\n|c|No\n11|c|Pia\n");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[8], "Max");
+    EXPECT_EQ(Callsigns[9], "Ned");
+    EXPECT_EQ(Callsigns[10], "Oz");
+    EXPECT_EQ(Callsigns[11], "Pia");
+    EXPECT_EQ(tcpBuffer, "");
+
+    // Without a line end yet, junk may still be a message arriving: it waits.
+    session.SendStream("junk");
+    ProcessPackets();
+    EXPECT_EQ(tcpBuffer, "junk");
+    session.SendStream("\n12|c|Ute\n");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[12], "Ute");
+    EXPECT_EQ(tcpBuffer, "");
+}
+
+TEST(StreamPhase, OverlongLineIsDroppedAndTheStreamRecovers) {
+    Session session;
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    // 90 KiB without a line end, most of a callsign message, in pieces across calls.
+    std::string longLine = "13|c|" + std::string(90 * 1024, 'A');
+    for (size_t sent = 0; sent < longLine.size(); sent += 30000) {
+        session.SendStream(longLine.substr(sent, 30000));
+        ProcessPackets();
+        EXPECT_LE(tcpBuffer.size(), kStreamBufferLimit);
+    }
+    session.SendStream("AAAA\n14|c|Ray\n15|c|");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[13], "");  // the dropped line's tail is no message either
+    EXPECT_EQ(Callsigns[14], "Ray");
+    EXPECT_EQ(tcpBuffer, "15|c|");
+    session.SendStream("Sue\n");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[15], "Sue");
+
+    // A line just under the bound is still a message.
+    std::string nearLimit(kStreamBufferLimit - 100, 'B');
+    session.SendStream("16|c|" + nearLimit.substr(0, 30000));
+    ProcessPackets();
+    session.SendStream(nearLimit.substr(30000));
+    ProcessPackets();
+    session.SendStream("\n");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[16], nearLimit);
+}
+
+TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
+    // A stuck open (a FIFO without writer) would hang here; the alarm ends the process instead.
+    alarm(60);
+    testsupport::ScratchDir scratch;
+    ASSERT_TRUE(scratch.Ok());
+    Session session;
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    for (const char *folder : {"Aircraft", "Aircraft/Jets", "Aircraft/Jets/Trainer", "Aircraft/Other", "Aircraft/Heavy",
+                               "Aircraft/Missing"}) {
+        ASSERT_EQ(mkdir(scratch.Path(folder).c_str(), 0700), 0) << folder;
+    }
+    ASSERT_TRUE(scratch.Write("Aircraft/Jets/Trainer/trainer.acf", "model"));
+    ASSERT_TRUE(scratch.Write("Aircraft/Other/trainer.acf", "model"));
+    ASSERT_TRUE(scratch.Write("Aircraft/Heavy/B747.ACF", "model"));
+    ASSERT_EQ(mkdir(scratch.Path("Aircraft/Fifo").c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(scratch.Path("Aircraft/Fifo/pipe.acf").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(scratch.Path("Aircraft/Dir.acf").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(scratch.Path("Aircraft/Dir.acf/folder.acf").c_str(), 0700), 0);
+
+    session.SendStream("4|p|Aircraft/Jets/Trainer/trainer.acf\n5|p|Aircraft/Heavy/B747.ACF\n");
+    ProcessPackets();
+    EXPECT_EQ(Planes[4], "trainer");
+    EXPECT_EQ(Planes[5], "B747");
+    EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Jets/Trainer/trainer.acf");
+    EXPECT_EQ(session.host.Planes().models[5], "Aircraft/Heavy/B747.ACF");
+
+    // Same name from another folder: nothing new to load.
+    session.SendStream("4|p|Aircraft/Other/trainer.acf\n");
+    ProcessPackets();
+    EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Jets/Trainer/trainer.acf");
+
+    // Missing, FIFO, directory, device: the name is taken, nothing is loaded, and a repeat does not retry.
+    session.SendStream(
+        "6|p|Aircraft/Missing/ghost.acf\n7|p|Aircraft/Fifo/pipe.acf\n8|p|Aircraft/Dir.acf/folder.acf\n9|p|/dev/null\n");
+    ProcessPackets();
+    EXPECT_EQ(Planes[6], "ghost");
+    EXPECT_EQ(Planes[7], "pipe");
+    EXPECT_EQ(Planes[8], "folder");
+    EXPECT_EQ(Planes[9], "");
+    for (int slot : {6, 7, 8, 9}) EXPECT_EQ(session.host.Planes().models[slot], "") << slot;
+    ASSERT_TRUE(scratch.Write("Aircraft/Missing/ghost.acf", "model"));
+    session.SendStream("6|p|Aircraft/Missing/ghost.acf\n");
+    ProcessPackets();
+    EXPECT_EQ(session.host.Planes().models[6], "");
+
+    // BLANK empties the name, so the next path loads again; no "/" gives an empty name.
+    session.SendStream("4|p|BLANK\n");
+    ProcessPackets();
+    EXPECT_EQ(Planes[4], "");
+    session.SendStream("4|p|Aircraft/Other/trainer.acf\n10|p|B747.acf\n");
+    ProcessPackets();
+    EXPECT_EQ(Planes[4], "trainer");
+    EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Other/trainer.acf");
+    EXPECT_EQ(Planes[10], "");
+    alarm(0);
+}
+
+TEST(StreamPhase, LostServerEndsTheConnectionWithoutLogout) {
+    Session session;
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    size_t loginBytes = session.server->StreamBytes().size();
+    // Messages sent just before the close are still handled.
+    session.SendStream("3|c|Last\n");
+    overridden = 1;
+    session.host.SetDataRef("sim/operation/override/override_planepath", 1, 0);
+    session.server->CloseStream(0);
+    ASSERT_TRUE(inboundtest::WaitPeerGone(tsockfd));
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[3], "Last");
+    EXPECT_EQ(tcpconnected, 0);
+    EXPECT_EQ(tsockfd, 0);
+    EXPECT_EQ(sockfd, 0);
+    sockaddr_in zero{};
+    EXPECT_EQ(std::memcmp(&serverAddress, &zero, sizeof zero), 0);
+    EXPECT_EQ(overridden, 0);
+    EXPECT_FALSE(session.host.PlanePathOverridden());
+    EXPECT_EQ(session.server->StreamBytes().size(), loginBytes);  // no logout to a server that left
+
+    // A reset is noticed the same way, and the user can connect again.
+    session.Connect();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    session.server->CloseStream(1, true);
+    ASSERT_TRUE(inboundtest::WaitPeerGone(tsockfd));
+    ProcessPackets();
+    EXPECT_EQ(tcpconnected, 0);
+    EXPECT_EQ(tsockfd, 0);
+    EXPECT_EQ(session.server->StreamBytes(1).find("Closing"), std::string::npos);
+}

@@ -1,0 +1,158 @@
+// Traffic slot records: which host data references each slot is bound to and what goes through them.
+#include <gtest/gtest.h>
+
+#include "core/SkorvaleSE.h"
+#include "simhost/Host.h"
+#include "traffic/AircraftUtils.h"
+
+namespace {
+
+class AircraftSlots : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host.Reset();
+        for (int i = 0; i < kSlotCount; i++) AircraftList[i].set(i);
+    }
+
+    // Fills a record with values that are distinct per member.
+    static void Fill(Aircraft &record) {
+        float *floats[] = {&record.x,        &record.y,          &record.z,    &record.lat,       &record.lon,
+                           &record.el,       &record.theta,      &record.phi,  &record.psi,       &record.flap,
+                           &record.flap2,    &record.speedbrake, &record.slat, &record.wingsweep, &record.yokePitch,
+                           &record.yokeRoll, &record.yokeYaw};
+        for (int i = 0; i < 17; i++) *floats[i] = 1.5f + (float)i;
+        for (int i = 0; i < 10; i++) record.gear[i] = 0.05f * (float)(i + 1);
+        for (int i = 0; i < 8; i++) record.throttle[i] = 0.1f * (float)(i + 1);
+        record.beacon = 1;
+        record.landing = 2;
+        record.strobe = 3;
+        record.nav = 4;
+        record.taxi = 5;
+    }
+
+    double Ref(const std::string &name, int index = 0) { return host.GetDataRef(name, index); }
+
+    simhost::Host &host = simhost::TheHost();
+};
+
+}  // namespace
+
+TEST_F(AircraftSlots, TablesStartWithNumberedModelNamesAndEmptyTexts) {
+    for (int i = 0; i < kSlotCount; i++) {
+        EXPECT_EQ(Planes[i], "Plane " + std::to_string(i));
+        EXPECT_EQ(Callsigns[i], "");
+        EXPECT_EQ(CrewIDs[i], "");
+        EXPECT_EQ(AircraftList[i].planeIndex, i);
+    }
+}
+
+TEST_F(AircraftSlots, TrafficSlotWritesItsOwnMultiplayerReferences) {
+    for (int slot : {1, 7, 19}) {
+        SCOPED_TRACE(slot);
+        host.Reset();
+        std::string p = "sim/multiplayer/position/plane" + std::to_string(slot) + "_";
+        host.SetDataRef(p + "spoiler_ratio", 0.9);
+        host.SetDataRef(p + "gear_deploy", 0.77, 9);
+        host.SetDataRef(p + "throttle", 0.66, 8);
+        Aircraft &record = AircraftList[slot];
+        Fill(record);
+        record.SetAircraftData();
+
+        // The host derives lat, lon and el from the local position (read-only there, as in X-Plane 12).
+        const char *names[] = {"x",       "y",          "z",           "",
+                               "",        "",           "the",         "phi",
+                               "psi",     "flap_ratio", "flap_ratio2", "speedbrake_ratio",
+                               "",        "wing_sweep", "yolk_pitch",  "yolk_roll",
+                               "yolk_yaw"};
+        for (int i = 0; i < 17; i++) {
+            if (names[i][0] == '\0') continue;
+            EXPECT_FLOAT_EQ(Ref(p + names[i]), 1.5f + (float)i) << names[i];
+        }
+        // The slat reference carries X-Plane's spelling for the slot: "slat" for plane 1, "sla1" after.
+        EXPECT_FLOAT_EQ(Ref(p + (slot == 1 ? "slat_ratio" : "sla1_ratio")), 13.5f);
+        EXPECT_EQ(Ref(p + "spoiler_ratio"), 0.0);
+        for (int i = 0; i < 9; i++) EXPECT_FLOAT_EQ(Ref(p + "gear_deploy", i), 0.05f * (float)(i + 1));
+        EXPECT_FLOAT_EQ(Ref(p + "gear_deploy", 9), 0.77f);
+        for (int i = 0; i < 8; i++) EXPECT_FLOAT_EQ(Ref(p + "throttle", i), 0.1f * (float)(i + 1));
+        EXPECT_FLOAT_EQ(Ref(p + "throttle", 8), 0.66f);
+        EXPECT_EQ(Ref(p + "beacon_lights_on"), 1);
+        EXPECT_EQ(Ref(p + "landing_lights_on"), 2);
+        EXPECT_EQ(Ref(p + "strobe_lights_on"), 3);
+        EXPECT_EQ(Ref(p + "nav_lights_on"), 4);
+        EXPECT_EQ(Ref(p + "taxi_light_on"), 5);
+        // No other slot and not the user's aircraft.
+        int other = slot == 1 ? 2 : slot - 1;
+        EXPECT_EQ(Ref("sim/multiplayer/position/plane" + std::to_string(other) + "_x"), 0.0);
+        EXPECT_EQ(Ref("sim/flightmodel2/controls/pitch_ratio"), 0.0);
+        EXPECT_EQ(Ref("sim/cockpit2/controls/flap_ratio"), 0.0);
+    }
+}
+
+TEST_F(AircraftSlots, UserAircraftSlotWritesFlightModelControls) {
+    host.SetDataRef("sim/flightmodel/engine/ENGN_thro", 0.5, 8);
+    Aircraft &own = AircraftList[0];
+    Fill(own);
+    own.SetAircraftData();
+
+    EXPECT_FLOAT_EQ(Ref("sim/flightmodel/position/local_x"), 1.5f);
+    EXPECT_FLOAT_EQ(Ref("sim/flightmodel/position/local_z"), 3.5f);
+    EXPECT_FLOAT_EQ(Ref("sim/flightmodel/position/psi"), 9.5f);
+    EXPECT_FLOAT_EQ(Ref("sim/flightmodel/controls/slatrat"), 13.5f);
+    EXPECT_FLOAT_EQ(Ref("sim/joystick/yolk_heading_ratio"), 17.5f);
+    EXPECT_FLOAT_EQ(Ref("sim/flightmodel2/controls/pitch_ratio"), 15.5f);
+    EXPECT_FLOAT_EQ(Ref("sim/flightmodel2/controls/roll_ratio"), 16.5f);
+    EXPECT_FLOAT_EQ(Ref("sim/flightmodel2/controls/heading_ratio"), 17.5f);
+    EXPECT_FLOAT_EQ(Ref("sim/cockpit2/controls/flap_ratio"), 10.5f);
+    for (int i = 0; i < 8; i++) {
+        EXPECT_FLOAT_EQ(Ref("sim/flightmodel/engine/ENGN_thro", i), 0.1f * (float)(i + 1));
+        EXPECT_FLOAT_EQ(Ref("sim/flightmodel/engine/ENGN_thro_use", i), 0.1f * (float)(i + 1));
+    }
+    EXPECT_FLOAT_EQ(Ref("sim/flightmodel/engine/ENGN_thro", 8), 0.5f);
+    EXPECT_EQ(Ref("sim/cockpit/electrical/nav_lights_on"), 4);
+    // And no traffic slot moved.
+    EXPECT_EQ(Ref("sim/multiplayer/position/plane1_x"), 0.0);
+}
+
+TEST_F(AircraftSlots, ReadingBackTakesPositionGearThrottleAndLightsOnly) {
+    std::string p = "sim/multiplayer/position/plane3_";
+    host.SetDataRef(p + "x", 11.0);
+    host.SetDataRef(p + "lat", 47.5);
+    host.SetDataRef(p + "psi", 45.0);
+    host.SetDataRef(p + "gear_deploy", 0.25, 8);
+    host.SetDataRef(p + "gear_deploy", 0.75, 9);
+    host.SetDataRef(p + "throttle", 0.5, 7);
+    host.SetDataRef(p + "strobe_lights_on", 1);
+    host.SetDataRef(p + "flap_ratio", 0.4);
+    Aircraft &record = AircraftList[3];
+    record.gear[9] = 0.125f;
+    record.flap = 0.9f;
+    record.GetAircraftData();
+    EXPECT_EQ(record.x, 11.0f);
+    EXPECT_EQ(record.lat, 47.5f);
+    EXPECT_EQ(record.psi, 45.0f);
+    EXPECT_EQ(record.gear[8], 0.25f);
+    EXPECT_EQ(record.gear[9], 0.125f);
+    EXPECT_EQ(record.throttle[7], 0.5f);
+    EXPECT_EQ(record.strobe, 1);
+    EXPECT_EQ(record.flap, 0.9f);
+}
+
+TEST_F(AircraftSlots, SingleElementWritesByName) {
+    SetAircraftRefF(2, "sim/flightmodel/engine/ENGN_thro", 0.625f);
+    SetAircraftRefI(0, "sim/operation/override/override_planepath", 1);
+    SetAircraftRefF(0, "no/such/ref", 1.0f);  // unknown names are ignored
+    EXPECT_EQ(Ref("sim/flightmodel/engine/ENGN_thro", 2), 0.625);
+    EXPECT_EQ(Ref("sim/flightmodel/engine/ENGN_thro", 1), 0.0);
+    EXPECT_TRUE(host.PlanePathOverridden());
+}
+
+TEST(AircraftSlotsUnbound, RecordWithoutHandlesWritesNothing) {
+    simhost::TheHost().Reset();
+    double before = simhost::TheHost().GetDataRef("sim/flightmodel/position/local_x");
+    Aircraft record;
+    record.x = 5.0f;
+    record.SetAircraftData();
+    record.GetAircraftData();
+    EXPECT_EQ(record.x, 5.0f);
+    EXPECT_EQ(simhost::TheHost().GetDataRef("sim/flightmodel/position/local_x"), before);
+}
