@@ -1,0 +1,239 @@
+// The chat window as a user sees it: Tab, typing, sending, the fade and the history of received lines.
+#include <string>
+#include <vector>
+
+#include "tests/support/FixtureServer.h"
+#include "tests/support/Loopback.h"
+#include "tests/ui/UiFixture.h"
+
+namespace uitest {
+namespace {
+
+using simhost::DrawnString;
+
+// The entry line is the last string drawn in the chat window while it shows its text.
+std::string EntryLine(const std::vector<DrawnString> &strings) { return strings.empty() ? "" : strings.back().text; }
+
+class ChatWindowTest : public UiTest {};
+
+TEST_F(ChatWindowTest, TabFadesTheWindowInAndOutInTenSteps) {
+    Start();
+    host.RunFor(0.2);
+    EXPECT_FALSE(Geometry(imReadWin).visible);
+    EXPECT_EQ(ChatAlpha(), -1.0f);
+
+    host.PressKey(kTab, 0);
+    EXPECT_EQ(host.WindowWithFocus(), imReadWin);
+    host.RunFrame();
+    EXPECT_TRUE(Geometry(imReadWin).visible);
+    EXPECT_FLOAT_EQ(ChatAlpha(), 0.069f);
+    host.RunFrames(9);
+    EXPECT_EQ(ChatAlpha(), 0.69f);  // exactly: ten single-precision steps land on it
+    host.RunFrames(3);
+    EXPECT_EQ(ChatAlpha(), 0.69f);
+
+    // The box: a dark quad and a white border while the entry line has the focus.
+    simhost::WindowInfo w = Geometry(imReadWin);
+    EXPECT_EQ(w.left, 1024 - 20 - 500);
+    EXPECT_EQ(w.top, 768 - 20);
+    float l = (float)w.left, t = (float)w.top, r = (float)w.right, b = (float)w.bottom;
+    simhost::GlPrimitive quad = Primitive(imReadWin, GL_QUADS);
+    ASSERT_EQ(quad.vertices.size(), 4u);
+    const float quadCorners[4][2] = {{r, b}, {l, b}, {l, t}, {r, t}};
+    for (int i = 0; i < 4; i++) {
+        EXPECT_EQ(quad.vertices[i].x, quadCorners[i][0]);
+        EXPECT_EQ(quad.vertices[i].y, quadCorners[i][1]);
+        EXPECT_FLOAT_EQ(quad.vertices[i].rgba[0], 0.1f);
+    }
+    simhost::GlPrimitive border = Primitive(imReadWin, GL_LINES);
+    ASSERT_EQ(border.vertices.size(), 8u);
+    const float lineEnds[8][2] = {{r, b}, {l, b}, {l, b}, {l, t}, {l, t}, {r, t}, {r, t}, {r, b}};
+    for (int i = 0; i < 8; i++) {
+        EXPECT_EQ(border.vertices[i].x, lineEnds[i][0]);
+        EXPECT_EQ(border.vertices[i].y, lineEnds[i][1]);
+    }
+    EXPECT_EQ(border.vertices[0].rgba[0], 1.0f);
+    EXPECT_FLOAT_EQ(border.vertices[0].rgba[3], 0.845f);
+    ASSERT_FALSE(host.LastFrame().graphicsStates.empty());
+    const simhost::GraphicsStateCall &g = host.LastFrame().graphicsStates.back();
+    EXPECT_EQ(std::vector<int>(
+                  {g.fog, g.texUnits, g.lighting, g.alphaTesting, g.alphaBlending, g.depthTesting, g.depthWriting}),
+              std::vector<int>({0, 0, 1, 0, 1, 0, 0}));
+
+    // Fourteen empty history lines and the entry line with its blinking cursor.
+    std::vector<DrawnString> strings = Strings(imReadWin);
+    ASSERT_EQ(strings.size(), 15u);
+    for (int k = 0; k < 14; k++) {
+        EXPECT_EQ(strings[k].y, w.bottom + 300 - 20 * k);
+        EXPECT_EQ(strings[k].rgb[1], 1.0f);
+        EXPECT_EQ(strings[k].wrapWidth, 500);
+    }
+    EXPECT_EQ(strings[14].x, w.left + 5);
+    EXPECT_EQ(strings[14].y, w.bottom + 20);
+    EXPECT_FLOAT_EQ(strings[14].rgb[2], 0.3f);
+    std::vector<std::string> cursorPhases;
+    for (int i = 0; i < 90; i++) {
+        host.RunFrame();
+        std::string entry = EntryLine(Strings(imReadWin));
+        if (cursorPhases.empty() || cursorPhases.back() != entry) cursorPhases.push_back(entry);
+    }
+    EXPECT_GE(cursorPhases.size(), 3u);
+    for (const std::string &phase : cursorPhases) EXPECT_TRUE(phase == "|" || phase == " ") << phase;
+
+    // Tab inside the entry line only gives the keyboard back: no cursor, dark border, still open.
+    host.PressKey(kTab, 0);
+    EXPECT_EQ(host.WindowWithFocus(), nullptr);
+    host.RunFrames(2);
+    EXPECT_EQ(EntryLine(Strings(imReadWin)), "");
+    EXPECT_EQ(Primitive(imReadWin, GL_LINES).vertices[0].rgba[0], 0.0f);
+    EXPECT_EQ(ChatAlpha(), 0.69f);
+
+    // The next Tab closes it: only the box while it fades, then nothing at all after ten steps.
+    host.PressKey(kTab, 0);
+    host.RunFrame();
+    EXPECT_FLOAT_EQ(ChatAlpha(), 0.621f);
+    EXPECT_TRUE(Strings(imReadWin).empty());
+    host.RunFrames(8);
+    EXPECT_TRUE(Geometry(imReadWin).visible);
+    host.RunFrame();
+    EXPECT_FALSE(Geometry(imReadWin).visible);
+    EXPECT_EQ(ChatAlpha(), -1.0f);
+}
+
+TEST_F(ChatWindowTest, ReopeningMidFadeReversesFromTheCurrentOpacity) {
+    Start();
+    host.RunFor(0.2);
+    host.PressKey(kTab, 0);  // open, focused
+    host.RunFrames(4);
+    EXPECT_NEAR(ChatAlpha(), 0.276f, 1e-6);
+    host.PressKey(kTab, 0);  // release the entry line
+    host.PressKey(kTab, 0);  // close
+    host.RunFrames(2);
+    EXPECT_NEAR(ChatAlpha(), 0.138f, 1e-6);
+    host.PressKey(kTab, 0);
+    host.RunFrame();
+    EXPECT_NEAR(ChatAlpha(), 0.207f, 1e-6);
+}
+
+TEST_F(ChatWindowTest, EntryLineTakesPrintableBytesOnly) {
+    Start();
+    host.RunFor(0.2);
+    host.PressKey(kTab, 0);
+    host.PressKey(kBackspace, 0);  // nothing to remove
+    host.TypeText("abcd");
+    host.PressKey(kBackspace, 0);
+    host.PressKey(kDelete, 0);
+    for (char ignored : {kEscape, (char)1, (char)10, (char)200, (char)255, (char)128}) host.PressKey(ignored, 'A');
+    host.TypeText(" |~x");
+    host.KeyUp('q', 'Q');  // a release types nothing
+    host.RunFrame();
+    std::string entry = EntryLine(Strings(imReadWin));
+    EXPECT_EQ(entry.substr(0, entry.size() - 1), "ab |~x");
+}
+
+TEST_F(ChatWindowTest, ReturnWhileDisconnectedKeepsTheTextAndShowsTheWindowForAWhile) {
+    std::string address = testsupport::UniqueLoopbackAddress();
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    testsupport::PointPluginAt(address);
+    Start();
+    ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
+    host.RunFor(0.2);
+
+    host.PressKey(kTab, 0);
+    host.TypeText("hello");
+    host.PressKey(kReturn, 0);
+    host.PressKey(kTab, 0);  // release
+    host.PressKey(kTab, 0);  // close: only the countdown keeps it up now
+    host.RunFor(1.0);
+
+    EXPECT_TRUE(Geometry(imReadWin).visible);
+    std::vector<DrawnString> strings = Strings(imReadWin);
+    ASSERT_EQ(strings.size(), 16u);
+    EXPECT_EQ(strings[14].text, "hello");
+    const simhost::WindowInfo w = Geometry(imReadWin);
+    EXPECT_EQ(strings[15].text, "9");
+    EXPECT_EQ(strings[15].x, w.right - 15);
+    EXPECT_EQ(strings[15].y, w.bottom + 14);
+    EXPECT_FALSE(strings[15].wrapWidth.has_value());
+
+    // No stream send was attempted: the indicator never showed one and the server saw nothing.
+    EXPECT_EQ(Strings(gWindow).at(0).text, "Network Traffic:         ");
+    EXPECT_EQ(server.ConnectionCount(), 0u);
+}
+
+TEST_F(ChatWindowTest, ReturnWhileConnectedSendsTheLineAndEmptiesTheEntry) {
+    std::string address = testsupport::UniqueLoopbackAddress();
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    testsupport::PointPluginAt(address);
+    Start("connectAtStartup=1;");
+    ASSERT_TRUE(server.WaitForStreamLines(1, 3000));
+    host.RunFor(0.2);
+
+    host.PressKey(kTab, 0);
+    host.TypeText("hi | there");
+    host.PressKey(kReturn, 0);
+    host.PressKey(kReturn, 0);  // an empty line is still sent
+    ASSERT_TRUE(server.WaitForStreamLines(3, 3000));
+
+    std::string bytes = server.StreamBytes();
+    std::string chat = bytes.substr(bytes.find('\n') + 1);
+    std::string id = std::to_string(uniqueID);
+    EXPECT_EQ(chat, id + "|MESSAGE|hi | there\n" + id + "|MESSAGE|\n");
+    host.RunFrame();
+    std::string entry = EntryLine(Strings(imReadWin));
+    EXPECT_TRUE(entry == "|" || entry == " ") << entry;
+}
+
+TEST_F(ChatWindowTest, ReceivedLinesFillTheHistoryAndOpenTheWindowForNineSeconds) {
+    std::string address = testsupport::UniqueLoopbackAddress();
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    testsupport::PointPluginAt(address);
+    Start("connectAtStartup=1;");
+    ASSERT_TRUE(server.WaitForStreamLines(1, 3000));
+
+    std::string lines;
+    for (int i = 1; i <= 15; i++) lines += "3|m|line " + std::to_string(i) + "\n";
+    ASSERT_TRUE(server.SendStream(lines));
+    ASSERT_TRUE(WaitForStreamData());
+
+    // The next countdown tick (within a second) starts the fade-in; ten opacity steps make it whole.
+    int frames = 0;
+    while (!Geometry(imReadWin).visible && frames < 61) {
+        host.RunFrame();
+        frames++;
+    }
+    ASSERT_TRUE(Geometry(imReadWin).visible);
+    host.RunFrames(9);
+    EXPECT_EQ(ChatAlpha(), 0.69f);
+
+    // The fifteenth line pushed the first out; the newest sits just above the entry line.
+    const simhost::WindowInfo w = Geometry(imReadWin);
+    std::vector<DrawnString> strings = Strings(imReadWin);
+    ASSERT_EQ(strings.size(), 16u);
+    for (int k = 0; k < 14; k++) {
+        EXPECT_EQ(strings[k].text, "line " + std::to_string(k + 2));
+        EXPECT_EQ(strings[k].x, w.left + 5);
+        EXPECT_EQ(strings[k].y, w.bottom + 300 - 20 * k);
+        EXPECT_FLOAT_EQ(strings[k].rgb[0], 0.5f);
+    }
+
+    // The countdown shows 9 down to 1, one digit a second, then the window fades out in ten steps.
+    std::vector<std::string> digits;
+    int firstFadeFrame = -1, hiddenFrame = -1;
+    for (int i = 0; i < 60 * 11 && hiddenFrame < 0; i++) {
+        host.RunFrame();
+        std::vector<DrawnString> now = Strings(imReadWin);
+        if (now.size() == 16 && (digits.empty() || digits.back() != now[15].text)) digits.push_back(now[15].text);
+        if (now.empty() && firstFadeFrame < 0) firstFadeFrame = i;
+        if (!Geometry(imReadWin).visible) hiddenFrame = i;
+    }
+    EXPECT_EQ(digits, std::vector<std::string>({"9", "8", "7", "6", "5", "4", "3", "2", "1"}));
+    ASSERT_GE(firstFadeFrame, 0);
+    EXPECT_EQ(hiddenFrame - firstFadeFrame, 9);  // the tenth step down hides it
+}
+
+}  // namespace
+}  // namespace uitest

@@ -1,0 +1,289 @@
+// The settings pane and the menu, driven as a user clicks and types, checked on screen and in the settings file.
+#include <string>
+#include <vector>
+
+#include "XPStandardWidgets.h"
+#include "XPWidgets.h"
+#include "tests/support/FixtureServer.h"
+#include "tests/support/Loopback.h"
+#include "tests/ui/UiFixture.h"
+#include "ui/PrefPane.h"
+
+namespace uitest {
+namespace {
+
+const char kStored[] =
+    "callsign=ACE1;userID=1234;password=pw;flightMode=0;cockpitPosition=2;crewID=C7;connectAtStartup=0;";
+
+class PrefPaneTest : public UiTest {
+protected:
+    void OpenPane() { ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Control & Settings"})); }
+
+    bool Click(const std::string &descriptor) {
+        std::string error;
+        bool ok = host.ClickWidget(descriptor, &error);
+        EXPECT_TRUE(ok) << descriptor << ": " << error;
+        return ok;
+    }
+
+    std::string Field(XPWidgetID field) const { return host.Widget(field)->descriptor; }
+    int State(XPWidgetID button) const { return (int)host.WidgetProperty(button, xpProperty_ButtonState); }
+    std::vector<int> PositionStates() const {
+        return {State(PositionB1), State(PositionB2), State(PositionB3), State(PositionB4)};
+    }
+    std::vector<bool> CrewRowsShown() const {
+        std::vector<bool> shown;
+        for (XPWidgetID w : {CrewIDT, CrewIDF, PositionT, PositionB1, PositionB2, PositionB3, PositionB4})
+            shown.push_back(host.IsWidgetShown(w));
+        return shown;
+    }
+    const std::vector<bool> allShown = std::vector<bool>(7, true);
+    const std::vector<bool> noneShown = std::vector<bool>(7, false);
+};
+
+TEST_F(PrefPaneTest, FirstOpenBuildsEveryControlInPlaceFilledFromTheSettings) {
+    Start("callsign=ACE1;userID=1234;password=pw;flightMode=0;cockpitPosition=2;crewID=C7;connectAtStartup=1;");
+    OpenPane();
+
+    struct Expected {
+        std::string descriptor;
+        int widgetClass;
+        int left, top, right, bottom;
+        bool visible;
+    };
+    const int L = 414, T = 408;  // 1024 x 768 screen: left of the plane list's place, top-aligned with it
+    auto row = [&](int k) { return T - (k * 20 + 10); };
+    const int label = L + 40, field = L + 145, radio1 = L + 145, radio2 = L + 190;
+    const std::vector<Expected> expected = {
+        {"Control & Settings", 1, L, T, L + 300, T - 300, true},
+        {"", 2, L + 20, T - 40, L + 280, T - 280, true},
+        {"User ID:", 6, label, row(2), label + 100, row(2) - 12, true},
+        {"1234", 4, field, row(2), field + 110, row(2) - 12, true},
+        {"Password:", 6, label, row(3), label + 100, row(3) - 12, true},
+        {"pw", 4, field, row(3), field + 110, row(3) - 12, true},
+        {"Call/Nickname:", 6, label, row(4), label + 100, row(4) - 12, true},
+        {"ACE1", 4, field, row(4), field + 110, row(4) - 12, true},
+        {"Flight Mode:", 6, label, row(5), label + 100, row(5) - 12, true},
+        {"Solo", 3, radio1, row(5), radio1 + 10, row(5) - 12, true},
+        {"Crewed", 3, radio2, row(5), radio2 + 10, row(5) - 12, true},
+        {"Crew ID:", 6, label, row(6), label + 100, row(6) - 12, false},
+        {"C7", 4, field, row(6), field + 110, row(6) - 12, false},
+        {"Position:", 6, label, row(7), label + 100, row(7) - 12, false},
+        {"Pilot", 3, radio1, row(7), radio1 + 10, row(7) - 12, false},
+        {"Co-Pilot", 3, radio1, row(8), radio1 + 10, row(8) - 12, false},
+        {"Navigator", 3, radio1, row(9), radio1 + 10, row(9) - 12, false},
+        {"Flight Engineer", 3, radio1, row(10), radio1 + 10, row(10) - 12, false},
+        {"Connect", 3, L + 40, T - 240, L + 110, T - 252, true},
+        {"Disconnect", 3, L + 40, T - 240, L + 110, T - 252, false},
+        {"Connect at startup", 3, radio1, T - 240, radio1 + 10, T - 252, true},
+        {"Cancel", 3, L + 65, T - 260, L + 120, T - 272, true},
+        {"Apply", 3, L + 125, T - 260, L + 170, T - 272, true},
+        {"Save & Close", 3, L + 175, T - 260, L + 255, T - 272, true},
+    };
+    std::vector<XPWidgetID> widgets = host.Widgets();
+    ASSERT_EQ(widgets.size(), expected.size());
+    for (size_t i = 0; i < widgets.size(); i++) {
+        simhost::WidgetInfo w = host.Widget(widgets[i]).value();
+        const Expected &e = expected[i];
+        SCOPED_TRACE(e.descriptor);
+        EXPECT_EQ(w.descriptor, e.descriptor);
+        EXPECT_EQ(w.widgetClass, e.widgetClass);
+        EXPECT_EQ(std::vector<int>({w.left, w.top, w.right, w.bottom}),
+                  std::vector<int>({e.left, e.top, e.right, e.bottom}));
+        EXPECT_EQ(w.visible, e.visible);
+        EXPECT_EQ(w.isRoot, i == 0);
+        EXPECT_EQ(w.parent, i == 0 ? nullptr : PrefPaneWidget);
+    }
+
+    EXPECT_EQ(host.WidgetProperty(PrefPaneWidget, xpProperty_MainWindowHasCloseBoxes), 0);
+    EXPECT_EQ(host.WidgetProperty(PrefPaneWindow, xpProperty_SubWindowType), xpSubWindowStyle_SubWindow);
+    for (XPWidgetID f : {UserIDF, PasswordF, CallsignF, CrewIDF})
+        EXPECT_EQ(host.WidgetProperty(f, xpProperty_TextFieldType), xpTextEntryField);
+    EXPECT_EQ(host.WidgetProperty(PasswordF, xpProperty_PasswordMode), 1);
+    EXPECT_EQ(host.WidgetProperty(UserIDF, xpProperty_PasswordMode), 0);
+    for (XPWidgetID b : {FlightModeB1, FlightModeB2, PositionB1, PositionB4}) {
+        EXPECT_EQ(host.WidgetProperty(b, xpProperty_ButtonType), xpRadioButton);
+        EXPECT_EQ(host.WidgetProperty(b, xpProperty_ButtonBehavior), xpButtonBehaviorRadioButton);
+    }
+    EXPECT_EQ(host.WidgetProperty(ConnectStartB, xpProperty_ButtonType), xpRadioButton);
+    EXPECT_EQ(host.WidgetProperty(ConnectStartB, xpProperty_ButtonBehavior), xpButtonBehaviorCheckBox);
+    for (XPWidgetID b : {ConnectB, DisconnectB, CancelB, ApplyB, SaveB}) {
+        EXPECT_EQ(host.WidgetProperty(b, xpProperty_ButtonType), xpPushButton);
+        EXPECT_EQ(host.WidgetProperty(b, xpProperty_ButtonBehavior), xpButtonBehaviorPushButton);
+    }
+
+    // Filled from the settings; the connect at enable found no server, so "Connect" is offered.
+    EXPECT_EQ(State(FlightModeB1), 1);
+    EXPECT_EQ(State(FlightModeB2), 0);
+    EXPECT_EQ(PositionStates(), std::vector<int>({0, 0, 1, 0}));
+    EXPECT_EQ(State(ConnectStartB), 1);
+    EXPECT_TRUE(host.IsWidgetShown(ConnectB));
+    EXPECT_FALSE(host.IsWidgetShown(DisconnectB));
+
+    // Choosing the item again while the pane is up changes nothing, not even an edited field.
+    ASSERT_TRUE(host.ReplaceFieldText(UserIDF, "edited"));
+    OpenPane();
+    EXPECT_EQ(Field(UserIDF), "edited");
+    EXPECT_EQ(host.Widgets().size(), expected.size());
+}
+
+TEST_F(PrefPaneTest, RadioGroupsStayExclusiveAndApplyStoresTheChoice) {
+    Start(kStored);
+    OpenPane();
+    EXPECT_EQ(CrewRowsShown(), noneShown);
+
+    ASSERT_TRUE(Click("Crewed"));
+    EXPECT_EQ(CrewRowsShown(), allShown);  // at once, before any Apply
+    EXPECT_EQ(State(FlightModeB1), 0);
+    EXPECT_EQ(State(FlightModeB2), 1);
+    ASSERT_TRUE(Click("Pilot"));
+    EXPECT_EQ(PositionStates(), std::vector<int>({1, 0, 0, 0}));
+    ASSERT_TRUE(Click("Flight Engineer"));
+    EXPECT_EQ(PositionStates(), std::vector<int>({0, 0, 0, 1}));
+    ASSERT_TRUE(Click("Co-Pilot"));
+    EXPECT_EQ(PositionStates(), std::vector<int>({0, 1, 0, 0}));
+    EXPECT_EQ(SavedSettings(), kStored);  // nothing stored before Apply
+
+    ASSERT_TRUE(Click("Apply"));
+    EXPECT_TRUE(host.IsWidgetShown(PrefPaneWidget));
+    EXPECT_EQ(SavedSettings(),
+              "callsign=ACE1;userID=1234;password=pw;flightMode=1;cockpitPosition=1;crewID=C7;connectAtStartup=0;");
+
+    // Solo stores position 0 whatever position button is still set.
+    ASSERT_TRUE(Click("Solo"));
+    EXPECT_EQ(CrewRowsShown(), noneShown);
+    EXPECT_EQ(State(FlightModeB1), 1);
+    EXPECT_EQ(State(FlightModeB2), 0);
+    ASSERT_TRUE(Click("Connect at startup"));
+    ASSERT_TRUE(Click("Apply"));
+    EXPECT_EQ(SavedSettings(),
+              "callsign=ACE1;userID=1234;password=pw;flightMode=0;cockpitPosition=0;crewID=C7;connectAtStartup=1;");
+    EXPECT_EQ(flightMode, 0);
+    EXPECT_EQ(connectAtStartup, 1);
+}
+
+TEST_F(PrefPaneTest, ReadBackCutsOverlongTextAndSaveAndCloseHidesThePane) {
+    Start(kStored);
+    OpenPane();
+    ASSERT_TRUE(host.ReplaceFieldText(UserIDF, "ABCDEFGHIJKLMNOPQRST"));              // 20
+    ASSERT_TRUE(host.ReplaceFieldText(PasswordF, "abcdefghijklmnopqrstuvwxyz0123"));  // 30
+    ASSERT_TRUE(host.ReplaceFieldText(CallsignF, "exactly15chars!"));
+    ASSERT_TRUE(Click("Save & Close"));
+
+    EXPECT_FALSE(host.IsWidgetShown(PrefPaneWidget));
+    // The crew ID is read back from its hidden field too.
+    EXPECT_EQ(SavedSettings(),
+              "callsign=exactly15chars!;userID=ABCDEFGHIJKLMNO;password=abcdefghijklmnopqrstuvwxy;flightMode=0;"
+              "cockpitPosition=0;crewID=C7;connectAtStartup=0;");
+    EXPECT_EQ(userID, "ABCDEFGHIJKLMNO");
+    EXPECT_EQ(password.size(), 25u);
+
+    // Reopening refills from what was stored.
+    OpenPane();
+    EXPECT_TRUE(host.IsWidgetShown(PrefPaneWidget));
+    EXPECT_EQ(Field(UserIDF), "ABCDEFGHIJKLMNO");
+    EXPECT_EQ(Field(PasswordF), "abcdefghijklmnopqrstuvwxy");
+
+    // Emptied fields store empty values.
+    ASSERT_TRUE(host.ReplaceFieldText(CallsignF, ""));
+    ASSERT_TRUE(Click("Apply"));
+    EXPECT_EQ(myCallsign, "");
+}
+
+TEST_F(PrefPaneTest, CancelAndTheCloseMessageDiscardEdits) {
+    Start(kStored);
+    OpenPane();
+    ASSERT_TRUE(host.ReplaceFieldText(UserIDF, "someone"));
+    ASSERT_TRUE(host.ReplaceFieldText(CallsignF, "XX"));
+    ASSERT_TRUE(Click("Crewed"));
+    ASSERT_TRUE(Click("Pilot"));
+    ASSERT_TRUE(Click("Cancel"));
+    EXPECT_FALSE(host.IsWidgetShown(PrefPaneWidget));
+    EXPECT_EQ(SavedSettings(), kStored);
+    EXPECT_EQ(userID, "1234");
+
+    OpenPane();
+    EXPECT_EQ(Field(UserIDF), "1234");
+    EXPECT_EQ(Field(CallsignF), "ACE1");
+    EXPECT_EQ(State(FlightModeB1), 1);
+    EXPECT_EQ(State(FlightModeB2), 0);
+    EXPECT_EQ(CrewRowsShown(), noneShown);
+    EXPECT_EQ(PositionStates(), std::vector<int>({0, 0, 1, 0}));
+
+    // The window's close message hides it the same way, without reading anything back.
+    ASSERT_TRUE(host.ReplaceFieldText(UserIDF, "other"));
+    EXPECT_EQ(XPSendMessageToWidget(PrefPaneWidget, xpMessage_CloseButtonPushed, xpMode_Direct, 0, 0), 1);
+    EXPECT_FALSE(host.IsWidgetShown(PrefPaneWidget));
+    EXPECT_EQ(userID, "1234");
+}
+
+TEST_F(PrefPaneTest, UnknownModeAndPositionFromAHandEditedFileAreKept) {
+    Start("flightMode=5;cockpitPosition=7;crewID=C7;");
+    OpenPane();
+    EXPECT_EQ(State(FlightModeB1), 0);
+    EXPECT_EQ(State(FlightModeB2), 0);
+    EXPECT_EQ(CrewRowsShown(), noneShown);
+    EXPECT_EQ(PositionStates(), std::vector<int>({0, 0, 0, 0}));
+
+    // Neither mode chosen: both numbers stay as they were.
+    ASSERT_TRUE(Click("Apply"));
+    EXPECT_EQ(flightMode, 5);
+    EXPECT_EQ(cockpitPosition, 7);
+
+    // Crewed with no position chosen keeps the position.
+    ASSERT_TRUE(Click("Crewed"));
+    ASSERT_TRUE(Click("Apply"));
+    EXPECT_EQ(flightMode, 1);
+    EXPECT_EQ(cockpitPosition, 7);
+    EXPECT_EQ(SavedSettings(),
+              "callsign=;userID=;password=;flightMode=1;cockpitPosition=7;crewID=C7;connectAtStartup=0;");
+}
+
+TEST_F(PrefPaneTest, ConnectAndDisconnectButtonsFollowTheConnection) {
+    std::string deadAddress = testsupport::UniqueLoopbackAddress();
+    std::string liveAddress = testsupport::UniqueLoopbackAddress();
+    testsupport::FixtureServer server(liveAddress);
+    ASSERT_TRUE(server.Ok());
+    Start(kStored);
+    OpenPane();
+
+    // Nobody listens there: the connect fails and "Connect" stays offered.
+    testsupport::PointPluginAt(deadAddress);
+    ASSERT_TRUE(Click("Connect"));
+    EXPECT_TRUE(host.IsWidgetShown(ConnectB));
+    EXPECT_FALSE(host.IsWidgetShown(DisconnectB));
+
+    testsupport::PointPluginAt(liveAddress);
+    ASSERT_TRUE(Click("Connect"));
+    EXPECT_FALSE(host.IsWidgetShown(ConnectB));
+    EXPECT_TRUE(host.IsWidgetShown(DisconnectB));
+    ASSERT_TRUE(server.WaitForStreamLines(1, 3000));
+    EXPECT_EQ(server.StreamBytes().rfind(std::to_string(uniqueID) + "|Opening Connection|1234|", 0), 0u);
+
+    ASSERT_TRUE(Click("Disconnect"));
+    EXPECT_TRUE(host.IsWidgetShown(ConnectB));
+    EXPECT_FALSE(host.IsWidgetShown(DisconnectB));
+    ASSERT_TRUE(server.WaitForStreamLines(2, 3000));
+    std::string bytes = server.StreamBytes();
+    EXPECT_EQ(bytes.substr(bytes.find('\n') + 1), std::to_string(uniqueID) + "|Closing Connection\n");
+
+    // Reopened while connected, the pane offers "Disconnect".
+    ASSERT_TRUE(Click("Connect"));
+    ASSERT_TRUE(Click("Cancel"));
+    OpenPane();
+    EXPECT_FALSE(host.IsWidgetShown(ConnectB));
+    EXPECT_TRUE(host.IsWidgetShown(DisconnectB));
+}
+
+TEST_F(PrefPaneTest, MenuIgnoresUnknownItems) {
+    Start();
+    SkorvaleMenuCallback(nullptr, nullptr);
+    SkorvaleMenuCallback(nullptr, (void *)"3");
+    SkorvaleMenuCallback(nullptr, (void *)"");
+    EXPECT_EQ(PrefPane, 0);
+    EXPECT_TRUE(host.Widgets().empty());
+    EXPECT_FALSE(Geometry(gWindow).visible);
+}
+
+}  // namespace
+}  // namespace uitest
