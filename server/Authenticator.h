@@ -1,0 +1,21 @@
+// Who may log in: the relay asks this for every opening message.
+#pragma once
+
+#include <string_view>
+
+namespace server {
+
+class Authenticator {
+public:
+    virtual ~Authenticator() = default;
+    // True when `digest` proves that the client knows the password of `user` for this unique ID.
+    virtual bool Accepts(int uniqueId, std::string_view user, std::string_view digest) = 0;
+};
+
+// For a local session: every user ID is accepted, whatever its digest.
+class OpenAuthenticator : public Authenticator {
+public:
+    bool Accepts(int, std::string_view, std::string_view) override { return true; }
+};
+
+}  // namespace server

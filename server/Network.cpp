@@ -1,0 +1,341 @@
+// Sockets and the event loop of the relay server.
+#include "server/Network.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <spdlog/spdlog.h>
+#include <asio.hpp>
+#include <cerrno>
+
+#include <array>
+#include <csignal>
+#include <system_error>
+#include <unordered_map>
+#include <vector>
+
+#include "server/LogLimiter.h"
+
+namespace server {
+
+namespace {
+
+using asio::ip::tcp;
+using asio::ip::udp;
+
+// Datagrams taken from or handed to the system per call.
+constexpr std::size_t kBatch = 64;
+// Batches read per wake-up: a datagram flood must not starve the stream connections and the timers.
+constexpr int kReceiveRounds = 4;
+// Anything longer is no message of ours; the relay drops what does not fit 1400 bytes anyway.
+constexpr std::size_t kDatagramBuffer = 2048;
+
+}  // namespace
+
+class RelayServer::Impl : public Transport {
+public:
+    Impl(const ServerOptions &options, Authenticator &authenticator)
+        : options_(options),
+          relay_(*this, authenticator, options.limits),
+          acceptor_(io_),
+          udp_(io_),
+          tick_(io_),
+          acceptRetry_(io_),
+          signals_(io_, SIGINT, SIGTERM) {
+        asio::ip::address_v4 address;
+        try {
+            address = asio::ip::make_address_v4(options.address);
+        } catch (const std::system_error &) {
+            throw std::system_error(std::make_error_code(std::errc::invalid_argument),
+                                    "'" + options.address + "' is not an IPv4 address");
+        }
+        std::string where = options.address + ":" + std::to_string(options.port);
+        try {
+            tcp::endpoint endpoint(address, options.port);
+            acceptor_.open(endpoint.protocol());
+            acceptor_.set_option(tcp::acceptor::reuse_address(true));
+            acceptor_.bind(endpoint);
+            acceptor_.listen();
+        } catch (const std::system_error &error) {
+            throw std::system_error(error.code(), "cannot listen on " + where + " (TCP)");
+        }
+        try {
+            // No SO_REUSEADDR here: the plug-in binds its datagram socket to this very address and port,
+            // which must fail on a client so that it falls back to an ephemeral port.
+            udp::endpoint endpoint(address, options.port);
+            udp_.open(endpoint.protocol());
+            udp_.bind(endpoint);
+            udp_.non_blocking(true);
+        } catch (const std::system_error &error) {
+            throw std::system_error(error.code(), "cannot bind " + where + " (UDP)");
+        }
+        asio::error_code ignored;
+        udp_.set_option(asio::socket_base::receive_buffer_size(4 << 20), ignored);
+        udp_.set_option(asio::socket_base::send_buffer_size(4 << 20), ignored);
+
+        receiveBuffers_.resize(kBatch);
+        receiveHeaders_.resize(kBatch);
+        receiveIov_.resize(kBatch);
+        receiveAddresses_.resize(kBatch);
+        sendHeaders_.resize(kBatch);
+        sendIov_.resize(2 * kBatch);
+        sendAddresses_.resize(kBatch);
+    }
+
+    void Run() {
+        Accept();
+        WaitDatagrams();
+        Tick();
+        signals_.async_wait([this](const asio::error_code &error, int signal) {
+            if (error) return;
+            spdlog::info("signal {}: shutting down", signal);
+            Shutdown();
+        });
+        spdlog::info("listening on {}:{} (TCP and UDP)", options_.address, options_.port);
+        io_.run();
+        spdlog::info("stopped");
+    }
+
+    void SendStream(ConnectionId connection, std::string_view text) override {
+        auto found = sessions_.find(connection);
+        if (found == sessions_.end()) return;
+        std::shared_ptr<Session> session = found->second;
+        if (session->pending.size() + text.size() > options_.maxQueuedBytes) {
+            spdlog::warn("connection {} does not read what it is sent ({} bytes queued); dropping it", connection,
+                         session->pending.size());
+            CloseSession(*session);
+            // Not from here: the relay is in the middle of handling a message.
+            asio::post(io_, [this, connection] { relay_.OnDisconnect(connection, "stopped reading"); });
+            return;
+        }
+        session->pending.append(text);
+        if (!session->writing) Write(session);
+    }
+
+    void SendDatagrams(const OutboundDatagram *datagrams, std::size_t count) override {
+        std::size_t done = 0;
+        while (done < count) {
+            std::size_t chunk = std::min(count - done, kBatch);
+            for (std::size_t i = 0; i < chunk; ++i) {
+                const OutboundDatagram &datagram = datagrams[done + i];
+                sockaddr_in &to = sendAddresses_[i];
+                to = sockaddr_in{};
+                to.sin_family = AF_INET;
+                to.sin_addr.s_addr = htonl(datagram.to.address);
+                to.sin_port = htons(datagram.to.port);
+                sendIov_[2 * i] = {const_cast<char *>(datagram.prefix.data()), datagram.prefix.size()};
+                sendIov_[2 * i + 1] = {const_cast<char *>(datagram.body.data()), datagram.body.size()};
+                msghdr &header = sendHeaders_[i].msg_hdr;
+                header = msghdr{};
+                header.msg_name = &to;
+                header.msg_namelen = sizeof to;
+                header.msg_iov = &sendIov_[2 * i];
+                header.msg_iovlen = 2;
+            }
+            int sent =
+                ::sendmmsg(udp_.native_handle(), sendHeaders_.data(), static_cast<unsigned>(chunk), MSG_DONTWAIT);
+            if (sent > 0) {
+                done += static_cast<std::size_t>(sent);
+                continue;
+            }
+            int error = errno;
+            if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) {
+                // The send buffer is full: datagrams are lossy by nature, the next location replaces these.
+                LogDrop(count - done, error);
+                return;
+            }
+            LogDrop(1, error);  // this one receiver is unreachable; go on with the others
+            ++done;
+        }
+    }
+
+    void Close(ConnectionId connection) override {
+        auto found = sessions_.find(connection);
+        if (found != sessions_.end()) CloseSession(*found->second);
+    }
+
+private:
+    struct Session {
+        explicit Session(tcp::socket socket) : socket(std::move(socket)) {}
+        tcp::socket socket;
+        ConnectionId id = 0;
+        std::array<char, 16384> readBuffer{};
+        std::string pending;   // queued, not yet handed to the socket
+        std::string inFlight;  // being written
+        bool writing = false;
+        bool closed = false;
+    };
+
+    void Accept() {
+        acceptor_.async_accept([this](const asio::error_code &error, tcp::socket socket) {
+            if (error == asio::error::operation_aborted) return;
+            if (error) {
+                // Out of descriptors, usually: try again shortly rather than spin.
+                std::uint64_t suppressed = 0;
+                if (acceptLog_.Allow(Clock::now(), &suppressed)) spdlog::warn("accept failed: {}", error.message());
+                acceptRetry_.expires_after(std::chrono::milliseconds(100));
+                acceptRetry_.async_wait([this](const asio::error_code &waitError) {
+                    if (!waitError) Accept();
+                });
+                return;
+            }
+            asio::error_code ignored;
+            tcp::endpoint remote = socket.remote_endpoint(ignored);
+            if (!ignored) {
+                socket.set_option(tcp::no_delay(true), ignored);
+                EnableKeepAlive(socket);
+                auto session = std::make_shared<Session>(std::move(socket));
+                session->id = nextId_++;
+                sessions_.emplace(session->id, session);
+                relay_.OnConnect(session->id, remote.address().to_v4().to_uint(), Clock::now());
+                if (!session->closed) Read(session);
+            }
+            Accept();
+        });
+    }
+
+    // A peer that vanished without closing (power loss, a dropped link) is noticed by the system
+    // within about 25 seconds, even before the relay's silence timeout.
+    static void EnableKeepAlive(tcp::socket &socket) {
+        int on = 1, idle = 10, interval = 5, count = 3;
+        int fd = socket.native_handle();
+        ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    }
+
+    void Read(const std::shared_ptr<Session> &session) {
+        session->socket.async_read_some(
+            asio::buffer(session->readBuffer), [this, session](const asio::error_code &error, std::size_t size) {
+                if (session->closed) return;
+                if (error) {
+                    std::string reason = error == asio::error::eof ? "connection closed" : error.message();
+                    CloseSession(*session);
+                    relay_.OnDisconnect(session->id, reason.c_str());
+                    return;
+                }
+                relay_.OnStreamData(session->id, session->readBuffer.data(), size, Clock::now());
+                if (!session->closed) Read(session);
+            });
+    }
+
+    void Write(const std::shared_ptr<Session> &session) {
+        session->writing = true;
+        session->inFlight.swap(session->pending);
+        session->pending.clear();
+        asio::async_write(session->socket, asio::buffer(session->inFlight),
+                          [this, session](const asio::error_code &error, std::size_t) {
+                              session->writing = false;
+                              if (session->closed) return;
+                              if (error) {
+                                  std::string reason = error.message();
+                                  CloseSession(*session);
+                                  relay_.OnDisconnect(session->id, reason.c_str());
+                                  return;
+                              }
+                              session->inFlight.clear();
+                              if (!session->pending.empty()) Write(session);
+                          });
+    }
+
+    void CloseSession(Session &session) {
+        if (session.closed) return;
+        session.closed = true;
+        asio::error_code ignored;
+        session.socket.shutdown(tcp::socket::shutdown_both, ignored);
+        session.socket.close(ignored);
+        sessions_.erase(session.id);  // pending handlers still hold the session
+    }
+
+    void WaitDatagrams() {
+        udp_.async_wait(udp::socket::wait_read, [this](const asio::error_code &error) {
+            if (error) return;
+            DrainDatagrams();
+            WaitDatagrams();
+        });
+    }
+
+    void DrainDatagrams() {
+        for (int round = 0; round < kReceiveRounds; ++round) {
+            for (std::size_t i = 0; i < kBatch; ++i) {
+                receiveIov_[i] = {receiveBuffers_[i].data(), receiveBuffers_[i].size()};
+                msghdr &header = receiveHeaders_[i].msg_hdr;
+                header = msghdr{};
+                header.msg_name = &receiveAddresses_[i];
+                header.msg_namelen = sizeof(sockaddr_in);
+                header.msg_iov = &receiveIov_[i];
+                header.msg_iovlen = 1;
+            }
+            int received = ::recvmmsg(udp_.native_handle(), receiveHeaders_.data(), static_cast<unsigned>(kBatch),
+                                      MSG_DONTWAIT, nullptr);
+            if (received <= 0) return;
+            TimePoint now = Clock::now();
+            for (int i = 0; i < received; ++i) {
+                const sockaddr_in &from = receiveAddresses_[static_cast<std::size_t>(i)];
+                Endpoint endpoint{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
+                relay_.OnDatagram(endpoint, receiveBuffers_[static_cast<std::size_t>(i)].data(),
+                                  receiveHeaders_[static_cast<std::size_t>(i)].msg_len, now);
+            }
+            if (static_cast<std::size_t>(received) < kBatch) return;
+        }
+    }
+
+    void Tick() {
+        relay_.OnTick(Clock::now());
+        tick_.expires_after(std::chrono::milliseconds(100));
+        tick_.async_wait([this](const asio::error_code &error) {
+            if (!error) Tick();
+        });
+    }
+
+    void LogDrop(std::size_t count, int error) {
+        dropped_ += count;
+        std::uint64_t suppressed = 0;
+        if (!dropLog_.Allow(Clock::now(), &suppressed)) return;
+        spdlog::warn("could not send {} datagrams: {}", dropped_, std::generic_category().message(error));
+        dropped_ = 0;
+    }
+
+    void Shutdown() {
+        asio::error_code ignored;
+        acceptor_.close(ignored);
+        udp_.close(ignored);
+        tick_.cancel();
+        acceptRetry_.cancel();
+        std::vector<std::shared_ptr<Session>> open;
+        for (auto &entry : sessions_) open.push_back(entry.second);
+        for (auto &session : open) CloseSession(*session);
+        io_.stop();
+    }
+
+    asio::io_context io_{1};
+    ServerOptions options_;
+    Relay relay_;
+    tcp::acceptor acceptor_;
+    udp::socket udp_;
+    asio::steady_timer tick_;
+    asio::steady_timer acceptRetry_;
+    asio::signal_set signals_;
+    std::unordered_map<ConnectionId, std::shared_ptr<Session>> sessions_;
+    ConnectionId nextId_ = 1;
+    std::vector<std::array<char, kDatagramBuffer>> receiveBuffers_;
+    std::vector<mmsghdr> receiveHeaders_;
+    std::vector<iovec> receiveIov_;
+    std::vector<sockaddr_in> receiveAddresses_;
+    std::vector<mmsghdr> sendHeaders_;
+    std::vector<iovec> sendIov_;
+    std::vector<sockaddr_in> sendAddresses_;
+    LogLimiter dropLog_, acceptLog_;
+    std::uint64_t dropped_ = 0;
+};
+
+RelayServer::RelayServer(const ServerOptions &options, Authenticator &authenticator)
+    : impl_(std::make_unique<Impl>(options, authenticator)) {}
+
+RelayServer::~RelayServer() = default;
+
+void RelayServer::Run() { impl_->Run(); }
+
+}  // namespace server

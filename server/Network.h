@@ -1,0 +1,37 @@
+// The relay server on real sockets: one TCP listener and one UDP socket on the same address and port,
+// driven by a single Asio event loop.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "server/Authenticator.h"
+#include "server/Relay.h"
+
+namespace server {
+
+struct ServerOptions {
+    std::string address = "127.0.0.1";
+    std::uint16_t port = 49556;
+    RelayLimits limits;
+    std::size_t maxQueuedBytes = 256 * 1024;  // per connection; a peer that stops reading is dropped past it
+};
+
+class RelayServer {
+public:
+    // Binds both sockets. Throws std::system_error with a clear message when the address cannot be used.
+    RelayServer(const ServerOptions &options, Authenticator &authenticator);
+    ~RelayServer();
+    RelayServer(const RelayServer &) = delete;
+    RelayServer &operator=(const RelayServer &) = delete;
+
+    // Runs the event loop on the calling thread until SIGINT or SIGTERM, then closes every connection.
+    void Run();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace server

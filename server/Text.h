@@ -1,0 +1,28 @@
+// Making client texts safe to relay on the stream channel.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace server {
+
+// The text as it may travel inside one outbound stream message. The receiving plug-in ends a message
+// at any line break and at "====" (its line ends become "===="), cuts each read at a NUL byte, and
+// reads an empty text as "BLANK": so control characters are dropped, runs of "=" are cut to three,
+// "=" at the end is dropped (it would join the terminator), the text is cut to `maxLength` bytes,
+// and an empty result becomes "BLANK".
+std::string StreamText(std::string_view text, std::size_t maxLength);
+
+// A model path as other machines can open it: "\" becomes "/", and an absolute path that runs through
+// an "Aircraft" folder is cut to start there, the part every X-Plane installation shares.
+std::string PortableModelPath(std::string_view path);
+
+// For the log: a dotted-quad address (host byte order), an address and port, and a printable preview of
+// peer-supplied bytes (at most 80 characters, anything unprintable shown as "?").
+std::string AddressText(std::uint32_t address);
+std::string EndpointText(std::uint32_t address, std::uint16_t port);
+std::string Preview(std::string_view bytes);
+
+}  // namespace server

@@ -1,0 +1,140 @@
+// skorvale-server: the relay server, and the commands that manage its accounts file.
+#include <spdlog/sinks/stdout_color_sinks.h>
+#include <spdlog/spdlog.h>
+
+#include <CLI/CLI.hpp>
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <system_error>
+
+#include "server/Accounts.h"
+#include "server/Network.h"
+
+namespace {
+
+int ManageAccounts(const std::string &command, const std::string &file, const std::string &user) {
+    try {
+        if (command == "add") {
+            if (user.empty() || user.find('|') != std::string::npos) {
+                std::cerr << "skorvale-server: a user ID must be non-empty and must not contain '|'\n";
+                return 2;
+            }
+            // The password comes on standard input so it stays out of the shell history and the process list.
+            std::string password;
+            if (!std::getline(std::cin, password)) {
+                std::cerr << "skorvale-server: no password on standard input\n";
+                return 2;
+            }
+            if (!password.empty() && password.back() == '\r') password.pop_back();
+            server::AccountStore store(file, true);
+            store.Add(user, password);
+            std::cerr << "added " << user << " to " << file << "\n";
+            return 0;
+        }
+        server::AccountStore store(file, false);
+        if (command == "remove") {
+            if (!store.Remove(user)) {
+                std::cerr << "skorvale-server: no user " << user << " in " << file << "\n";
+                return 1;
+            }
+            return 0;
+        }
+        for (const std::string &name : store.Users()) std::cout << name << "\n";
+        return 0;
+    } catch (const std::exception &error) {
+        std::cerr << "skorvale-server: " << error.what() << "\n";
+        return 1;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    CLI::App app{"skorvale-server: relays Skorvale plug-ins' positions, identities and chat to each other"};
+    app.set_help_all_flag("--help-all", "Show every option, the testing knobs included");
+    server::ServerOptions options;
+    std::string accountsFile;
+    bool open = false;
+    bool verbose = false;
+    int silenceSeconds = 30;
+    int loginSeconds = 10;
+    int maxDatagrams = options.limits.maxDatagramsPerSecond;
+    std::size_t maxClients = options.limits.maxClients;
+    app.add_option("--address", options.address, "IPv4 address to listen on (TCP and UDP)")->capture_default_str();
+    app.add_option("--port", options.port, "Port to listen on (TCP and UDP); the plug-in uses 49556")
+        ->capture_default_str();
+    auto *accountsOption = app.add_option("--accounts", accountsFile, "Accounts file (SQLite) checked at login");
+    auto *openOption = app.add_flag("--open", open, "Accept every user ID without a password (local sessions)");
+    accountsOption->excludes(openOption);
+    app.add_option("--max-clients", maxClients, "Most connections open at once")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 100000));
+    app.add_flag("--verbose", verbose, "Log every connection");
+    // Knobs for tests, which cannot wait the real half minute.
+    app.add_option("--silence-timeout", silenceSeconds, "Seconds of silence before a client is removed")
+        ->group("Testing")
+        ->check(CLI::Range(1, 3600));
+    app.add_option("--login-timeout", loginSeconds, "Seconds a connection may wait before logging in")
+        ->group("Testing")
+        ->check(CLI::Range(1, 3600));
+    app.add_option("--max-datagrams", maxDatagrams, "Datagrams a second relayed per client")
+        ->group("Testing")
+        ->check(CLI::Range(1, 1000000));
+
+    auto *accounts = app.add_subcommand("accounts", "Manage the accounts file");
+    accounts->require_subcommand(1);
+    std::string file, user;
+    auto *add = accounts->add_subcommand("add", "Add a user, or change its password (read from standard input)");
+    add->add_option("FILE", file, "Accounts file (created, readable by its owner only)")->required();
+    add->add_option("USER", user, "User ID")->required();
+    auto *remove = accounts->add_subcommand("remove", "Remove a user");
+    remove->add_option("FILE", file, "Accounts file")->required();
+    remove->add_option("USER", user, "User ID")->required();
+    auto *list = accounts->add_subcommand("list", "List the user IDs");
+    list->add_option("FILE", file, "Accounts file")->required();
+
+    CLI11_PARSE(app, argc, argv);
+
+    if (*accounts) {
+        std::string command = *add ? "add" : *remove ? "remove" : "list";
+        return ManageAccounts(command, file, user);
+    }
+
+    auto logger = spdlog::stderr_color_mt("skorvale-server");
+    spdlog::set_default_logger(logger);
+    spdlog::set_pattern("%Y-%m-%d %H:%M:%S.%e %^%l%$ %v");
+    spdlog::set_level(verbose ? spdlog::level::debug : spdlog::level::info);
+
+    if (accountsFile.empty() && !open) {
+        std::cerr << "skorvale-server: give --accounts FILE, or --open to accept every user\n";
+        return 2;
+    }
+    options.limits.maxClients = maxClients;
+    options.limits.silenceTimeout = std::chrono::seconds(silenceSeconds);
+    options.limits.loginTimeout = std::chrono::seconds(loginSeconds);
+    options.limits.maxDatagramsPerSecond = maxDatagrams;
+
+    // Writes to a peer that has gone must fail with an error, not end the server.
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        std::unique_ptr<server::AccountStore> store;
+        std::unique_ptr<server::Authenticator> authenticator;
+        if (open) {
+            spdlog::warn("--open: every user ID is accepted without a password");
+            authenticator = std::make_unique<server::OpenAuthenticator>();
+        } else {
+            store = std::make_unique<server::AccountStore>(accountsFile, false);
+            authenticator = std::make_unique<server::AccountAuthenticator>(*store);
+        }
+        server::RelayServer relay(options, *authenticator);
+        relay.Run();
+    } catch (const std::system_error &error) {
+        spdlog::error("{}", error.what());
+        return 1;
+    } catch (const std::exception &error) {
+        spdlog::error("{}", error.what());
+        return 1;
+    }
+    return 0;
+}
