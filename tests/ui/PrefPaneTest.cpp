@@ -237,6 +237,17 @@ TEST_F(PrefPaneTest, UnknownModeAndPositionFromAHandEditedFileAreKept) {
     EXPECT_EQ(cockpitPosition, 7);
     EXPECT_EQ(SavedSettings(),
               "callsign=;userID=;password=;flightMode=1;cockpitPosition=7;crewID=C7;connectAtStartup=0;");
+
+    // Unknown codes read at the next enable leave the controls as the user last saw them.
+    ASSERT_TRUE(Click("Navigator"));
+    ASSERT_TRUE(Click("Cancel"));
+    XPluginDisable();
+    ASSERT_TRUE(scratch.Write("Resources/plugins/svprefs.txt", "flightMode=-2;cockpitPosition=4;"));
+    XPluginEnable();
+    OpenPane();
+    EXPECT_EQ(State(FlightModeB2), 1);
+    EXPECT_EQ(CrewRowsShown(), allShown);
+    EXPECT_EQ(PositionStates(), std::vector<int>({0, 0, 1, 0}));
 }
 
 TEST_F(PrefPaneTest, ConnectAndDisconnectButtonsFollowTheConnection) {
