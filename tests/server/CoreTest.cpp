@@ -1,0 +1,169 @@
+// The relay's building blocks without sockets: line framing, text defusing, message parsing, slot planning.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "server/ClientMessage.h"
+#include "server/LineBuffer.h"
+#include "server/Text.h"
+#include "server/ViewPlanner.h"
+
+namespace server {
+namespace {
+
+TEST(LineBufferTest, SplitsOnAnyLineEndAcrossReadsAndRefusesOverlongLines) {
+    LineBuffer buffer(16);
+    std::vector<std::string> lines;
+    auto collect = [&](std::string_view line) {
+        lines.emplace_back(line);
+        return true;
+    };
+    EXPECT_TRUE(buffer.Feed("1|CALL", 6, collect));
+    EXPECT_TRUE(lines.empty());
+    std::string rest = "SIGN|A|\r\n\r\n2|x\r3|y\n";
+    EXPECT_TRUE(buffer.Feed(rest.data(), rest.size(), collect));
+    EXPECT_EQ(lines, (std::vector<std::string>{"1|CALLSIGN|A|", "2|x", "3|y"}));
+
+    // Exactly the bound is a line; one byte more, split over two reads, is not.
+    lines.clear();
+    std::string full(16, 'a');
+    EXPECT_TRUE(buffer.Feed((full + "\n").data(), 17, collect));
+    EXPECT_EQ(lines, std::vector<std::string>{full});
+    EXPECT_TRUE(buffer.Feed(full.data(), 10, collect));
+    EXPECT_FALSE(buffer.Feed(full.data(), 7, collect));
+    EXPECT_TRUE(buffer.Overflowed());
+    EXPECT_FALSE(buffer.Feed("\n", 1, collect));
+
+    // A handler that ends the connection stops the feeding at once.
+    LineBuffer stopping(64);
+    int calls = 0;
+    stopping.Feed("a\nb\nc\n", 6, [&](std::string_view) { return ++calls < 2; });
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(StreamTextTest, NothingRelayedCanEndOrCutAMessageEarly) {
+    EXPECT_EQ(StreamText("Anna", 64), "Anna");
+    EXPECT_EQ(StreamText("", 64), "BLANK");
+    EXPECT_EQ(StreamText(std::string("a\0b\tc\x7f", 6), 64), "abc");
+    EXPECT_EQ(StreamText("x====y", 64), "x===y");
+    EXPECT_EQ(StreamText("x==========y", 64), "x===y");
+    // The line end turns into "====" at the receiver: a trailing "=" would join it.
+    EXPECT_EQ(StreamText("x=", 64), "x");
+    EXPECT_EQ(StreamText("====", 64), "BLANK");
+    EXPECT_EQ(StreamText("a|b|c", 64), "a|b|c");
+    EXPECT_EQ(StreamText("abcdef", 4), "abcd");
+    EXPECT_EQ(StreamText("abc=def", 4), "abc");
+}
+
+TEST(StreamTextTest, ModelPathsBecomeRelativeToTheAircraftFolder) {
+    EXPECT_EQ(PortableModelPath("Aircraft/Jets/Trainer/trainer.acf"), "Aircraft/Jets/Trainer/trainer.acf");
+    EXPECT_EQ(PortableModelPath("/home/pat/X-Plane 12/Aircraft/Laminar/c172.acf"), "Aircraft/Laminar/c172.acf");
+    EXPECT_EQ(PortableModelPath("D:\\XP\\Aircraft\\Heavy\\B747.acf"), "Aircraft/Heavy/B747.acf");
+    EXPECT_EQ(PortableModelPath("/opt/models/glider.acf"), "/opt/models/glider.acf");
+    EXPECT_EQ(PortableModelPath("Custom\\plane.acf"), "Custom/plane.acf");
+}
+
+TEST(ClientMessageTest, ReadsEveryMessageThePluginSendsAndNothingElse) {
+    StreamMessage m;
+    ASSERT_TRUE(ParseStreamLine("12345|Opening Connection|an|na|0123456789abcdef0123456789abcdef|", &m));
+    EXPECT_EQ(m.kind, StreamKind::Opening);
+    EXPECT_EQ(m.uniqueId, 12345);
+    EXPECT_EQ(m.text, "an|na");
+    EXPECT_EQ(m.digest, "0123456789abcdef0123456789abcdef");
+    ASSERT_TRUE(ParseStreamLine("7|Opening Connection||0123|", &m));
+    EXPECT_EQ(m.text, "");
+
+    ASSERT_TRUE(ParseStreamLine("7|Closing Connection", &m));
+    EXPECT_EQ(m.kind, StreamKind::Closing);
+    ASSERT_TRUE(ParseStreamLine("7|PLANE|Aircraft/a|b.acf", &m));
+    EXPECT_EQ(m.kind, StreamKind::Plane);
+    EXPECT_EQ(m.text, "Aircraft/a|b.acf");
+    ASSERT_TRUE(ParseStreamLine("7|CALLSIGN||", &m));
+    EXPECT_EQ(m.kind, StreamKind::Callsign);
+    EXPECT_EQ(m.text, "");
+    ASSERT_TRUE(ParseStreamLine("7|VOCALLSIGN|JAY|", &m));
+    EXPECT_EQ(m.kind, StreamKind::ViewOnlyCallsign);
+    EXPECT_EQ(m.text, "JAY");
+    ASSERT_TRUE(ParseStreamLine("7|CREWID|ABC|2|", &m));
+    EXPECT_EQ(m.kind, StreamKind::Crew);
+    EXPECT_EQ(m.text, "ABC");
+    EXPECT_EQ(m.position, 2);
+    ASSERT_TRUE(ParseStreamLine("7|CREWID||1|", &m));
+    EXPECT_EQ(m.text, "");
+    ASSERT_TRUE(ParseStreamLine("7|MESSAGE|a|b", &m));
+    EXPECT_EQ(m.kind, StreamKind::Chat);
+    EXPECT_EQ(m.text, "a|b");
+
+    for (const char *bad :
+         {"", "|CALLSIGN|x|", "-1|CALLSIGN|x|", "2147483648|CALLSIGN|x|", "7|CREWID|ABC|-1|", "7|CREWID|ABC|x|",
+          "7|CREWID|", "7|Opening Connection|nodigest", "7|callsign|x|", "7BLANK|0|"}) {
+        EXPECT_FALSE(ParseStreamLine(bad, &m)) << bad;
+    }
+    ASSERT_TRUE(ParseStreamLine("2147483647|MESSAGE|max", &m));
+    EXPECT_EQ(m.uniqueId, 2147483647);
+}
+
+TEST(ClientMessageTest, LocationDatagramsKeepTheirFieldsAndGiveTheirPosition) {
+    LocationDatagram d;
+    ASSERT_TRUE(ParseLocationDatagram("42|LOC|1|2|3|47.4500008|-122.5|350|0", &d));
+    EXPECT_EQ(d.uniqueId, 42);
+    EXPECT_FALSE(d.viewOnly);
+    EXPECT_EQ(d.fields, "1|2|3|47.4500008|-122.5|350|0");
+    double lat = 0, lon = 0, el = 0;
+    ASSERT_TRUE(ReadWorldPosition(d.fields, &lat, &lon, &el));
+    EXPECT_DOUBLE_EQ(lat, 47.4500008);
+    EXPECT_DOUBLE_EQ(lon, -122.5);
+    EXPECT_DOUBLE_EQ(el, 350);
+    ASSERT_TRUE(ParseLocationDatagram("42|VOLOC|", &d));
+    EXPECT_TRUE(d.viewOnly);
+    EXPECT_FALSE(ReadWorldPosition(d.fields, &lat, &lon, &el));
+    EXPECT_FALSE(ReadWorldPosition("1|2|3|nan|0|0", &lat, &lon, &el));
+    EXPECT_FALSE(ReadWorldPosition("1|2|3|95|0|0", &lat, &lon, &el));
+    EXPECT_FALSE(ReadWorldPosition("1|2|3|4,5|0|0", &lat, &lon, &el));
+    EXPECT_FALSE(ParseLocationDatagram("42|loc|1", &d));
+    EXPECT_FALSE(ParseLocationDatagram("42|LOCX|1", &d));
+    EXPECT_FALSE(ParseLocationDatagram("x|LOC|1", &d));
+}
+
+TEST(ViewPlannerTest, NearestWinWithPilotsForcedAndHoldersKeptAgainstSmallGains) {
+    std::vector<ViewCandidate> candidates;
+    for (int i = 0; i < 5; ++i) candidates.push_back({1000.0 * (i + 1), false, false, static_cast<std::uint64_t>(i)});
+    auto chosen = ChooseVisible(candidates, 3);
+    EXPECT_EQ(chosen, (std::vector<std::size_t>{0, 1, 2}));
+    // Room for all: all, whatever the distance.
+    EXPECT_EQ(ChooseVisible(candidates, 10).size(), 5u);
+
+    // A crew's pilot far away still gets in.
+    candidates[4].forced = true;
+    chosen = ChooseVisible(candidates, 3);
+    EXPECT_EQ(chosen, (std::vector<std::size_t>{4, 0, 1}));
+    candidates[4].forced = false;
+
+    // The holder at 3 km keeps its slot against a newcomer at 2.9 km, not against one at 1.5 km.
+    candidates[2].holder = true;
+    candidates[1].distance = 2900;
+    candidates[0].distance = 4000;
+    candidates[3].distance = 5000;
+    chosen = ChooseVisible(candidates, 1);
+    EXPECT_EQ(chosen, std::vector<std::size_t>{2});
+    candidates[1].distance = 1500;
+    chosen = ChooseVisible(candidates, 1);
+    EXPECT_EQ(chosen, std::vector<std::size_t>{1});
+
+    // Equal distances (no positions yet): login order decides, the same way every time.
+    std::vector<ViewCandidate> unknown(4);
+    for (std::size_t i = 0; i < 4; ++i) unknown[i].order = 10 - i;
+    EXPECT_EQ(ChooseVisible(unknown, 2), (std::vector<std::size_t>{3, 2}));
+}
+
+TEST(ViewPlannerTest, DistancesAreMetresOnTheEllipsoid) {
+    EarthPoint a = ToEarthPoint(47.0, 8.0, 500);
+    EXPECT_NEAR(Distance(a, ToEarthPoint(47.0, 8.0, 1500)), 1000.0, 1e-6);
+    // One minute of latitude is about one nautical mile.
+    EXPECT_NEAR(Distance(a, ToEarthPoint(47.0 + 1.0 / 60, 8.0, 500)), 1852.0, 10.0);
+    EXPECT_NEAR(Distance(ToEarthPoint(0, 179.999, 0), ToEarthPoint(0, -179.999, 0)), 222.6, 1.0);
+}
+
+}  // namespace
+}  // namespace server
