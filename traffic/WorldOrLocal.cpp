@@ -4,7 +4,7 @@
 #include <charconv>
 
 #include "core/HostInterface.h"
-#include "net/Protocol.h"
+#include "net/FieldDecode.h"
 
 std::string_view DegreeText(std::string_view text) {
     // What an unanchored search for "(.*?\d+)\." captures. The search runs once per applied datagram
@@ -39,10 +39,11 @@ void SVWorldOrLocal(float ownLat, float ownLon, std::string lat, std::string lon
                     DegreeText(FormatG9(ownLon, lonText)) == DegreeText(lon);
     if (sameBand) {
         // The sender's local frame is close enough to ours to take its position as it is.
-        *outX = (double)stringtof(x);
-        *outY = (double)stringtof(y);
-        *outZ = (double)stringtof(z);
+        *outX = (double)DecodeFloatField(x);
+        *outY = (double)DecodeFloatField(y);
+        *outZ = (double)DecodeFloatField(z);
         return;
     }
-    XPLMWorldToLocal((double)stringtof(lat), (double)stringtof(lon), (double)stringtof(el), outX, outY, outZ);
+    XPLMWorldToLocal((double)DecodeFloatField(lat), (double)DecodeFloatField(lon), (double)DecodeFloatField(el), outX,
+                     outY, outZ);
 }

@@ -1,0 +1,194 @@
+// Costs of the packet processor and the location sender against the bare socket calls they are built on.
+//
+// A loopback peer stands in for the server on an address of this process's own. Run with
+//   bench_plugin --benchmark_counters_tabular=true
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "core/SkorvaleSE.h"
+#include "net/Connection.h"
+#include "net/PacketProcess.h"
+#include "simhost/Host.h"
+#include "tests/support/Loopback.h"
+#include "traffic/AircraftUtils.h"
+#include "traffic/OwnAircraft.h"
+
+namespace {
+
+[[noreturn]] void Fail(const char *what) {
+    std::fprintf(stderr, "bench_plugin: %s\n", what);
+    std::exit(1);
+}
+
+// The server's side: a datagram socket and a stream connection, both on loopback.
+struct Peer {
+    int udp = -1;
+    int listener = -1;
+    int stream = -1;
+    sockaddr_in plugin{};  // where the plug-in's datagrams come from
+
+    Peer() {
+        std::string address = testsupport::UniqueLoopbackAddress();
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(kServerPort);
+        inet_pton(AF_INET, address.c_str(), &local.sin_addr);
+        udp = socket(AF_INET, SOCK_DGRAM, 0);
+        listener = socket(AF_INET, SOCK_STREAM, 0);
+        if (bind(udp, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
+            bind(listener, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 || listen(listener, 4) != 0)
+            Fail("cannot bind the loopback peer");
+
+        simhost::TheHost().Reset();
+        simhost::TheHost().PlaceAircraft(47.45, -122.31, 100.0, 90.0);
+        testsupport::PointPluginAt(address);
+        char name[256], signature[256], description[256];
+        XPluginStart(name, signature, description);
+        XPluginEnable();
+        if (ConnectToServer() != 1) Fail("the plug-in did not connect");
+        stream = accept(listener, nullptr, nullptr);
+
+        // The plug-in's datagram socket takes its port at its first send.
+        SkorvalePacketProcess(0, 0, 0, nullptr);
+        SkorvaleDrawPlanes(xplm_Phase_Airplanes, 0, nullptr);
+        char buffer[2048];
+        socklen_t length = sizeof plugin;
+        pollfd entry{udp, POLLIN, 0};
+        if (poll(&entry, 1, 2000) != 1 ||
+            recvfrom(udp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&plugin), &length) <= 0)
+            Fail("no location datagram from the plug-in");
+        int big = 4 << 20;
+        setsockopt(udp, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    }
+
+    void SendDatagram(const std::string &text) const {
+        sendto(udp, text.data(), text.size(), 0, reinterpret_cast<const sockaddr *>(&plugin), sizeof plugin);
+    }
+
+    // Drops whatever the plug-in sent, so its datagrams are always delivered rather than discarded.
+    void Drain() const {
+        char buffer[2048];
+        while (recv(udp, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
+        }
+    }
+};
+
+Peer &ThePeer() {
+    static Peer peer;
+    return peer;
+}
+
+std::string Location(int slot, int heading) {
+    return std::to_string(slot) + "|l|100.5|200.25|-300.75|47.4500008|-122.309998|1234.5|2.5|-3.5|" +
+           std::to_string(heading) +
+           "|0.5|0.25|0.125|0.75|0.375|0.1|-0.2|0.3|1|0.9|0.8|0.7|0.6|0.5|0.4|0.3|0.2|0.1|1|0|1|1|0|"
+           "0.11|0.22|0.33|0.44|0.55|0.66|0.77|0.88|1.76509338e+09|123456";
+}
+
+// The floor: the 190 non-blocking receives one call makes when nothing is waiting.
+void BM_EmptyReceives190(benchmark::State &state) {
+    ThePeer();
+    char buffer[1400];
+    for (auto _ : state) {
+        for (int i = 0; i < 90; i++) {
+            sockaddr_in source;
+            socklen_t length = sizeof source;
+            benchmark::DoNotOptimize(
+                recvfrom(sockfd, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&source), &length));
+        }
+        for (int i = 0; i < 100; i++) benchmark::DoNotOptimize(recv(tsockfd, buffer, sizeof buffer, MSG_DONTWAIT));
+    }
+}
+BENCHMARK(BM_EmptyReceives190);
+
+void BM_PacketProcessIdle(benchmark::State &state) {
+    ThePeer();
+    for (auto _ : state) benchmark::DoNotOptimize(SkorvalePacketProcess(0.03f, 0.03f, 0, nullptr));
+}
+BENCHMARK(BM_PacketProcessIdle);
+
+void BM_PacketProcess90Datagrams(benchmark::State &state) {
+    Peer &peer = ThePeer();
+    std::string datagrams[90];
+    for (int i = 0; i < 90; i++) datagrams[i] = Location(i % 19 + 1, i);
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const std::string &text : datagrams) peer.SendDatagram(text);
+        state.ResumeTiming();
+        SkorvalePacketProcess(0.03f, 0.03f, 0, nullptr);
+    }
+    // Each call must have applied all 90: the last one went to slot 90 % 19 = 14 with heading 89.
+    if (AircraftList[14].psi != 89.0f) state.SkipWithError("not every datagram was applied");
+    state.SetItemsProcessed(state.iterations() * 90);
+    state.counters["us_per_datagram"] =
+        benchmark::Counter((double)state.iterations() * 90, benchmark::Counter::kIsRate | benchmark::Counter::kInvert,
+                           benchmark::Counter::kIs1000);
+}
+BENCHMARK(BM_PacketProcess90Datagrams)->Unit(benchmark::kMicrosecond);
+
+void BM_PacketProcess100StreamMessages(benchmark::State &state) {
+    Peer &peer = ThePeer();
+    std::string messages;
+    for (int i = 0; i < 100; i++) messages += std::to_string(i % 19 + 1) + "|c|Callsign" + std::to_string(i) + "\n";
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (send(peer.stream, messages.data(), messages.size(), 0) != (ssize_t)messages.size())
+            state.SkipWithError("short send");
+        int waiting = 0;
+        for (int spin = 0; spin < 1000 && waiting < (int)messages.size(); spin++) ioctl(tsockfd, FIONREAD, &waiting);
+        state.ResumeTiming();
+        SkorvalePacketProcess(0.03f, 0.03f, 0, nullptr);
+    }
+    if (Callsigns[100 % 19] != "Callsign99" && Callsigns[99 % 19 + 1] != "Callsign99")
+        state.SkipWithError("the last message was not handled");
+    state.SetItemsProcessed(state.iterations() * 100);
+}
+BENCHMARK(BM_PacketProcess100StreamMessages)->Unit(benchmark::kMicrosecond);
+
+void BM_DrawPlanes(benchmark::State &state) {
+    Peer &peer = ThePeer();
+    long sent = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(SkorvaleDrawPlanes(xplm_Phase_Airplanes, 0, nullptr));
+        if (++sent % 256 == 0) {
+            state.PauseTiming();
+            peer.Drain();
+            state.ResumeTiming();
+        }
+    }
+}
+BENCHMARK(BM_DrawPlanes);
+
+// The bare send of a datagram as long as a location message.
+void BM_BareSendto(benchmark::State &state) {
+    Peer &peer = ThePeer();
+    SkorvaleDrawPlanes(xplm_Phase_Airplanes, 0, nullptr);
+    char buffer[2048];
+    ssize_t length = recv(peer.udp, buffer, sizeof buffer, 0);
+    if (length <= 0) state.SkipWithError("no location datagram to copy");
+    long sent = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(sendto(sockfd, buffer, (size_t)length, MSG_DONTWAIT | MSG_NOSIGNAL,
+                                        reinterpret_cast<const sockaddr *>(&serverAddress), sizeof serverAddress));
+        if (++sent % 256 == 0) {
+            state.PauseTiming();
+            peer.Drain();
+            state.ResumeTiming();
+        }
+    }
+    state.counters["bytes"] = (double)length;
+}
+BENCHMARK(BM_BareSendto);
+
+}  // namespace
+
+BENCHMARK_MAIN();
