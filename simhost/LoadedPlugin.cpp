@@ -1,5 +1,6 @@
 // Loading a plug-in module as X-Plane does: a fresh private copy, the five entry functions, start to stop.
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,8 +68,13 @@ std::string FromBuffer(const char *buffer) { return std::string(buffer, strnlen(
 LoadedPlugin::LoadedPlugin() : impl_(std::make_unique<Impl>()) {}
 
 std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string &path, std::string &error) {
-    if (access(path.c_str(), R_OK) != 0) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || access(path.c_str(), R_OK) != 0) {
         error = "cannot read plug-in " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = "plug-in " + path + " is not a file";
         return nullptr;
     }
     std::unique_ptr<LoadedPlugin> plugin(new LoadedPlugin());
