@@ -179,7 +179,7 @@ TEST_F(Lifecycle, EveryEnableReReadsTheSettingsAndConnectsWhenAsked) {
     ASSERT_TRUE(server.WaitForStreamLines(1, 2000, 2));
     EXPECT_EQ(server.StreamBytes(2).rfind(id + "|Opening Connection|bob|", 0), 0u);
 
-    // Stop neither logs out nor saves: that is disable's and the settings pane's business.
+    // Stopping saves nothing: writing the file is the settings pane's business.
     plugin->Disable();
     plugin->Stop();
     EXPECT_EQ(dir.Read(kSettings), "userID=bob;connectAtStartup=1;");
