@@ -2,7 +2,6 @@
 #include "simhost/render/Scene.h"
 
 #include <cmath>
-#include <functional>
 
 #include "XPStandardWidgets.h"
 
