@@ -11,6 +11,8 @@ namespace {
 constexpr double kMinimumRange = 1000;
 constexpr double kLargestNice = 1e15;  // beyond this the map is meaningless anyway; stop counting
 constexpr double kMargin = 36;         // pixels between the outer ring and the nearer screen edge
+// Round steps within each power of ten, close enough that the traffic fills most of the map.
+constexpr double kSteps[] = {1.0, 1.5, 2.0, 3.0, 5.0, 7.5};
 
 // Fixed-point text with `decimals` (0 or 1) digits after the point, without printf and its locale.
 std::string Fixed(double value, int decimals) {
@@ -27,7 +29,7 @@ std::string Fixed(double value, int decimals) {
 double NiceDistanceAtLeast(double metres) {
     if (!(metres > 1)) return 1;
     for (double power = 1; power <= kLargestNice; power *= 10)
-        for (double step : {1.0, 2.0, 5.0})
+        for (double step : kSteps)
             if (step * power >= metres) return step * power;
     return metres;
 }
@@ -36,7 +38,7 @@ double NiceDistanceAtMost(double metres) {
     if (!(metres > 1)) return 1;
     double best = 1;
     for (double power = 1; power <= kLargestNice; power *= 10)
-        for (double step : {1.0, 2.0, 5.0})
+        for (double step : kSteps)
             if (step * power <= metres) best = step * power;
     return best;
 }

@@ -24,7 +24,7 @@ struct MapView {
 // The view that shows every placed aircraft inside the outer ring, with a round range of at least 1 km.
 MapView ChooseMapView(const Scene &scene);
 
-// The smallest 1, 2 or 5 times a power of ten that is at least `metres` (at least 1 m).
+// The smallest round distance (1, 1.5, 2, 3, 5 or 7.5 times a power of ten) that is at least `metres` (at least 1 m).
 double NiceDistanceAtLeast(double metres);
 // The largest such number that is at most `metres` (at least 1 m).
 double NiceDistanceAtMost(double metres);

@@ -14,6 +14,7 @@
 #include "Script.h"
 #include "StateDump.h"
 #include "simhost/Host.h"
+#include "simhost/render/Screenshots.h"
 
 namespace {
 
@@ -30,6 +31,8 @@ struct Options {
     std::string start;
     std::string aircraft;
     double fps = 60;
+    std::vector<std::string> screenshots;
+    std::vector<double> screenshotAt;
 };
 
 // A clean one-line failure: what went wrong, and a non-zero exit.
@@ -90,6 +93,8 @@ int Run(const Options &o) {
         if (!simhost::ParseScript(in, events, error)) return Fail(o.script + ": " + error);
     }
     std::string error;
+    simhost::Screenshots pictures;
+    if (!pictures.Plan(o.screenshots, o.screenshotAt, o.seconds, error)) return Fail(error, 2);
     if (!ApplyHostOptions(o, error)) return Fail(error, 2);
     if (chdir(o.dir.c_str()) != 0) return Fail("cannot enter --dir " + o.dir + ": " + std::strerror(errno));
 
@@ -116,6 +121,10 @@ int Run(const Options &o) {
         }
         if (status) break;
         host.RunFrame();
+        if (!pictures.AfterFrame(host, error)) {
+            std::cerr << "skorvale-host: error: " << error << std::endl;
+            status = 1;
+        }
         if (o.realtime) std::this_thread::sleep_until(wallStart + std::chrono::duration<double>(host.Now()));
     }
     if (status == 0 && next < events.size())
@@ -124,6 +133,10 @@ int Run(const Options &o) {
 
     // A last frame when the run stopped early, so the state shows drawn windows.
     if (host.FrameCount() == 0) host.RunFrame();
+    if (!pictures.Finish(host, error)) {
+        std::cerr << "skorvale-host: error: " << error << std::endl;
+        status = 1;
+    }
     nlohmann::json state = simhost::BuildState(*plugin);
     plugin->Disable();
     plugin->Stop();
@@ -135,6 +148,7 @@ int Run(const Options &o) {
         if (!out) return Fail("cannot write --state-json " + o.stateJson);
     }
     std::cout << simhost::Summary(state);
+    for (const std::string &path : pictures.Written()) std::cout << "picture: " << path << "\n";
     return status;
 }
 
@@ -156,6 +170,10 @@ int main(int argc, char **argv) {
     app.add_option("--start", o.start, "start position LAT,LON[,ELEVATION_M,HEADING]");
     app.add_option("--aircraft", o.aircraft, "the user's aircraft file path (XPLMGetNthAircraftModel 0)");
     app.add_option("--fps", o.fps, "simulated frames per second (default 60)")->check(CLI::Range(1.0, 1000.0));
+    app.add_option("--screenshot", o.screenshots, "write a PNG of the screen (repeatable)")->allow_extra_args(false);
+    app.add_option("--screenshot-at", o.screenshotAt,
+                   "simulated seconds of the matching --screenshot (default: the end)")
+        ->allow_extra_args(false);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &e) {
@@ -170,6 +188,7 @@ int main(int argc, char **argv) {
         o.plugin = Absolute(o.plugin);
         o.script = Absolute(o.script);
         o.stateJson = Absolute(o.stateJson);
+        for (std::string &path : o.screenshots) path = Absolute(path);
         return Run(o);
     } catch (const std::exception &e) {
         return Fail(e.what());
