@@ -1,6 +1,7 @@
 // The plug-in's menu and its settings pane: building the widgets, refilling them and handling their messages.
 #include "ui/PrefPane.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -48,11 +49,15 @@ void ShowConnected(bool connected) {
 
 // A field's text, at most `limit` characters. The widget library copies like strncpy, so a cut copy
 // carries no terminator: the buffer has one byte more than the limit and is terminated here.
+// The settings file ends every value at a ";", so one kept here would cut this value short and make the
+// entries after it unreadable at the next start (a callsign "A;B" loses the user ID): it is dropped.
 std::string ReadField(XPWidgetID field, int limit) {
     char buffer[32] = {};
     XPGetWidgetDescriptor(field, buffer, limit);
     buffer[limit] = '\0';
-    return std::string(buffer, strnlen(buffer, (size_t)limit));
+    std::string text(buffer, strnlen(buffer, (size_t)limit));
+    text.erase(std::remove(text.begin(), text.end(), ';'), text.end());
+    return text;
 }
 
 void ReadBackAndSave() {

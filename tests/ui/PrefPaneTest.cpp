@@ -184,6 +184,15 @@ TEST_F(PrefPaneTest, ReadBackCutsOverlongTextAndSaveAndCloseHidesThePane) {
     EXPECT_EQ(Field(UserIDF), "ABCDEFGHIJKLMNO");
     EXPECT_EQ(Field(PasswordF), "abcdefghijklmnopqrstuvwxy");
 
+    // A ";" would end the value early in the settings file and lose the user ID behind it at the next
+    // start, so it is not kept.
+    ASSERT_TRUE(host.ReplaceFieldText(CallsignF, "A;B;C"));
+    ASSERT_TRUE(Click("Apply"));
+    XPluginDisable();
+    XPluginEnable();
+    EXPECT_EQ(myCallsign, "ABC");
+    EXPECT_EQ(userID, "ABCDEFGHIJKLMNO");
+
     // Emptied fields store empty values.
     ASSERT_TRUE(host.ReplaceFieldText(CallsignF, ""));
     ASSERT_TRUE(Click("Apply"));
