@@ -142,7 +142,10 @@ bool Host::MouseDown(int x, int y) {
         s.mouseCapture = id;
         return true;
     }
-    return WidgetMouse(s, x, y, xplm_MouseDown);
+    if (WidgetMouse(s, x, y, xplm_MouseDown)) return true;
+    // A click on the simulator's own view takes the keyboard back from plug-in windows and fields.
+    SetKeyboardFocus(s, nullptr, nullptr);
+    return false;
 }
 
 bool Host::MouseDrag(int x, int y) {

@@ -90,6 +90,10 @@ TEST_F(HostTest, MouseGoesToTheTopWindowUnderThePointerAndDragsStayWithIt) {
     EXPECT_EQ(events.front(), "low mouse 1 50,50");
     EXPECT_EQ(host.Window(low)->zOrder, 2) << "a clicked window comes to the front";
     EXPECT_FALSE(host.MouseDrag(1, 1)) << "no press, no drag";
+
+    XPLMTakeKeyboardFocus(low);
+    EXPECT_FALSE(host.MouseDown(900, 700));
+    EXPECT_EQ(host.WindowWithFocus(), nullptr) << "a click on the sim's view takes the keyboard back";
 }
 
 std::vector<std::string> picks;
