@@ -70,6 +70,14 @@ void HandleModel(int slot, const std::string &path) {
     if (changed && ModelFileOpens(path)) XPLMSetAircraftModel(slot, path.c_str());
 }
 
+// What stays after parsing holds no terminator (else it would have been handled or dropped), so past
+// the limit it is one line too long to be a message: dropped now, and the rest of it as it comes.
+void EnforceBufferLimit() {
+    if (tcpBuffer.size() <= kStreamBufferLimit) return;
+    tcpBuffer.clear();
+    discardingLine = true;
+}
+
 }  // namespace
 
 void HandleStreamMessage(int slot, char type, const std::string &text) {
@@ -114,16 +122,11 @@ void ParseStreamBuffer() {
         position = end + sizeof kTerminator - 1;
     }
     tcpBuffer.erase(0, position);
-
-    if (tcpBuffer.size() > kStreamBufferLimit) {
-        // No terminator anywhere in it (else it would have been parsed or dropped): one line too long
-        // to be a message. Dropped now, and the rest of it as it comes.
-        tcpBuffer.clear();
-        discardingLine = true;
-    }
+    EnforceBufferLimit();
 }
 
 void TakeStreamBytes(const char *bytes, size_t count) {
+    size_t before = tcpBuffer.size();
     size_t i = 0;
     if (discardingLine) {
         while (i < count && !IsLineEnd(bytes[i])) i++;
@@ -141,6 +144,12 @@ void TakeStreamBytes(const char *bytes, size_t count) {
         size_t start = i;
         while (i < count && !IsLineEnd(bytes[i])) i++;
         tcpBuffer.append(bytes + start, i - start);
+    }
+    // The text that was there holds no terminator, so unless one formed in the new bytes (or across the
+    // seam) nothing became complete: a long line arriving in many reads is not scanned again each time.
+    if (tcpBuffer.find(kTerminator, before >= 3 ? before - 3 : 0) == std::string::npos) {
+        EnforceBufferLimit();
+        return;
     }
     ParseStreamBuffer();
 }
