@@ -37,7 +37,9 @@ int XPLMAcquirePlanes(char ** /*inAircraft*/, XPLMPlanesAvailable_f /*inCallback
 void XPLMReleasePlanes(void) { simhost::State().planes.acquired = false; }
 
 void XPLMDisableAIForPlane(int inPlaneIndex) {
-    if (ValidIndex(inPlaneIndex) && inPlaneIndex > 0) simhost::State().planes.aiDisabled.insert(inPlaneIndex);
+    // Every index the plug-in names is recorded, also those beyond the highest multiplayer aircraft:
+    // X-Plane accepts them, and tests check exactly which indices a plug-in asked for.
+    if (inPlaneIndex > 0) simhost::State().planes.aiDisabled.insert(inPlaneIndex);
 }
 
 void XPLMSetAircraftModel(int inIndex, const char *inAircraftPath) {

@@ -109,9 +109,9 @@ TEST_F(Lifecycle, StartEnableDisableStopAsTheSimulatorSeesIt) {
         simhost::PlanesInfo planes = host.Planes();
         EXPECT_EQ(planes.activeCount, 20) << round;
         EXPECT_TRUE(planes.acquired) << round;
-        // Every traffic aircraft is out of the AI's hands (the host has no index 20 to record).
+        // Every traffic aircraft is out of the AI's hands: indices 1 to 20, one past the highest slot.
         std::set<int> traffic;
-        for (int i = 1; i <= 19; i++) traffic.insert(i);
+        for (int i = 1; i <= 20; i++) traffic.insert(i);
         EXPECT_EQ(planes.aiDisabled, traffic) << round;
         host.RunFor(0.5);
 
