@@ -10,6 +10,12 @@
 
 #include "tests/server/ServerHarness.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SKORVALE_ASAN 1
+#endif
+#endif
+
 namespace servertest {
 namespace {
 
@@ -73,7 +79,12 @@ TEST_F(FaultTest, ClientThatStopsReadingIsDroppedBeforeMemoryGrows) {
         dropped = server_->Log().find("does not read what it is sent") != std::string::npos;
     }
     EXPECT_TRUE(dropped);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(SKORVALE_ASAN)
+    // (AddressSanitizer keeps freed memory in quarantine, so the figure means nothing there.)
     EXPECT_LT(ServerMemoryKb() - memoryBefore, 8 * 1024) << "kB grown";
+#else
+    (void)memoryBefore;
+#endif
     talker->DrainLines(300);
     listener->DrainLines(300);
     EXPECT_TRUE(StillRelays(*talker, *listener));

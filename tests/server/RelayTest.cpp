@@ -64,7 +64,8 @@ TEST_F(RelayTest, ChatGoesToEveryoneWithTheSenderEchoedAndUnsafeTextDefused) {
         EXPECT_TRUE(client->WaitForLine("0|m|Anna: hello | all")) << client->Id();
     }
     // "====" and a trailing "=" would end the message early at the plug-in; a NUL would cut its read.
-    anna->SendRaw(std::string("101|MESSAGE|a====b\0c=\n", 24));
+    static const char unsafe[] = "101|MESSAGE|a====b\0c=\n";
+    anna->SendRaw(std::string(unsafe, sizeof unsafe - 1));
     EXPECT_TRUE(bob->WaitForLine("0|m|Anna: a===bc"));
     // Without a callsign the user ID names the sender.
     nameless->SendLine("303|MESSAGE|hi");

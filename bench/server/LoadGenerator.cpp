@@ -1,0 +1,336 @@
+// skorvale-server-load: runs N protocol clients sending R location datagrams a second each against a
+// real skorvale-server process for T seconds, and reports relayed datagrams a second, relay latency,
+// the server's CPU time, and the CPU cost of a bare sendto of the same size for comparison.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/Digest.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kPort = 49556;
+
+std::int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// User plus system CPU time of a process, from /proc (clock ticks).
+double ProcessCpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::size_t close = text.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+sockaddr_in Endpoint(const std::string &address, int port) {
+    sockaddr_in endpoint{};
+    endpoint.sin_family = AF_INET;
+    endpoint.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, address.c_str(), &endpoint.sin_addr);
+    return endpoint;
+}
+
+// What a plug-in sends, with the send time (steady clock, ns) in local x and a realistic length.
+std::string LocationDatagram(int id, std::int64_t sentNs) {
+    std::string text = std::to_string(id) + "|LOC|" + std::to_string(sentNs) +
+                       "|-1234.56787|8765.43262|47.4500008|8.56200027|432.100006|1.5|-2.25|270.000122";
+    for (int i = 0; i < 8; ++i) text += "|0.254999995";
+    for (int i = 0; i < 10; ++i) text += "|1";
+    text += "|1|0|1|1|0";
+    for (int i = 0; i < 8; ++i) text += "|0.75";
+    text += "|1.76509338e+09|123456";
+    return text;
+}
+
+struct Client {
+    int id = 0;
+    int tcp = -1;
+    int udp = -1;
+    std::string lines;
+};
+
+// Microsecond histogram up to 100 ms, for percentiles without storing every sample.
+class Histogram {
+public:
+    void Add(std::int64_t ns) {
+        std::int64_t us = ns / 1000;
+        buckets_[static_cast<std::size_t>(std::clamp<std::int64_t>(us, 0, kBuckets - 1))]++;
+        max_ = std::max(max_, ns);
+        ++count_;
+    }
+    double PercentileMs(double p) const {
+        std::uint64_t rank = static_cast<std::uint64_t>(p * static_cast<double>(count_));
+        std::uint64_t seen = 0;
+        for (std::size_t i = 0; i < buckets_.size(); ++i) {
+            seen += buckets_[i];
+            if (seen > rank) return static_cast<double>(i + 1) / 1000.0;
+        }
+        return static_cast<double>(max_) / 1e6;
+    }
+    double MaxMs() const { return static_cast<double>(max_) / 1e6; }
+    std::uint64_t Count() const { return count_; }
+
+private:
+    static constexpr std::int64_t kBuckets = 100000;
+    std::vector<std::uint64_t> buckets_ = std::vector<std::uint64_t>(kBuckets);
+    std::int64_t max_ = 0;
+    std::uint64_t count_ = 0;
+};
+
+// CPU seconds per call of `count` bare sendto calls of `size` bytes to a loopback socket that is drained.
+double BareSendtoCost(const std::string &address, std::size_t size, int count) {
+    int sink = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at = Endpoint(address, 0);
+    bind(sink, reinterpret_cast<sockaddr *>(&at), sizeof at);
+    socklen_t length = sizeof at;
+    getsockname(sink, reinterpret_cast<sockaddr *>(&at), &length);
+    int buffer = 8 << 20;
+    setsockopt(sink, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    int source = socket(AF_INET, SOCK_DGRAM, 0);
+    std::string payload(size, 'x');
+    double spent = 0;
+    char drain[2048];
+    for (int done = 0; done < count;) {
+        double start = ThreadCpuSeconds();
+        for (int i = 0; i < 1000 && done < count; ++i, ++done) {
+            sendto(source, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr *>(&at), sizeof at);
+        }
+        spent += ThreadCpuSeconds() - start;
+        while (recv(sink, drain, sizeof drain, MSG_DONTWAIT) > 0) {
+        }
+    }
+    close(sink);
+    close(source);
+    return spent / count;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    CLI::App app{"skorvale-server-load: load generator for skorvale-server (loopback only)"};
+    std::string serverPath = SKORVALE_SERVER_PATH;
+    std::string address = "127.0.0.50";
+    int clients = 20, rate = 60;
+    double seconds = 5;
+    app.add_option("--server", serverPath, "The skorvale-server program")->capture_default_str();
+    app.add_option("--address", address, "Loopback address for the server")->capture_default_str();
+    app.add_option("--clients", clients, "Protocol clients")->capture_default_str()->check(CLI::Range(2, 200));
+    app.add_option("--rate", rate, "Location datagrams a second per client; 0 for as fast as possible")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 100000));
+    app.add_option("--seconds", seconds, "Length of the measurement")
+        ->capture_default_str()
+        ->check(CLI::Range(0.5, 120.0));
+    CLI11_PARSE(app, argc, argv);
+    if (address.rfind("127.", 0) != 0) {
+        std::fprintf(stderr, "skorvale-server-load: only loopback addresses (127.0.0.0/8)\n");
+        return 2;
+    }
+    signal(SIGPIPE, SIG_IGN);
+
+    // The server, quiet, with the flood limit lifted when the load asks for more.
+    pid_t server = fork();
+    if (server == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        std::string limit = std::to_string(rate == 0 || rate > 200 ? 1000000 : 200);
+        execl(serverPath.c_str(), serverPath.c_str(), "--open", "--address", address.c_str(), "--max-datagrams",
+              limit.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    auto stopServer = [&] {
+        kill(server, SIGTERM);
+        waitpid(server, nullptr, 0);
+    };
+
+    sockaddr_in serverEndpoint = Endpoint(address, kPort);
+    std::vector<Client> all(static_cast<std::size_t>(clients));
+    for (int i = 0; i < clients; ++i) {
+        Client &client = all[static_cast<std::size_t>(i)];
+        client.id = 1000 + i;
+        auto deadline = Clock::now() + std::chrono::seconds(5);
+        do {
+            client.tcp = socket(AF_INET, SOCK_STREAM, 0);
+            if (connect(client.tcp, reinterpret_cast<sockaddr *>(&serverEndpoint), sizeof serverEndpoint) == 0) break;
+            close(client.tcp);
+            client.tcp = -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        } while (Clock::now() < deadline);
+        if (client.tcp < 0) {
+            std::fprintf(stderr, "skorvale-server-load: cannot connect to %s:%d\n", address.c_str(), kPort);
+            stopServer();
+            return 1;
+        }
+        std::string id = std::to_string(client.id), user = "load" + id;
+        std::string login = id + "|Opening Connection|" + user + "|" + server::LoginDigest(client.id, user, "") +
+                            "|\n" + id + "|PLANE|Aircraft/General/load.acf\n" + id + "|CALLSIGN|L" + id + "|\n" + id +
+                            "|CREWID|BLANK|0|\n";
+        send(client.tcp, login.data(), login.size(), MSG_NOSIGNAL);
+        client.udp = socket(AF_INET, SOCK_DGRAM, 0);
+        int buffer = 8 << 20;
+        setsockopt(client.udp, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    }
+
+    // Until every client shows all the others it can (19 at most), report positions now and then.
+    int expected = std::min(clients - 1, 19);
+    std::vector<int> named(all.size(), 0);
+    auto setupEnd = Clock::now() + std::chrono::seconds(10);
+    auto nextReport = Clock::now();
+    while (Clock::now() < setupEnd && std::any_of(named.begin(), named.end(), [&](int n) { return n < expected; })) {
+        if (Clock::now() >= nextReport) {
+            for (Client &client : all) {
+                std::string datagram = LocationDatagram(client.id, 0);
+                sendto(client.udp, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&serverEndpoint),
+                       sizeof serverEndpoint);
+            }
+            nextReport = Clock::now() + std::chrono::milliseconds(200);
+        }
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            char chunk[8192];
+            ssize_t n = recv(all[i].tcp, chunk, sizeof chunk, MSG_DONTWAIT);
+            if (n <= 0) continue;
+            all[i].lines.append(chunk, static_cast<std::size_t>(n));
+            std::size_t end;
+            while ((end = all[i].lines.find('\n')) != std::string::npos) {
+                std::string line = all[i].lines.substr(0, end);
+                all[i].lines.erase(0, end + 1);
+                if (line.find("|c|") != std::string::npos && line.find("BLANK") == std::string::npos) ++named[i];
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (std::any_of(named.begin(), named.end(), [&](int n) { return n < expected; })) {
+        std::fprintf(stderr, "skorvale-server-load: the clients did not all see each other within 10 s\n");
+        stopServer();
+        return 1;
+    }
+    // Drop the set-up traffic.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    char scratch[2048];
+    for (Client &client : all) {
+        while (recv(client.udp, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
+        }
+    }
+
+    std::atomic<bool> running{true};
+    Histogram latency;
+    std::uint64_t received = 0;
+    std::thread receiver([&] {
+        int poller = epoll_create1(0);
+        for (Client &client : all) {
+            epoll_event event{};
+            event.events = EPOLLIN;
+            event.data.fd = client.udp;
+            epoll_ctl(poller, EPOLL_CTL_ADD, client.udp, &event);
+        }
+        constexpr unsigned kBatch = 64;
+        std::vector<std::array<char, 2048>> buffers(kBatch);
+        std::vector<mmsghdr> headers(kBatch);
+        std::vector<iovec> iov(kBatch);
+        epoll_event ready[64];
+        while (running.load(std::memory_order_relaxed)) {
+            int n = epoll_wait(poller, ready, 64, 50);
+            for (int r = 0; r < n; ++r) {
+                for (;;) {
+                    for (unsigned i = 0; i < kBatch; ++i) {
+                        iov[i] = {buffers[i].data(), buffers[i].size()};
+                        headers[i] = mmsghdr{};
+                        headers[i].msg_hdr.msg_iov = &iov[i];
+                        headers[i].msg_hdr.msg_iovlen = 1;
+                    }
+                    int got = recvmmsg(ready[r].data.fd, headers.data(), kBatch, MSG_DONTWAIT, nullptr);
+                    if (got <= 0) break;
+                    std::int64_t now = NowNs();
+                    for (int i = 0; i < got; ++i) {
+                        const char *text = buffers[static_cast<std::size_t>(i)].data();
+                        const char *tag = static_cast<const char *>(std::memchr(text, 'l', 8));
+                        if (!tag) continue;
+                        latency.Add(now - std::strtoll(tag + 2, nullptr, 10));
+                        ++received;
+                    }
+                    if (static_cast<unsigned>(got) < kBatch) break;
+                }
+            }
+        }
+        close(poller);
+    });
+
+    // Paced senders: client i sends at times start + (k + i / N) / R, spread evenly.
+    std::uint64_t sent = 0;
+    double serverCpuStart = ProcessCpuSeconds(server);
+    auto start = Clock::now();
+    auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    std::int64_t round = 0;
+    while (Clock::now() < end) {
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            if (rate > 0) {
+                auto due = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                       (static_cast<double>(round) + static_cast<double>(i) / clients) / rate));
+                if (due >= end) break;
+                std::this_thread::sleep_until(due);
+            }
+            std::string datagram = LocationDatagram(all[i].id, NowNs());
+            sendto(all[i].udp, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&serverEndpoint),
+                   sizeof serverEndpoint);
+            ++sent;
+        }
+        ++round;
+    }
+    double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    double serverCpu = ProcessCpuSeconds(server) - serverCpuStart;
+    running = false;
+    receiver.join();
+    stopServer();
+
+    std::size_t size = LocationDatagram(1000, NowNs()).size() - 5;  // as relayed: "<slot>|l|" + fields
+    double bare = BareSendtoCost(address, size, 200000);
+    double relayedPerSecond = static_cast<double>(received) / elapsed;
+    double perRelayed = received ? serverCpu / static_cast<double>(received) : 0;
+    std::printf("clients %d, rate %s, %.1f s, datagram %zu bytes\n", clients,
+                rate ? (std::to_string(rate) + "/s each").c_str() : "as fast as possible", elapsed, size);
+    std::printf("sent %llu location datagrams (%.0f/s), relayed %llu (%.0f/s)\n", static_cast<unsigned long long>(sent),
+                static_cast<double>(sent) / elapsed, static_cast<unsigned long long>(received), relayedPerSecond);
+    std::printf("relay latency: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n", latency.PercentileMs(0.50),
+                latency.PercentileMs(0.99), latency.MaxMs());
+    std::printf("server CPU: %.2f s in %.2f s = %.1f%% of one core; %.2f us per relayed datagram\n", serverCpu,
+                elapsed + 0.3, 100.0 * serverCpu / (elapsed + 0.3), perRelayed * 1e6);
+    std::printf("bare sendto of %zu bytes: %.2f us; server per relayed datagram / bare sendto = %.2f\n", size,
+                bare * 1e6, bare > 0 ? perRelayed / bare : 0.0);
+    return 0;
+}
