@@ -1,0 +1,192 @@
+// Whole sessions: a real relay server and the plug-in loaded in headless hosts (skorvale-host
+// processes in real time), checked through each host's JSON state and the server's log.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/server/ServerHarness.h"
+#include "tests/support/Paths.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Pilot {
+    std::string name;
+    std::string settings;  // the settings file's contents
+    std::string script;
+    std::string aircraft = "Aircraft/General/Trainer/trainer.acf";
+    bool viewOnly = false;
+};
+
+class MultiplayerTest : public servertest::ServerTest {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/skorvale-e2e-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    static std::string Settings(const std::string &user, const std::string &callsign, const std::string &password,
+                                int flightMode = 0, int position = 0, const std::string &crew = "") {
+        return "callsign=" + callsign + ";userID=" + user + ";password=" + password +
+               ";flightMode=" + std::to_string(flightMode) + ";cockpitPosition=" + std::to_string(position) +
+               ";crewID=" + crew + ";connectAtStartup=1;";
+    }
+
+    // Starts one skorvale-host for `seconds` in real time; returns its pid.
+    pid_t Launch(const Pilot &pilot, double seconds) {
+        fs::path dir = fs::path(root_) / pilot.name;
+        fs::create_directories(dir / "Resources/plugins");
+        for (const char *model : {"Aircraft/General/Trainer/trainer.acf", "Aircraft/Gliders/Swift/swift.acf"}) {
+            fs::create_directories((dir / model).parent_path());
+            std::ofstream(dir / model) << "model\n";
+        }
+        std::ofstream(dir / "Resources/plugins/svprefs.txt") << pilot.settings;
+        if (pilot.viewOnly) std::ofstream(dir / "Resources/plugins/viewonly.txt");
+        std::ofstream(dir / "script.txt") << pilot.script;
+        std::vector<std::string> argv = {testsupport::HostPath(),
+                                         "--plugin",
+                                         testsupport::PluginPath(),
+                                         "--dir",
+                                         dir.string(),
+                                         "--realtime",
+                                         "--seconds",
+                                         std::to_string(seconds),
+                                         "--script",
+                                         (dir / "script.txt").string(),
+                                         "--aircraft",
+                                         pilot.aircraft,
+                                         "--state-json",
+                                         (dir / "state.json").string()};
+        pid_t pid = fork();
+        if (pid == 0) {
+            setenv("SKORVALE_SERVER_ADDRESS", address_.c_str(), 1);
+            std::string log = (dir / "host.log").string();
+            freopen(log.c_str(), "w", stdout);
+            freopen(log.c_str(), "a", stderr);
+            std::vector<char *> raw;
+            for (auto &argument : argv) raw.push_back(argument.data());
+            raw.push_back(nullptr);
+            execv(raw[0], raw.data());
+            _exit(127);
+        }
+        return pid;
+    }
+
+    // Waits (bounded) for a host to finish and returns its JSON state.
+    json Finish(pid_t pid, const std::string &name) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        int status = -1;
+        while (waitpid(pid, &status, WNOHANG) != pid) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                ADD_FAILURE() << name << " did not finish";
+                return json();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name << " exited with " << status;
+        std::ifstream state(fs::path(root_) / name / "state.json");
+        if (!state) {
+            ADD_FAILURE() << name << " wrote no state";
+            return json();
+        }
+        return json::parse(state, nullptr, false);
+    }
+
+    // The plug-in seeds its unique ID from the time in whole seconds: hosts started within one second
+    // would collide, and the server refuses the second login. Stagger the starts.
+    static void NextSecond() { std::this_thread::sleep_for(std::chrono::milliseconds(1100)); }
+
+    std::string root_;
+};
+
+bool HasRow(const json &state, const std::string &text) {
+    for (const auto &row : state.value("planeList", json::array())) {
+        if (row.get<std::string>().find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+TEST_F(MultiplayerTest, OnlyPilotsWithTheRightPasswordGetOnline) {
+    char pattern[] = "/tmp/skorvale-e2e-accounts-XXXXXX";
+    int fd = mkstemp(pattern);
+    close(fd);
+    unlink(pattern);
+    std::string accounts = pattern;
+    std::string command = "printf 'letmein\\n' | '" + std::string(testsupport::ServerPath()) + "' accounts add " +
+                          accounts + " anna >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    StartServer({"--accounts", accounts});
+
+    pid_t good = Launch({"anna", Settings("anna", "ANNA1", "letmein"), "0 echo start\n"}, 3);
+    NextSecond();
+    pid_t bad = Launch({"mallory", Settings("anna", "MAL", "guess"), "0 echo start\n"}, 2);
+    json goodState = Finish(good, "anna");
+    json badState = Finish(bad, "mallory");
+    unlink(accounts.c_str());
+
+    EXPECT_TRUE(goodState["connection"]["established"].get<bool>());
+    EXPECT_FALSE(badState["connection"]["established"].get<bool>());
+    EXPECT_TRUE(server_->WaitForLog("refused login of 'anna'"));
+    EXPECT_EQ(server_->CountInLog("(anna) logged in"), 1u);
+}
+
+TEST_F(MultiplayerTest, CoPilotsAircraftFollowsItsPilotAndWatchersStayUnseen) {
+    StartServer();
+    // The pilot parks 2 km north of where the co-pilot starts; the co-pilot's own aircraft must end up
+    // at the pilot's, flown by the plug-in (plane-path override on). A view-only watcher sees the pilot;
+    // nobody sees the watcher or the co-pilot as an aircraft.
+    Pilot pilot{"pilot", Settings("pat", "PAT", "x", 1, 0, "Eagle"),
+                "0 position 47.4818 -122.3079 300 10\n0.5 menu Skorvale/Toggle Plane List\n"};
+    Pilot copilot{"copilot", Settings("cole", "COLE", "x", 1, 1, "Eagle"),
+                  "0 position 47.4638 -122.3079 131 200\n0.5 menu Skorvale/Toggle Plane List\n"};
+    Pilot watcher{"watcher", Settings("wes", "WES", "x"),
+                  "0 position 47.4700 -122.3079 131 0\n0.5 menu Skorvale/Toggle Plane List\n",
+                  "Aircraft/Gliders/Swift/swift.acf", true};
+    // Each host takes its state at its end; the pilot runs longest, so its logout (which blanks its
+    // slot everywhere) comes after the others have looked.
+    pid_t p = Launch(pilot, 18);
+    NextSecond();
+    pid_t c = Launch(copilot, 15);
+    NextSecond();
+    pid_t w = Launch(watcher, 13);
+    json watcherState = Finish(w, "watcher");
+    json copilotState = Finish(c, "copilot");
+    json pilotState = Finish(p, "pilot");
+    ASSERT_FALSE(pilotState.is_discarded() || copilotState.is_discarded() || watcherState.is_discarded());
+
+    const json &own = copilotState["aircraft"];
+    const json &truth = pilotState["aircraft"];
+    EXPECT_TRUE(own["override"].get<bool>());
+    EXPECT_NEAR(own["lat"].get<double>(), truth["lat"].get<double>(), 1e-4);
+    EXPECT_NEAR(own["lon"].get<double>(), truth["lon"].get<double>(), 1e-4);
+    EXPECT_NEAR(own["elevation"].get<double>(), truth["elevation"].get<double>(), 1.0);
+    EXPECT_TRUE(HasRow(copilotState, "PAT")) << copilotState["planeList"].dump();
+
+    EXPECT_TRUE(HasRow(watcherState, "PAT trainer")) << watcherState["planeList"].dump();
+    EXPECT_FALSE(HasRow(watcherState, "COLE"));
+    EXPECT_FALSE(HasRow(pilotState, "COLE")) << pilotState["planeList"].dump();
+    EXPECT_FALSE(HasRow(pilotState, "WES")) << pilotState["planeList"].dump();
+}
+
+}  // namespace
