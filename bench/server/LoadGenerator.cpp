@@ -326,8 +326,15 @@ int main(int argc, char **argv) {
                 rate ? (std::to_string(rate) + "/s each").c_str() : "as fast as possible", elapsed, size);
     std::printf("sent %llu location datagrams (%.0f/s), relayed %llu (%.0f/s)\n", static_cast<unsigned long long>(sent),
                 static_cast<double>(sent) / elapsed, static_cast<unsigned long long>(received), relayedPerSecond);
-    std::printf("relay latency: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n", latency.PercentileMs(0.50),
-                latency.PercentileMs(0.99), latency.MaxMs());
+    // The histogram ends at 100 ms; a percentile there means "at least".
+    auto percentile = [&](double p) {
+        double ms = latency.PercentileMs(p);
+        char text[32];
+        std::snprintf(text, sizeof text, ms >= 100.0 ? ">= %.0f ms" : "%.3f ms", ms);
+        return std::string(text);
+    };
+    std::printf("relay latency: p50 %s, p99 %s, max %.3f ms\n", percentile(0.50).c_str(), percentile(0.99).c_str(),
+                latency.MaxMs());
     std::printf("server CPU: %.2f s in %.2f s = %.1f%% of one core; %.2f us per relayed datagram\n", serverCpu,
                 elapsed + 0.3, 100.0 * serverCpu / (elapsed + 0.3), perRelayed * 1e6);
     std::printf("bare sendto of %zu bytes: %.2f us; server per relayed datagram / bare sendto = %.2f\n", size,
