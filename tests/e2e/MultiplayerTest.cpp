@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -157,7 +158,8 @@ TEST_F(MultiplayerTest, CoPilotsAircraftFollowsItsPilotAndWatchersStayUnseen) {
     // at the pilot's, flown by the plug-in (plane-path override on). A view-only watcher sees the pilot;
     // nobody sees the watcher or the co-pilot as an aircraft.
     Pilot pilot{"pilot", Settings("pat", "PAT", "x", 1, 0, "Eagle"),
-                "0 position 47.4818 -122.3079 300 10\n0.5 menu Skorvale/Toggle Plane List\n"};
+                "0 position 47.4818 -122.3079 300 10\n0.5 menu Skorvale/Toggle Plane List\n"
+                "11 key Tab\n11.2 type cleared for takeoff\n11.5 key Return\n11.7 key Tab\n"};
     Pilot copilot{"copilot", Settings("cole", "COLE", "x", 1, 1, "Eagle"),
                   "0 position 47.4638 -122.3079 131 200\n0.5 menu Skorvale/Toggle Plane List\n"};
     Pilot watcher{"watcher", Settings("wes", "WES", "x"),
@@ -187,6 +189,13 @@ TEST_F(MultiplayerTest, CoPilotsAircraftFollowsItsPilotAndWatchersStayUnseen) {
     EXPECT_FALSE(HasRow(watcherState, "COLE"));
     EXPECT_FALSE(HasRow(pilotState, "COLE")) << pilotState["planeList"].dump();
     EXPECT_FALSE(HasRow(pilotState, "WES")) << pilotState["planeList"].dump();
+
+    // The pilot's chat line reaches everyone, its own window through the server's echo.
+    for (const json *state : {&pilotState, &copilotState, &watcherState}) {
+        const json &history = (*state)["chat"]["history"];
+        EXPECT_NE(std::find(history.begin(), history.end(), "PAT: cleared for takeoff"), history.end())
+            << history.dump();
+    }
 }
 
 }  // namespace
