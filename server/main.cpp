@@ -1,6 +1,8 @@
 // skorvale-server: the relay server, and the commands that manage its accounts file.
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <csignal>
@@ -22,7 +24,22 @@ int ManageAccounts(const std::string &command, const std::string &file, const st
             }
             // The password comes on standard input so it stays out of the shell history and the process list.
             std::string password;
-            if (!std::getline(std::cin, password)) {
+            bool terminal = isatty(STDIN_FILENO) != 0;
+            termios saved{};
+            if (terminal) {
+                // Typed at a terminal: ask, and do not echo it.
+                std::cerr << "password for " << user << ": " << std::flush;
+                tcgetattr(STDIN_FILENO, &saved);
+                termios quiet = saved;
+                quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+                tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+            }
+            bool read = static_cast<bool>(std::getline(std::cin, password));
+            if (terminal) {
+                tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+                std::cerr << "\n";
+            }
+            if (!read) {
                 std::cerr << "skorvale-server: no password on standard input\n";
                 return 2;
             }
