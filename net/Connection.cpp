@@ -94,6 +94,16 @@ std::string PasswordDigest() {
     return text;
 }
 
+// Back to the closed state: both sockets closed, descriptors 0, no server address, not connected.
+void CloseSockets() {
+    if (tsockfd > 0) close(tsockfd);
+    if (sockfd > 0) close(sockfd);
+    tsockfd = 0;
+    sockfd = 0;
+    std::memset(&serverAddress, 0, sizeof serverAddress);
+    tcpconnected = 0;
+}
+
 void ReleasePlanePath() {
     if (!overridden) return;
     int zero = 0;
@@ -146,22 +156,12 @@ int ConnectToServer() {
     }
 
     // A failed attempt gives its sockets back at once, so repeated attempts cannot pile them up.
-    if (tsockfd > 0) close(tsockfd);
-    if (sockfd > 0) close(sockfd);
-    tsockfd = 0;
-    sockfd = 0;
-    std::memset(&serverAddress, 0, sizeof serverAddress);
-    tcpconnected = 0;
+    CloseSockets();
     return tcpconnected;
 }
 
 void CloseServerConnection() {
-    if (tsockfd > 0) close(tsockfd);
-    if (sockfd > 0) close(sockfd);
-    tsockfd = 0;
-    sockfd = 0;
-    std::memset(&serverAddress, 0, sizeof serverAddress);
-    tcpconnected = 0;
+    CloseSockets();
     // The user's aircraft goes back to the host whether or not a connection was open.
     ReleasePlanePath();
 }
