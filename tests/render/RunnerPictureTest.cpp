@@ -1,26 +1,16 @@
 // skorvale-host --screenshot: pictures at the asked simulated times, at the screen size, and clear refusals.
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "gtest/gtest.h"
+#include "tests/support/Command.h"
 #include "tests/support/Paths.h"
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    std::string out, err;
-};
-
-std::string Slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using Result = testsupport::CommandResult;
+using testsupport::ReadFile;
 
 // Width and height from a PNG's header, or {0, 0} when the file is no PNG.
 std::pair<int, int> PngSize(const std::string &bytes) {
@@ -37,23 +27,17 @@ std::pair<int, int> PngSize(const std::string &bytes) {
 class RunnerPicture : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = testing::TempDir() + "/pictureXXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        dir = testsupport::MakeTempDir("picture");
+        ASSERT_FALSE(dir.empty());
         std::ofstream(dir + "/script") << "1 menu Skorvale/Toggle Plane List\n1.5 key Tab\n";
     }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void TearDown() override { testsupport::RemoveTree(dir); }
 
     Result Run(const std::string &args) {
-        std::string command = std::string("'") + testsupport::HostPath() + "' --plugin '" + testsupport::PluginPath() +
-                              "' --dir '" + dir + "' --script '" + dir + "/script' --seconds 3 " + args + " >'" + dir +
-                              "/out' 2>'" + dir + "/err'";
-        int status = std::system(command.c_str());
-        Result r;
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = Slurp(dir + "/out");
-        r.err = Slurp(dir + "/err");
-        return r;
+        return testsupport::RunCaptured(std::string("'") + testsupport::HostPath() + "' --plugin '" +
+                                            testsupport::PluginPath() + "' --dir '" + dir + "' --script '" + dir +
+                                            "/script' --seconds 3 " + args,
+                                        dir);
     }
 
     std::string dir;
@@ -65,7 +49,7 @@ TEST_F(RunnerPicture, WritesEachPictureAtItsTimeAtTheScreenSizeAndAlike) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("picture: " + dir + "/early.png\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("picture: " + dir + "/end.png\n"), std::string::npos) << r.out;
-    std::string early = Slurp(dir + "/early.png"), end = Slurp(dir + "/end.png");
+    std::string early = ReadFile(dir + "/early.png"), end = ReadFile(dir + "/end.png");
     EXPECT_EQ(PngSize(early), std::make_pair(640, 480));
     EXPECT_EQ(PngSize(end), std::make_pair(640, 480));
     // Before the plane list and chat opened, the picture is another one than at the end.
@@ -74,7 +58,7 @@ TEST_F(RunnerPicture, WritesEachPictureAtItsTimeAtTheScreenSizeAndAlike) {
     // The same run again gives the same bytes.
     Result again = Run("--screen 640x480 --screenshot '" + dir + "/end2.png'");
     ASSERT_EQ(again.exitCode, 0) << again.err;
-    EXPECT_EQ(Slurp(dir + "/end2.png"), end);
+    EXPECT_EQ(ReadFile(dir + "/end2.png"), end);
 }
 
 TEST_F(RunnerPicture, RefusesBadRequestsBeforeRunningAndReportsFailedWrites) {

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "server/Digest.h"
+#include "tests/support/Command.h"
 #include "tests/support/Paths.h"
 
 namespace servertest {
@@ -108,12 +109,7 @@ int ServerProcess::Stop(int signal) {
     return -1;
 }
 
-std::string ServerProcess::Log() const {
-    std::ifstream file(logPath_);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+std::string ServerProcess::Log() const { return testsupport::ReadFile(logPath_); }
 
 std::size_t ServerProcess::CountInLog(const std::string &text) const {
     std::string log = Log();

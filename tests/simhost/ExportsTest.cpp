@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "gtest/gtest.h"
+#include "tests/support/Command.h"
 #include "tests/support/Paths.h"
 
 namespace {
@@ -16,10 +16,7 @@ TEST(HostExports, EveryDeclaredSdkFunctionResolvesByName) {
     const std::regex declaration(R"((?:XPLM_API|WIDGET_API)\s[^;(]*?\b((?:XPLM|XP)\w+)\s*\()");
     for (const char *folder : {"/sdk/XPLM", "/sdk/Widgets"}) {
         for (const auto &entry : std::filesystem::directory_iterator(std::string(testsupport::SourceDir()) + folder)) {
-            std::ifstream in(entry.path());
-            std::stringstream text;
-            text << in.rdbuf();
-            std::string s = text.str();
+            std::string s = testsupport::ReadFile(entry.path());
             for (std::sregex_iterator it(s.begin(), s.end(), declaration), end; it != end; ++it)
                 names.push_back((*it)[1]);
         }

@@ -1,38 +1,26 @@
 // The skorvale-host runner: a scripted session end to end, and clear one-line failures for bad input.
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "TinyModules.h"
 #include "gtest/gtest.h"
+#include "tests/support/Command.h"
 #include "tests/support/Paths.h"
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string &path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using Result = testsupport::CommandResult;
+using testsupport::ReadFile;
 
 class RunnerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = testing::TempDir() + "/runnerXXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        dir = testsupport::MakeTempDir("runner");
+        ASSERT_FALSE(dir.empty());
     }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void TearDown() override { testsupport::RemoveTree(dir); }
 
     std::string Write(const std::string &name, const std::string &text) {
         std::ofstream(dir + "/" + name) << text;
@@ -41,14 +29,7 @@ protected:
 
     // Runs the host with `args` (already quoted as needed), capturing both streams.
     Result Run(const std::string &args) {
-        std::string command =
-            std::string("'") + testsupport::HostPath() + "' " + args + " >'" + dir + "/out' 2>'" + dir + "/err'";
-        int status = std::system(command.c_str());
-        Result r;
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        r.out = Slurp(dir + "/out");
-        r.err = Slurp(dir + "/err");
-        return r;
+        return testsupport::RunCaptured(std::string("'") + testsupport::HostPath() + "' " + args, dir);
     }
 
     std::string Base() { return "--plugin '" + simhosttest::TinyPlugin() + "' --dir '" + dir + "'"; }
@@ -80,7 +61,7 @@ TEST_F(RunnerTest, PlaysAScriptAndDumpsWhatTheUserSaw) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("[    0.500] halfway"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Tiny"), std::string::npos) << r.out;
-    nlohmann::json state = nlohmann::json::parse(Slurp(dir + "/state.json"));
+    nlohmann::json state = nlohmann::json::parse(ReadFile(dir + "/state.json"));
     EXPECT_NEAR(state["time"].get<double>(), 2.0, 1e-9);
     EXPECT_EQ(state["frames"], 120);
     EXPECT_EQ(state["plugin"]["name"], "Tiny");
@@ -139,7 +120,7 @@ TEST_F(RunnerTest, ActionsAUserCannotDoFailTheRunAtTheirLine) {
     Result r = Run(Base() + " --seconds 1 --script '" + script + "' --state-json '" + dir + "/state.json'");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("line 2: click: widget \"Ghost\" is hidden"), std::string::npos) << r.err;
-    nlohmann::json state = nlohmann::json::parse(Slurp(dir + "/state.json"));
+    nlohmann::json state = nlohmann::json::parse(ReadFile(dir + "/state.json"));
     EXPECT_NE(state["windows"][0]["strings"][0]["text"].get<std::string>().find("presses 1 "), std::string::npos)
         << "the run stops at the failing line";
 
