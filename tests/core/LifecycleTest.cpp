@@ -1,4 +1,5 @@
 // The plug-in module loaded by the headless host and taken through start, enable, disable and stop.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -185,14 +186,22 @@ TEST_F(Lifecycle, EveryEnableReReadsTheSettingsAndConnectsWhenAsked) {
     EXPECT_EQ(dir.Read(kSettings), "userID=bob;connectAtStartup=1;");
 }
 
-// The tag after the id of the newest location datagram: "LOC" or "VOLOC".
-std::string LatestLocationTag(const testsupport::FixtureServer &server) {
-    auto datagrams = server.Datagrams();
-    if (datagrams.empty()) return "";
-    const std::string &bytes = datagrams.back().bytes;
+// The tag after the id of a location datagram: "LOC" or "VOLOC".
+std::string LocationTag(const std::string &bytes) {
     size_t bar = bytes.find('|');
     if (bar == std::string::npos) return "";
     return bytes.substr(bar + 1, bytes.find_first_of("|0123456789-", bar + 1) - bar - 1);
+}
+
+std::set<int> SourcePorts(const testsupport::FixtureServer &server) {
+    std::set<int> ports;
+    for (const auto &datagram : server.Datagrams()) ports.insert(ntohs(datagram.source.sin_port));
+    return ports;
+}
+
+std::string LatestLocationTag(const testsupport::FixtureServer &server) {
+    auto datagrams = server.Datagrams();
+    return datagrams.empty() ? "" : LocationTag(datagrams.back().bytes);
 }
 
 TEST_F(Lifecycle, TheViewOnlyMarkerCountsFromTheNextEnableOnAndNeverStops) {
@@ -202,15 +211,20 @@ TEST_F(Lifecycle, TheViewOnlyMarkerCountsFromTheNextEnableOnAndNeverStops) {
     ASSERT_TRUE(dir.Write(kSettings, "connectAtStartup=1;"));
     ASSERT_EQ(plugin->Start(), 1);
 
+    // Every enable connects anew, so its datagrams come from a socket (a source port) not seen before;
+    // datagrams of the previous connection still on their way cannot be mistaken for them.
     auto locationTagAfterEnable = [&](const char *when) {
-        size_t before = server.DatagramCount();
+        std::set<int> earlier = SourcePorts(server);
         EXPECT_EQ(plugin->Enable(), 1) << when;
-        for (int i = 0; i < 50 && server.DatagramCount() <= before; i++) {
+        std::string tag;
+        for (int i = 0; i < 50 && tag.empty(); i++) {
             host.RunFor(0.1);
-            server.WaitForDatagrams(before + 1, 20);
+            server.WaitForDatagrams(server.DatagramCount() + 1, 20);
+            for (const auto &datagram : server.Datagrams()) {
+                if (!earlier.count(ntohs(datagram.source.sin_port))) tag = LocationTag(datagram.bytes);
+            }
         }
-        EXPECT_TRUE(server.WaitForDatagrams(before + 1, 1000)) << when;
-        std::string tag = LatestLocationTag(server);
+        EXPECT_FALSE(tag.empty()) << when;
         plugin->Disable();
         return tag;
     };
