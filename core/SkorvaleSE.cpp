@@ -11,6 +11,7 @@
 #include "net/PacketProcess.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/OwnAircraft.h"
+#include "traffic/PlaneAccess.h"
 #include "ui/ChatWindows.h"
 #include "ui/PrefPane.h"
 
@@ -151,6 +152,8 @@ PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc) {
     XPLMRegisterFlightLoopCallback(SkorvaleProcessCursorCallback, 1.0f, nullptr);
     XPLMRegisterFlightLoopCallback(SkorvaleProcessChatWinCallback, 1.0f, nullptr);
     XPLMRegisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, 0.1f, nullptr);
+    // Every frame: the own location and the co-pilot's head, where the 3-D phases are never drawn.
+    XPLMRegisterFlightLoopCallback(SkorvaleFrameCallback, -1.0f, nullptr);
 
     recvstring = "Network Traffic:";
     tcptx = "  ";
@@ -177,8 +180,9 @@ PLUGIN_API void XPluginStop(void) {
     XPLMUnregisterFlightLoopCallback(SkorvaleProcessCursorCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleProcessChatWinCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, nullptr);
+    XPLMUnregisterFlightLoopCallback(SkorvaleFrameCallback, nullptr);
 
-    XPLMReleasePlanes();
+    ReleasePlanes();
 }
 
 PLUGIN_API int XPluginEnable(void) {
@@ -190,9 +194,8 @@ PLUGIN_API int XPluginEnable(void) {
 
     LoadPreferences();
 
-    XPLMSetActiveAircraftCount(20);
-    XPLMAcquirePlanes(nullptr, nullptr, nullptr);
-    for (int i = 1; i <= 20; i++) XPLMDisableAIForPlane(i);
+    // First the access, then the count and the AI: X-Plane refuses both to a plug-in without access.
+    AcquirePlanes();
 
     if (connectAtStartup) ConnectToServer();
     return 1;
@@ -200,8 +203,7 @@ PLUGIN_API int XPluginEnable(void) {
 
 PLUGIN_API void XPluginDisable(void) {
     DisconnectFromServer();
-    XPLMSetActiveAircraftCount(0);
-    XPLMReleasePlanes();
+    ReleasePlanes();
 }
 
 PLUGIN_API void XPluginReceiveMessage(XPLMPluginID, int, void *) {}

@@ -65,11 +65,10 @@ int Redirect(int slot) {
     return slot;
 }
 
-void Apply(Aircraft &record, const LocationFields &fields, float ownLat, float ownLon) {
+void Apply(Aircraft &record, const LocationFields &fields) {
     const std::string_view *f = fields.field;
     double x = 0, y = 0, z = 0;
-    SVWorldOrLocal(ownLat, ownLon, std::string(f[3]), std::string(f[4]), std::string(f[5]), std::string(f[0]),
-                   std::string(f[1]), std::string(f[2]), &x, &y, &z);
+    SVWorldOrLocal(f[3], f[4], f[5], f[0], f[1], f[2], &x, &y, &z);
     record.x = (float)x;
     record.y = (float)y;
     record.z = (float)z;
@@ -117,7 +116,7 @@ bool SplitLocationFields(std::string_view body, LocationFields *out) {
     return true;
 }
 
-void HandleDatagram(std::string_view text, float ownLat, float ownLon) {
+void HandleDatagram(std::string_view text) {
     pcrecpp::StringPiece input(text.data(), (int)text.size());
     int slot = 0;
     char type = 0;
@@ -128,12 +127,10 @@ void HandleDatagram(std::string_view text, float ownLat, float ownLon) {
 
     LocationFields fields;
     if (!SplitLocationFields(std::string_view(input.data(), (size_t)input.size()), &fields)) return;
-    Apply(AircraftList[slot], fields, ownLat, ownLon);
+    Apply(AircraftList[slot], fields);
 }
 
 void DatagramPhase() {
-    float ownLat = XPLMGetDataf(gPlaneLat);
-    float ownLon = XPLMGetDataf(gPlaneLon);
     udptx = "  ";
     udprx = "  ";
 
@@ -169,6 +166,6 @@ void DatagramPhase() {
         const char *text = buffers[i];
         const void *nul = std::memchr(text, '\0', (size_t)size);
         size_t length = nul ? (size_t)(static_cast<const char *>(nul) - text) : (size_t)size;
-        HandleDatagram(std::string_view(text, length), ownLat, ownLon);
+        HandleDatagram(std::string_view(text, length));
     }
 }

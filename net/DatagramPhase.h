@@ -15,9 +15,8 @@ struct LocationFields {
 bool SplitLocationFields(std::string_view body, LocationFields *out);
 
 // Handles one received datagram's text (already cut at its first NUL): header, crewed redirect and, for
-// a location datagram, its fields into the slot record and through to the host. `ownLat` and `ownLon`
-// are the user's position read at the start of the flight loop. Simulation thread only.
-void HandleDatagram(std::string_view text, float ownLat, float ownLon);
+// a location datagram, its fields into the slot record and through to the host. Simulation thread only.
+void HandleDatagram(std::string_view text);
 
 // The whole phase: up to 90 receives from the datagram socket, each handled as above.
 void DatagramPhase();

@@ -4,11 +4,13 @@
 #include "core/SkorvaleSE.h"
 #include "net/DatagramPhase.h"
 #include "net/StreamPhase.h"
+#include "traffic/ModelLoader.h"
 
 float SkorvalePacketProcess(float, float, int, void *) {
     // The own-aircraft sender waits for this first call, so the sockets are known to be drained.
     shouldIDraw = 1;
     DatagramPhase();
     StreamPhase();
+    LoadPendingModels();
     return 0.03f;
 }

@@ -14,6 +14,7 @@
 #include "net/Connection.h"
 #include "net/Protocol.h"
 #include "traffic/AircraftUtils.h"
+#include "traffic/ModelLoader.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ void HandleModel(int slot, const std::string &path) {
     bool changed = Planes[slot] != name;
     if (changed) Planes[slot] = name;
     // The name is stored even when the file does not open, so the same model is not tried again.
-    if (changed && ModelFileOpens(path)) XPLMSetAircraftModel(slot, path.c_str());
+    if (changed && ModelFileOpens(path)) RequestModel(slot, path);
 }
 
 // What stays after parsing holds no terminator (else it would have been handled or dropped), so past

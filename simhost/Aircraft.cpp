@@ -8,7 +8,6 @@ namespace simhost {
 
 namespace {
 
-constexpr double kDegToRad = M_PI / 180.0;
 const char *const kOverride = "sim/operation/override/override_planepath";
 const char *const kPsi = "sim/flightmodel/position/psi";
 
@@ -17,32 +16,30 @@ double NormaliseHeading(double degrees) {
     return h < 0 ? h + 360.0 : h;
 }
 
-void SetLocal(HostState &s, double x, double y, double z) {
-    s.dataRefs[s.localIndex[0][0]].values[0] = x;
-    s.dataRefs[s.localIndex[0][1]].values[0] = y;
-    s.dataRefs[s.localIndex[0][2]].values[0] = z;
-    SyncWorldFromLocal(s, 0);
-}
-
-double Local(const HostState &s, int axis) { return s.dataRefs[s.localIndex[0][axis]].values[0]; }
 double World(const HostState &s, int axis) { return s.dataRefs[s.worldIndex[0][axis]].values[0]; }
 
-// Turns towards the next way-point and reports whether the step reaches it.
-bool SteerForWaypoint(HostState &s, double step, double &dx, double &dz) {
-    const Waypoint &next = s.motion.route.front();
-    double tx, ty, tz;
-    WorldToLocalAbout(s.latRef, s.lonRef, next.latitude, next.longitude, next.elevationM, tx, ty, tz);
-    double ex = tx - Local(s, 0), ez = tz - Local(s, 2);
-    double distance = std::hypot(ex, ez);
-    if (distance > 1e-9) Value(s, kPsi) = static_cast<float>(NormaliseHeading(std::atan2(ex, -ez) / kDegToRad));
-    if (distance <= step) {
-        dx = ex;
-        dz = ez;
-        return true;
-    }
-    dx = ex / distance * step;
-    dz = ez / distance * step;
-    return false;
+void SetWorld(HostState &s, double latitude, double longitude, double elevation) {
+    s.dataRefs[s.worldIndex[0][0]].values[0] = latitude;
+    s.dataRefs[s.worldIndex[0][1]].values[0] = longitude;
+    s.dataRefs[s.worldIndex[0][2]].values[0] = elevation;
+    SyncLocalFromWorld(s, 0);
+}
+
+void SetOrigin(HostState &s, double latRef, double lonRef) {
+    s.latRef = latRef;
+    s.lonRef = lonRef;
+    Value(s, "sim/flightmodel/position/lat_ref") = static_cast<float>(latRef);
+    Value(s, "sim/flightmodel/position/lon_ref") = static_cast<float>(lonRef);
+}
+
+// X-Plane reloads scenery, and moves the origin of its local frame to the aircraft's tile, once the
+// aircraft is about a degree from the origin. Everything keeps its place on the earth: every local
+// position changes, and plug-ins that cached one must read it again.
+void RecentreIfFar(HostState &s) {
+    double lat = World(s, 0), lon = World(s, 1);
+    if (std::fabs(lat - s.latRef) <= 1.0 && std::fabs(LongitudeDelta(s.lonRef, lon)) <= 1.0) return;
+    SetOrigin(s, TileCentre(lat), TileCentre(lon));
+    for (int n = 0; n <= 19; ++n) SyncLocalFromWorld(s, n);
 }
 
 }  // namespace
@@ -51,36 +48,45 @@ void MoveUserAircraft(HostState &s) {
     if (Value(s, kOverride, 0) == 1) return;  // a plug-in flies the aircraft now
     double dt = s.lastFrameDuration;
     double step = s.motion.groundSpeed * dt;
-    double dx = 0, dz = 0, dy = s.motion.verticalSpeed * dt;
+    double climb = s.motion.verticalSpeed * dt;
+    double lat = World(s, 0), lon = World(s, 1), elevation = World(s, 2) + climb;
     if (!s.motion.route.empty() && step > 0) {
-        if (SteerForWaypoint(s, step, dx, dz)) {
-            const Waypoint reached = s.motion.route.front();
+        // Over the ground along great circles: the aircraft keeps its altitude above the curved earth.
+        const Waypoint next = s.motion.route.front();
+        double distance = GreatCircleDistance(lat, lon, next.latitude, next.longitude);
+        if (distance > 1e-9)
+            Value(s, kPsi) =
+                static_cast<float>(NormaliseHeading(InitialBearing(lat, lon, next.latitude, next.longitude)));
+        if (distance <= step) {
             s.motion.route.erase(s.motion.route.begin());
+            lat = next.latitude;
+            lon = next.longitude;
             if (s.motion.route.empty()) {
                 // The end of the route: hold there, at the point's elevation.
                 s.motion.groundSpeed = 0;
                 s.motion.verticalSpeed = 0;
-                double x, y, z;
-                WorldToLocalAbout(s.latRef, s.lonRef, reached.latitude, reached.longitude, reached.elevationM, x, y, z);
-                SetLocal(s, x, y, z);
-                return;
+                elevation = next.elevationM;
             }
+        } else {
+            Destination(lat, lon, Value(s, kPsi), step, lat, lon);
         }
     } else if (step != 0) {
-        double heading = Value(s, kPsi) * kDegToRad;
-        dx = std::sin(heading) * step;
-        dz = -std::cos(heading) * step;
+        Destination(lat, lon, Value(s, kPsi), step, lat, lon);
+    } else if (climb == 0) {
+        return;
     }
-    if (dx == 0 && dy == 0 && dz == 0) return;
-    SetLocal(s, Local(s, 0) + dx, Local(s, 1) + dy, Local(s, 2) + dz);
+    SetWorld(s, lat, lon, elevation);
+    RecentreIfFar(s);
 }
 
-void Host::PlaceAircraft(double latitude, double longitude, double elevationM, double headingDeg) {
+void Host::PlaceAircraft(double latitude, double longitude, double elevationM, double headingDeg,
+                         std::optional<Origin> origin) {
     HostState &s = *state_;
-    s.latRef = TileCentre(latitude);
-    s.lonRef = TileCentre(longitude);
-    Value(s, "sim/flightmodel/position/lat_ref") = static_cast<float>(s.latRef);
-    Value(s, "sim/flightmodel/position/lon_ref") = static_cast<float>(s.lonRef);
+    if (origin) {
+        SetOrigin(s, origin->latitude, origin->longitude);
+    } else {
+        SetOrigin(s, TileCentre(latitude), TileCentre(longitude));
+    }
     MoveAircraftTo(latitude, longitude, elevationM);
     SetHeading(headingDeg);
     // Traffic positions are relative to the origin too: keep their world positions in step.
@@ -88,11 +94,11 @@ void Host::PlaceAircraft(double latitude, double longitude, double elevationM, d
 }
 
 void Host::MoveAircraftTo(double latitude, double longitude, double elevationM) {
-    HostState &s = *state_;
-    double x, y, z;
-    WorldToLocalAbout(s.latRef, s.lonRef, latitude, longitude, elevationM, x, y, z);
-    SetLocal(s, x, y, z);
+    SetWorld(*state_, latitude, LongitudeDelta(0, longitude), elevationM);
 }
+
+double Host::OriginLatitude() const { return state_->latRef; }
+double Host::OriginLongitude() const { return state_->lonRef; }
 
 void Host::SetHeading(double headingDeg) { Value(*state_, kPsi) = static_cast<float>(NormaliseHeading(headingDeg)); }
 

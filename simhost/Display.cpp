@@ -11,13 +11,16 @@ namespace {
 
 // Plug-in windows are drawn in the window phase, between its before- and after-callbacks.
 constexpr XPLMDrawingPhase kWindowPhase = xplm_Phase_Window;
+constexpr XPLMDrawingPhase kLastLegacyPhase = 30;  // xplm_Phase_LastScene
 
 void RunPhase(HostState &s, XPLMDrawingPhase phase, bool before) {
     const size_t count = s.drawCallbacks.size();
     for (size_t i = 0; i < count; ++i) {
         if (s.drawCallbacks[i].removed) continue;
         const DrawCallbackInfo info = s.drawCallbacks[i].info;
-        if (info.phase != phase || info.before != before) continue;
+        const int owner = s.drawCallbacks[i].owner;
+        if (info.phase != phase || info.before != before || !Active(s, owner)) continue;
+        PluginScope scope(s, owner);
         info.callback(phase, before ? 1 : 0, info.refcon);
     }
 }
@@ -26,9 +29,10 @@ void DrawWindows(HostState &s) {
     const std::vector<XPLMWindowID> order = s.zOrder;  // a draw callback may create or destroy windows
     for (XPLMWindowID id : order) {
         auto it = s.windows.find(id);
-        if (it == s.windows.end() || !it->second.visible || !it->second.draw) continue;
+        if (it == s.windows.end() || !it->second.visible || !it->second.draw || !Active(s, it->second.owner)) continue;
         s.current.windowsDrawn.push_back(id);
         s.drawingWindow = id;
+        PluginScope scope(s, it->second.owner);
         it->second.draw(id, it->second.refcon);
         s.drawingWindow = nullptr;
     }
@@ -38,8 +42,10 @@ void DrawWindows(HostState &s) {
 bool RunSniffers(HostState &s, bool beforeWindows, char key, XPLMKeyFlags flags, char vkey) {
     const size_t count = s.keySniffers.size();
     for (size_t i = 0; i < count; ++i) {
-        if (s.keySniffers[i].removed || s.keySniffers[i].info.beforeWindows != beforeWindows) continue;
-        const KeySnifferInfo info = s.keySniffers[i].info;
+        const KeySnifferEntry &e = s.keySniffers[i];
+        if (e.removed || e.info.beforeWindows != beforeWindows || !Active(s, e.owner)) continue;
+        const KeySnifferInfo info = e.info;
+        PluginScope scope(s, e.owner);
         if (info.callback(key, flags, vkey, info.refcon) == 0) return false;
     }
     return true;
@@ -53,7 +59,8 @@ void RouteKey(HostState &s, char key, XPLMKeyFlags flags, char vkey) {
     }
     if (s.focusWindow) {
         auto it = s.windows.find(s.focusWindow);
-        if (it != s.windows.end()) {
+        if (it != s.windows.end() && Active(s, it->second.owner)) {
+            PluginScope scope(s, it->second.owner);
             if (it->second.key) it->second.key(s.focusWindow, key, flags, vkey, it->second.refcon, 0);
             return;
         }
@@ -72,7 +79,8 @@ void BringToFront(HostState &s, XPLMWindowID id) {
 
 int CallMouse(HostState &s, XPLMWindowID id, int x, int y, XPLMMouseStatus status) {
     auto it = s.windows.find(id);
-    if (it == s.windows.end() || !it->second.mouse) return 0;
+    if (it == s.windows.end() || !it->second.mouse || !Active(s, it->second.owner)) return 0;
+    PluginScope scope(s, it->second.owner);
     return it->second.mouse(id, x, y, status, it->second.refcon);
 }
 
@@ -80,8 +88,11 @@ int CallMouse(HostState &s, XPLMWindowID id, int x, int y, XPLMMouseStatus statu
 
 void RunDrawing(HostState &s) {
     std::set<XPLMDrawingPhase> phases{kWindowPhase};
+    // Vulkan and Metal, and so every X-Plane 12, never run the legacy 3-D phases: callbacks registered
+    // for them are accepted and never called.
+    const bool legacyPhases = s.version == XPlaneVersion::XPlane11;
     for (const DrawCallbackEntry &e : s.drawCallbacks)
-        if (!e.removed) phases.insert(e.info.phase);
+        if (!e.removed && (legacyPhases || e.info.phase > kLastLegacyPhase)) phases.insert(e.info.phase);
     for (XPLMDrawingPhase phase : phases) {
         RunPhase(s, phase, true);
         if (phase == kWindowPhase) DrawWindows(s);
@@ -101,7 +112,10 @@ void SetKeyboardFocus(HostState &s, XPLMWindowID window, XPWidgetID widget) {
     s.focusWidget = widget;
     if (oldWindow) {
         auto it = s.windows.find(oldWindow);
-        if (it != s.windows.end() && it->second.key) it->second.key(oldWindow, 0, 0, 0, it->second.refcon, 1);
+        if (it != s.windows.end() && it->second.key && Active(s, it->second.owner)) {
+            PluginScope scope(s, it->second.owner);
+            it->second.key(oldWindow, 0, 0, 0, it->second.refcon, 1);
+        }
     }
     if (oldWidget && s.widgets.count(oldWidget))
         XPSendMessageToWidget(oldWidget, xpMsg_KeyLoseFocus, xpMode_UpChain, 0, 0);
@@ -179,6 +193,7 @@ int XPLMRegisterDrawCallback(XPLMDrawCallback_f inCallback, XPLMDrawingPhase inP
                              void *inRefcon) {
     if (!inCallback) return 0;
     simhost::DrawCallbackEntry entry;
+    entry.owner = State().currentPlugin;
     entry.info = {inCallback, inPhase, inWantsBefore != 0, inRefcon};
     State().drawCallbacks.push_back(entry);
     return 1;
@@ -199,6 +214,7 @@ int XPLMUnregisterDrawCallback(XPLMDrawCallback_f inCallback, XPLMDrawingPhase i
 int XPLMRegisterKeySniffer(XPLMKeySniffer_f inCallback, int inBeforeWindows, void *inRefcon) {
     if (!inCallback) return 0;
     simhost::KeySnifferEntry entry;
+    entry.owner = State().currentPlugin;
     entry.info = {inCallback, inBeforeWindows != 0, inRefcon};
     State().keySniffers.push_back(entry);
     return 1;
@@ -221,6 +237,7 @@ XPLMWindowID XPLMCreateWindow(int inLeft, int inTop, int inRight, int inBottom, 
     HostState &s = State();
     XPLMWindowID id = s.NewHandle();
     simhost::WindowEntry w;
+    w.owner = s.currentPlugin;
     w.left = inLeft;
     w.top = inTop;
     w.right = inRight;

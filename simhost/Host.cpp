@@ -40,6 +40,9 @@ void Host::Reset() {
     PlaceAircraft(kStartLatitude, kStartLongitude, kStartElevation, kStartHeading);
 }
 
+void Host::SetXPlaneVersion(XPlaneVersion version) { state_->version = version; }
+XPlaneVersion Host::GetXPlaneVersion() const { return state_->version; }
+
 // ---- Clock -------------------------------------------------------------------------------------------
 
 void Host::SetFrameRate(double framesPerSecond) {
@@ -57,6 +60,7 @@ void Host::RunFrame() {
     // Time as frames x period rather than a running sum, so long runs do not drift.
     s.now = static_cast<double>(s.frameCount) / s.frameRate;
     Value(s, "sim/time/total_running_time_sec") = static_cast<float>(s.now);
+    ExpirePlanesHold(s);
     RunFlightLoops(s);
     MoveUserAircraft(s);
     BeginFrameRecord(s);

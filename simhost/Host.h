@@ -119,11 +119,32 @@ struct MenuInfo {
     std::vector<MenuItemInfo> items;
 };
 
+// A call that needs the multiplayer aircraft and was refused, e.g. "XPLMSetAircraftModel(3): no access".
+struct RefusedCall {
+    double time = 0;  // simulated seconds
+    std::string call;
+};
+
 struct PlanesInfo {
-    int activeCount = 0;              // last value given to XPLMSetActiveAircraftCount (the host starts at 1)
-    bool acquired = false;            // held by the plug-in via XPLMAcquirePlanes
-    std::set<int> aiDisabled;         // indices passed to XPLMDisableAIForPlane
-    std::vector<std::string> models;  // index 0..19: path last set by XPLMSetAircraftModel ("" if never)
+    int activeCount = 0;               // last value given to XPLMSetActiveAircraftCount (the host starts at 1)
+    bool acquired = false;             // held by a plug-in via XPLMAcquirePlanes
+    double heldByOtherUntil = 0;       // another plug-in holds them until this simulated time (0: nobody)
+    std::set<int> aiDisabled;          // indices passed to XPLMDisableAIForPlane
+    std::vector<std::string> models;   // index 0..19: path last set by XPLMSetAircraftModel ("" if never)
+    long modelLoads = 0;               // XPLMSetAircraftModel calls that loaded a model
+    std::vector<RefusedCall> refused;  // the first kRefusedCallsKept refused calls
+    long refusedCount = 0;             // all of them
+};
+constexpr size_t kRefusedCallsKept = 64;
+
+// Which simulator the host behaves as. X-Plane 12 (and 11.50+ on Vulkan or Metal) never calls the legacy
+// 3-D drawing phases 0..30; X-Plane 11 with OpenGL calls every phase each frame.
+enum class XPlaneVersion { XPlane11 = 11, XPlane12 = 12 };
+
+// An explicit origin for the local frame, as X-Plane keeps when the aircraft arrived from another tile.
+struct Origin {
+    double latitude = 0;
+    double longitude = 0;
 };
 
 struct WidgetInfo {
@@ -157,8 +178,12 @@ public:
     Host &operator=(const Host &) = delete;
 
     // Back to a fresh simulator: clock 0, default data refs and aircraft, no callbacks, windows,
-    // menus or widgets, default screen, separator and frame rate. Data-ref handles stay valid.
+    // menus or widgets, default screen, separator and frame rate, X-Plane 12. Data-ref handles stay valid.
     void Reset();
+
+    // -- Which simulator to behave as (default X-Plane 12).
+    void SetXPlaneVersion(XPlaneVersion version);
+    XPlaneVersion GetXPlaneVersion() const;
 
     // -- Clock. Nothing here waits on wall-clock time.
     void SetFrameRate(double framesPerSecond);  // default 60
@@ -178,8 +203,10 @@ public:
     std::vector<std::string> DataRefNames() const;
 
     // -- The user's aircraft.
-    // Places it as a fresh flight start does: the local frame origin moves to this tile's centre.
-    void PlaceAircraft(double latitude, double longitude, double elevationM, double headingDeg);
+    // Places it as a fresh flight start does: the local frame origin moves to this tile's centre, or to
+    // `origin` when given. Later, the origin follows the aircraft when it flies about a degree away.
+    void PlaceAircraft(double latitude, double longitude, double elevationM, double headingDeg,
+                       std::optional<Origin> origin = std::nullopt);
     // Moves it within the current local frame (origin unchanged), as a slew would.
     void MoveAircraftTo(double latitude, double longitude, double elevationM);
     void SetHeading(double headingDeg);
@@ -194,6 +221,8 @@ public:
     double GroundSpeed() const;
     double VerticalSpeed() const;
     bool PlanePathOverridden() const;  // element 0 of override_planepath
+    double OriginLatitude() const;     // lat_ref and lon_ref of the local frame
+    double OriginLongitude() const;
     void SetUserAircraftModel(const std::string &fileName, const std::string &path);
 
     // -- Screen, paths, view.
@@ -235,8 +264,11 @@ public:
     std::vector<MenuInfo> Menus() const;
     XPLMMenuID PluginsMenu() const;
 
-    // -- Multiplayer planes.
+    // -- Multiplayer planes. Another plug-in (a traffic injector, say) may hold them until `seconds` of
+    // simulated time: XPLMAcquirePlanes is refused until then, and the planes-available callbacks of
+    // those refused are called when it lets go.
     PlanesInfo Planes() const;
+    void HoldPlanesUntil(double seconds);
 
     // -- Widgets.
     std::vector<XPWidgetID> Widgets() const;  // creation order, live ones only

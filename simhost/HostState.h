@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,23 +27,30 @@ struct DataRefEntry {
     int plane = 0;  // 0 the user's aircraft, 1..19 multiplayer plane N (when part is not None)
 };
 
+// Every registration and object belongs to the plug-in whose code made it (0: code linked into the
+// test program itself, which is always enabled). A disabled plug-in keeps its registrations but gets
+// no calls, as in X-Plane.
 struct FlightLoopEntry {
+    int owner = 0;
     FlightLoopInfo info;
     double lastCallTime = 0;  // registration time until the first call
     bool removed = false;
 };
 
 struct DrawCallbackEntry {
+    int owner = 0;
     DrawCallbackInfo info;
     bool removed = false;
 };
 
 struct KeySnifferEntry {
+    int owner = 0;
     KeySnifferInfo info;
     bool removed = false;
 };
 
 struct WindowEntry {
+    int owner = 0;
     int left = 0, top = 0, right = 0, bottom = 0;
     bool visible = false;
     XPLMDrawWindow_f draw = nullptr;
@@ -58,6 +66,7 @@ struct MenuItemEntry {
 };
 
 struct MenuEntry {
+    int owner = 0;
     std::string name;
     XPLMMenuID parent = nullptr;
     int parentItem = -1;
@@ -67,6 +76,7 @@ struct MenuEntry {
 };
 
 struct WidgetEntry {
+    int owner = 0;
     XPWidgetClass widgetClass = 0;
     std::string descriptor;
     int left = 0, top = 0, right = 0, bottom = 0;
@@ -84,7 +94,20 @@ struct AircraftMotion {
     std::vector<Waypoint> route;
 };
 
+// A planes-available callback waiting for the multiplayer aircraft to be let go.
+struct PlanesWaiter {
+    int owner = 0;
+    XPLMPlanesAvailable_f callback = nullptr;
+    void *refcon = nullptr;
+};
+
 struct HostState {
+    XPlaneVersion version = XPlaneVersion::XPlane12;
+
+    // Plug-ins: whose code is running now, and which loaded ones are not enabled.
+    int currentPlugin = 0;
+    std::set<int> disabledPlugins;
+
     // Clock.
     double frameRate = 60;
     double now = 0;
@@ -124,8 +147,12 @@ struct HostState {
     std::vector<XPLMMenuID> menuOrder;
     XPLMMenuID pluginsMenu = nullptr;
 
-    // Planes.
+    // Planes: who holds them (kNobody, kOtherPlugin or a plug-in's owner number) and who waits.
+    static constexpr int kNobody = -1;
+    static constexpr int kOtherPlugin = -2;
     PlanesInfo planes;
+    int planesHolder = kNobody;
+    std::vector<PlanesWaiter> planesWaiters;
 
     // Widgets.
     std::map<XPWidgetID, WidgetEntry> widgets;
@@ -147,6 +174,27 @@ struct HostState {
 
 // The process-wide state behind TheHost().
 HostState &State();
+
+// Whether a plug-in's callbacks may run (it is enabled, or it is code linked into the program).
+inline bool Active(const HostState &s, int owner) { return s.disabledPlugins.count(owner) == 0; }
+
+// Runs plug-in code as `owner` for the scope's lifetime: what it registers or creates meanwhile is its own.
+class PluginScope {
+public:
+    PluginScope(HostState &s, int owner) : s_(s), saved_(s.currentPlugin) { s.currentPlugin = owner; }
+    ~PluginScope() { s_.currentPlugin = saved_; }
+    PluginScope(const PluginScope &) = delete;
+    PluginScope &operator=(const PluginScope &) = delete;
+
+private:
+    HostState &s_;
+    int saved_;
+};
+
+// Multiplayer planes (Planes.cpp): lets go of them for `owner` (a disabled plug-in loses them), then
+// calls those waiting; and the hold of another plug-in running out on the clock.
+void ReleasePlanesOf(HostState &s, int owner);
+void ExpirePlanesHold(HostState &s);
 
 // Data references (DataRefs.cpp).
 void BuildDataRefs(HostState &s);

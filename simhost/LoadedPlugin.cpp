@@ -8,11 +8,12 @@
 #include <cstring>
 #include <fstream>
 
-#include "Host.h"
+#include "HostState.h"
 
 namespace simhost {
 
 struct LoadedPlugin::Impl {
+    int id = 0;  // owner number of everything the plug-in registers or creates
     std::string path;
     std::string copyPath;
     void *handle = nullptr;
@@ -65,7 +66,12 @@ std::string FromBuffer(const char *buffer) { return std::string(buffer, strnlen(
 
 }  // namespace
 
-LoadedPlugin::LoadedPlugin() : impl_(std::make_unique<Impl>()) {}
+LoadedPlugin::LoadedPlugin() : impl_(std::make_unique<Impl>()) {
+    static int lastId = 0;
+    impl_->id = ++lastId;
+    // Loaded is not yet enabled: no callbacks until XPluginEnable has succeeded.
+    State().disabledPlugins.insert(impl_->id);
+}
 
 std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string &path, std::string &error) {
     struct stat info {};
@@ -101,10 +107,12 @@ LoadedPlugin::~LoadedPlugin() {
     if (impl_->started) Stop();
     if (impl_->handle) dlclose(impl_->handle);
     if (!impl_->copyPath.empty()) unlink(impl_->copyPath.c_str());
+    State().disabledPlugins.erase(impl_->id);
 }
 
 int LoadedPlugin::Start() {
     char name[256] = {}, sig[256] = {}, desc[256] = {};
+    PluginScope scope(State(), impl_->id);
     int result = impl_->start(name, sig, desc);
     impl_->name = FromBuffer(name);
     impl_->signature = FromBuffer(sig);
@@ -114,22 +122,39 @@ int LoadedPlugin::Start() {
 }
 
 int LoadedPlugin::Enable() {
-    int result = impl_->enable();
+    HostState &s = State();
+    int result;
+    {
+        PluginScope scope(s, impl_->id);
+        result = impl_->enable();
+    }
     impl_->enabled = result != 0;
+    if (impl_->enabled) s.disabledPlugins.erase(impl_->id);
     return result;
 }
 
 void LoadedPlugin::Disable() {
-    impl_->disable();
+    HostState &s = State();
+    {
+        PluginScope scope(s, impl_->id);
+        impl_->disable();
+    }
     impl_->enabled = false;
+    s.disabledPlugins.insert(impl_->id);
+    // X-Plane takes the multiplayer aircraft back from a disabled plug-in; it must acquire them again.
+    ReleasePlanesOf(s, impl_->id);
 }
 
 void LoadedPlugin::Stop() {
+    PluginScope scope(State(), impl_->id);
     impl_->stop();
     impl_->started = false;
 }
 
-void LoadedPlugin::ReceiveMessage(XPLMPluginID from, int message, void *param) { impl_->receive(from, message, param); }
+void LoadedPlugin::ReceiveMessage(XPLMPluginID from, int message, void *param) {
+    PluginScope scope(State(), impl_->id);
+    impl_->receive(from, message, param);
+}
 
 bool LoadedPlugin::Started() const { return impl_->started; }
 bool LoadedPlugin::Enabled() const { return impl_->enabled; }

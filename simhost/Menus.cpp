@@ -66,7 +66,11 @@ bool Host::ChooseMenuItem(const std::vector<std::string> &path, std::string *err
         XPLMMenuHandler_f handler = m.handler;
         void *menuRef = m.menuRef;
         void *itemRef = found->itemRef;
-        if (handler) handler(menuRef, itemRef);
+        // A disabled plug-in's menu stays in place, but choosing its items does nothing.
+        if (handler && Active(s, m.owner)) {
+            PluginScope scope(s, m.owner);
+            handler(menuRef, itemRef);
+        }
         return true;
     }
     return fail("empty menu path");
@@ -85,6 +89,7 @@ XPLMMenuID XPLMCreateMenu(const char *inName, XPLMMenuID inParentMenu, int inPar
                           void *inMenuRef) {
     HostState &s = State();
     simhost::MenuEntry m;
+    m.owner = s.currentPlugin;
     m.name = inName ? inName : "";
     m.parent = inParentMenu;
     m.parentItem = inParentItem;

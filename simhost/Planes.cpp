@@ -1,6 +1,7 @@
 // Multiplayer planes and utilities: the XPLMPlanes and XPLMUtilities functions.
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "HostState.h"
 #include "XPLMPlanes.h"
@@ -19,32 +20,92 @@ void CopyOut(char *out, size_t size, const std::string &text) {
 // X-Plane has 20 aircraft: index 0 the user's, 1..19 the multiplayer ones.
 bool ValidIndex(int index) { return index >= 0 && index < 20; }
 
+// The multiplayer aircraft belong to one plug-in at a time; the calls that change them need that access.
+bool HasAccess(const simhost::HostState &s) { return s.planesHolder == s.currentPlugin; }
+
+void Refuse(simhost::HostState &s, const std::string &call, const char *why) {
+    ++s.planes.refusedCount;
+    // Bounded: a plug-in that keeps trying every frame must not grow the host without end.
+    if (s.planes.refused.size() < simhost::kRefusedCallsKept) s.planes.refused.push_back({s.now, call + ": " + why});
+}
+
+void Grant(simhost::HostState &s, int owner) {
+    s.planesHolder = owner;
+    s.planes.acquired = owner != simhost::HostState::kOtherPlugin;
+}
+
 }  // namespace
+
+namespace simhost {
+
+void ReleasePlanesOf(HostState &s, int owner) {
+    if (s.planesHolder != owner) return;
+    s.planesHolder = HostState::kNobody;
+    s.planes.acquired = false;
+    // Those refused earlier hear that the aircraft are free; each must still acquire them itself.
+    std::vector<PlanesWaiter> waiters;
+    waiters.swap(s.planesWaiters);
+    for (const PlanesWaiter &w : waiters) {
+        if (w.owner == owner || !Active(s, w.owner)) continue;
+        PluginScope scope(s, w.owner);
+        w.callback(w.refcon);
+    }
+}
+
+void ExpirePlanesHold(HostState &s) {
+    if (s.planesHolder != HostState::kOtherPlugin || s.now + 1e-9 < s.planes.heldByOtherUntil) return;
+    s.planes.heldByOtherUntil = 0;
+    ReleasePlanesOf(s, HostState::kOtherPlugin);
+}
+
+void Host::HoldPlanesUntil(double seconds) {
+    HostState &s = *state_;
+    if (!(seconds > s.now)) return;
+    s.planes.heldByOtherUntil = seconds;
+    Grant(s, HostState::kOtherPlugin);
+}
+
+}  // namespace simhost
 
 extern "C" {
 
 void XPLMSetActiveAircraftCount(int inCount) {
-    inCount = std::clamp(inCount, 0, 20);
-    simhost::State().planes.activeCount = inCount;
+    simhost::HostState &s = simhost::State();
+    if (!HasAccess(s)) return Refuse(s, "XPLMSetActiveAircraftCount(" + std::to_string(inCount) + ")", "no access");
+    s.planes.activeCount = std::clamp(inCount, 0, 20);
 }
 
-int XPLMAcquirePlanes(char ** /*inAircraft*/, XPLMPlanesAvailable_f /*inCallback*/, void * /*inRefcon*/) {
-    // No other plug-in competes for the planes here, so the request is always granted at once.
-    simhost::State().planes.acquired = true;
-    return 1;
+int XPLMAcquirePlanes(char ** /*inAircraft*/, XPLMPlanesAvailable_f inCallback, void *inRefcon) {
+    simhost::HostState &s = simhost::State();
+    if (s.planesHolder == simhost::HostState::kNobody || HasAccess(s)) {
+        Grant(s, s.currentPlugin);
+        return 1;
+    }
+    if (inCallback) s.planesWaiters.push_back({s.currentPlugin, inCallback, inRefcon});
+    return 0;
 }
 
-void XPLMReleasePlanes(void) { simhost::State().planes.acquired = false; }
+void XPLMReleasePlanes(void) {
+    simhost::HostState &s = simhost::State();
+    simhost::ReleasePlanesOf(s, s.currentPlugin);
+}
 
 void XPLMDisableAIForPlane(int inPlaneIndex) {
+    simhost::HostState &s = simhost::State();
+    if (!HasAccess(s)) return Refuse(s, "XPLMDisableAIForPlane(" + std::to_string(inPlaneIndex) + ")", "no access");
     // Every index the plug-in names is recorded, also those beyond the highest multiplayer aircraft:
     // X-Plane accepts them, and tests check exactly which indices a plug-in asked for.
-    if (inPlaneIndex > 0) simhost::State().planes.aiDisabled.insert(inPlaneIndex);
+    if (inPlaneIndex > 0) s.planes.aiDisabled.insert(inPlaneIndex);
 }
 
 void XPLMSetAircraftModel(int inIndex, const char *inAircraftPath) {
+    simhost::HostState &s = simhost::State();
+    const std::string call = "XPLMSetAircraftModel(" + std::to_string(inIndex) + ")";
+    if (inIndex == 0) return Refuse(s, call, "index 0 is the user's aircraft");
+    if (!HasAccess(s)) return Refuse(s, call, "no access");
     if (!ValidIndex(inIndex) || !inAircraftPath) return;
-    simhost::State().planes.models[static_cast<size_t>(inIndex)] = inAircraftPath;
+    s.planes.models[static_cast<size_t>(inIndex)] = inAircraftPath;
+    ++s.planes.modelLoads;
 }
 
 void XPLMGetNthAircraftModel(int inIndex, char *outFileName, char *outPath) {

@@ -43,8 +43,12 @@ void RunFlightLoops(HostState &s) {
     const size_t count = s.flightLoops.size();
     for (size_t i = 0; i < count; ++i) {
         if (s.flightLoops[i].removed || !Due(s, s.flightLoops[i].info)) continue;
+        // A disabled plug-in's loop stays due and runs in the first frame after it is enabled again.
+        const int owner = s.flightLoops[i].owner;
+        if (!Active(s, owner)) continue;
         const FlightLoopInfo info = s.flightLoops[i].info;
         const float sinceLastCall = static_cast<float>(s.now - s.flightLoops[i].lastCallTime);
+        PluginScope scope(s, owner);
         float next = info.callback(sinceLastCall, static_cast<float>(s.lastFrameDuration),
                                    static_cast<int>(s.frameCount), info.refcon);
         FlightLoopEntry &entry = s.flightLoops[i];
@@ -62,12 +66,15 @@ void XPLMRegisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, float inInter
     if (!inFlightLoop) return;
     simhost::HostState &s = simhost::State();
     simhost::FlightLoopEntry entry;
+    entry.owner = s.currentPlugin;
     entry.info.callback = inFlightLoop;
     entry.info.refcon = inRefcon;
     entry.lastCallTime = s.now;
     simhost::Schedule(s, entry.info, inInterval);
     s.flightLoops.push_back(entry);
 }
+
+int XPLMGetCycleNumber(void) { return static_cast<int>(simhost::State().frameCount); }
 
 void XPLMUnregisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, void *inRefcon) {
     for (simhost::FlightLoopEntry &e : simhost::State().flightLoops) {

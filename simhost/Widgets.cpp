@@ -23,9 +23,15 @@ bool SendToWidget(HostState &s, XPWidgetID id, XPWidgetMessage message, intptr_t
     if (!w) return false;
     // A copy: a callback may add callbacks or destroy the widget.
     const std::vector<XPWidgetFunc_t> callbacks = w->callbacks;
+    const XPWidgetFunc_t behaviour = ClassBehaviour(w->widgetClass);
+    const int owner = w->owner;
+    // A disabled plug-in's widgets keep their standard behaviour; its own callbacks are not called.
+    const bool active = Active(s, owner);
+    PluginScope scope(s, owner);
     bool handled = false;
     for (XPWidgetFunc_t callback : callbacks) {
         if (!s.widgets.count(id)) break;
+        if (!active && callback != behaviour) continue;
         if (callback && callback(message, id, p1, p2)) {
             handled = true;
             if (!all) break;
@@ -200,6 +206,7 @@ XPWidgetID XPCreateWidget(int inLeft, int inTop, int inRight, int inBottom, int 
     HostState &s = State();
     XPWidgetID id = s.NewHandle();
     WidgetEntry w;
+    w.owner = s.currentPlugin;
     w.widgetClass = inClass;
     w.descriptor = inDescriptor ? inDescriptor : "";
     w.left = inLeft;

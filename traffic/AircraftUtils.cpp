@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "traffic/PlaneAccess.h"
+
 Aircraft AircraftList[kSlotCount];
 std::string Planes[kSlotCount] = {"Plane 0",  "Plane 1",  "Plane 2",  "Plane 3",  "Plane 4",  "Plane 5",  "Plane 6",
                                   "Plane 7",  "Plane 8",  "Plane 9",  "Plane 10", "Plane 11", "Plane 12", "Plane 13",
@@ -107,6 +109,8 @@ void Aircraft::set(int slot) {
 }
 
 void Aircraft::SetAircraftData() {
+    // The multiplayer aircraft are another plug-in's until the simulator grants them to us.
+    if (planeIndex != 0 && !planesAcquired) return;
     WriteFloat(drX, x);
     WriteFloat(drY, y);
     WriteFloat(drZ, z);

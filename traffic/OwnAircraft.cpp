@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <climits>
 #include <string>
 
 #include "core/SkorvaleSE.h"
@@ -27,6 +28,27 @@ std::string &LocationMessage() {
 float ReadFloat(XPLMDataRef ref) { return ref ? XPLMGetDataf(ref) : 0.0f; }
 int ReadInt(XPLMDataRef ref) { return ref ? XPLMGetDatai(ref) : 0; }
 
+// The simulator cycle of the last location message, and of the last airplanes phase drawn.
+int lastLocationCycle = INT_MIN;
+int lastAirplanesPhaseCycle = INT_MIN;
+
+void MoveCoPilotHead() {
+    int viewType = view ? XPLMGetDatai(view) : 0;
+    // Only on the frame the view changes: a head the user moves afterwards is theirs until the next change.
+    if (viewType != lastview && cockpitPosition == 1 && pilotheadx) {
+        float headX = XPLMGetDataf(pilotheadx);
+        if (headX < 0) XPLMSetDataf(pilotheadx, -headX);
+    }
+    lastview = viewType;
+}
+
+// One location message per simulator cycle, however often the phases that send it run.
+bool SendLocationOncePerCycle(int cycle) {
+    if (cycle == lastLocationCycle || !SendLocationMessage()) return false;
+    lastLocationCycle = cycle;
+    return true;
+}
+
 // Reads the first `count` elements of an array; those the host does not supply stay 0.
 void ReadFloats(XPLMDataRef ref, float *values, int count) {
     for (int i = 0; i < count; i++) values[i] = 0.0f;
@@ -35,9 +57,9 @@ void ReadFloats(XPLMDataRef ref, float *values, int count) {
 
 }  // namespace
 
-int SkorvaleDrawPlanes(XPLMDrawingPhase, int, void *) {
+bool SendLocationMessage() {
     // The first location waits for the packet processor's first run after start.
-    if (tcpconnected == 0 || shouldIDraw == 0) return 1;
+    if (tcpconnected == 0 || shouldIDraw == 0) return false;
 
     XPLMDataRef scalars[17] = {gPlaneX,     gPlaneY,         gPlaneZ,     gPlaneLat,  gPlaneLon,   gPlaneEl,
                                gPlaneTheta, gPlanePhi,       gPlanePsi,   gPlaneFlap, gPlaneFlap2, gPlaneSpeedbrake,
@@ -67,7 +89,23 @@ int SkorvaleDrawPlanes(XPLMDrawingPhase, int, void *) {
     udptx = "Ux";
     sendto(sockfd, message.data(), message.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
            reinterpret_cast<const sockaddr *>(&serverAddress), sizeof serverAddress);
-    return 0;
+    return true;
+}
+
+int SkorvaleDrawPlanes(XPLMDrawingPhase, int, void *) {
+    int cycle = XPLMGetCycleNumber();
+    lastAirplanesPhaseCycle = cycle;
+    // Sampled after the flight model has moved the aircraft this frame, as the simulator draws it.
+    return SendLocationOncePerCycle(cycle) ? 0 : 1;
+}
+
+float SkorvaleFrameCallback(float, float, int, void *) {
+    int cycle = XPLMGetCycleNumber();
+    // Flight loops run before drawing: while the previous frame drew the airplanes phase, this frame's
+    // drawing will send; otherwise the simulator does not draw it, and the location goes from here.
+    if (lastAirplanesPhaseCycle != cycle - 1) SendLocationOncePerCycle(cycle);
+    MoveCoPilotHead();
+    return -1.0f;
 }
 
 float SkorvaleProcessAirplaneCallback(float, float, int, void *) {
@@ -114,12 +152,6 @@ float SkorvaleProcessAirplaneCallback(float, float, int, void *) {
 }
 
 int SkorvaleDC3DCockpit(XPLMDrawingPhase, int, void *) {
-    int viewType = view ? XPLMGetDatai(view) : 0;
-    // Only on the frame the view changes: a head the user moves afterwards is theirs until the next change.
-    if (viewType != lastview && cockpitPosition == 1 && pilotheadx) {
-        float headX = XPLMGetDataf(pilotheadx);
-        if (headX < 0) XPLMSetDataf(pilotheadx, -headX);
-    }
-    lastview = viewType;
+    MoveCoPilotHead();
     return 1;
 }

@@ -2,14 +2,14 @@
 // position.
 #pragma once
 
-#include <string>
 #include <string_view>
 
-// Called on the simulation thread only, once per applied location datagram.
-void SVWorldOrLocal(float ownLat, float ownLon, std::string lat, std::string lon, std::string el, std::string x,
-                    std::string y, std::string z, double *outX, double *outY, double *outZ);
+// A sender's local position is taken only when it lies within this distance of its world position
+// converted into our frame: then both frames share their origin, and the local position keeps the
+// millimetres that the single-precision latitude and longitude lose (about half a metre).
+constexpr double kSameFrameMetres = 100.0;
 
-// The whole-degree part of a number written as text: everything before the first "." that directly
-// follows a digit ("47.45" gives "47", "-0.25" gives "-0"); empty when there is no such ".".
-// A view into `text`.
-std::string_view DegreeText(std::string_view text);
+// Called on the simulation thread only, once per applied location datagram. The texts are the
+// datagram's fields as received; a text that is no number counts as 0.
+void SVWorldOrLocal(std::string_view lat, std::string_view lon, std::string_view el, std::string_view x,
+                    std::string_view y, std::string_view z, double *outX, double *outY, double *outZ);

@@ -13,6 +13,8 @@ typedef float (*XPLMFlightLoop_f)(float inElapsedSinceLastCall, float inElapsedT
 
 XPLM_API void XPLMRegisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, float inInterval, void *inRefcon);
 XPLM_API void XPLMUnregisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, void *inRefcon);
+/* A counter starting at zero for each sim cycle computed / video frame rendered. */
+XPLM_API int XPLMGetCycleNumber(void);
 
 #ifdef __cplusplus
 }

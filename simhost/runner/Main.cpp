@@ -2,10 +2,14 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <charconv>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -31,6 +35,8 @@ struct Options {
     std::string start;
     std::string aircraft;
     double fps = 60;
+    int xplane = 12;
+    double planesHeldUntil = 0;
     std::vector<std::string> screenshots;
     std::vector<double> screenshotAt;
 };
@@ -56,6 +62,30 @@ bool ParseNumbers(const std::string &text, char separator, std::vector<double> &
     }
 }
 
+// Writes a file so that it holds either its old content or all of the new one, never a part: the text
+// goes to a temporary file beside it, which then replaces it.
+bool WriteWhole(const std::string &path, const std::string &text) {
+    const std::string temporary = path + ".partial";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            int saved = errno;
+            std::remove(temporary.c_str());
+            errno = saved;
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        int saved = errno;
+        std::remove(temporary.c_str());
+        errno = saved;
+        return false;
+    }
+    return true;
+}
+
 // Turns a path given relative to where the runner was started into an absolute one, before the chdir.
 std::string Absolute(const std::string &path) { return path.empty() ? path : fs::absolute(path).string(); }
 
@@ -71,17 +101,46 @@ bool ApplyHostOptions(const Options &o, std::string &error) {
         host.SetScreenSize(static_cast<int>(v[0]), static_cast<int>(v[1]));
     }
     if (!o.start.empty()) {
-        if (!ParseNumbers(o.start, ',', v) || (v.size() != 2 && v.size() != 4) || v[0] < -90 || v[0] > 90 ||
-            v[1] < -180 || v[1] > 180) {
-            error = "--start wants LAT,LON or LAT,LON,ELEVATION_M,HEADING, got \"" + o.start + "\"";
+        if (!ParseNumbers(o.start, ',', v) || (v.size() != 2 && v.size() != 4 && v.size() != 6) || v[0] < -90 ||
+            v[0] > 90 || v[1] < -180 || v[1] > 180 ||
+            (v.size() == 6 && (v[4] < -90 || v[4] > 90 || v[5] < -180 || v[5] > 180))) {
+            error =
+                "--start wants LAT,LON or LAT,LON,ELEVATION_M,HEADING[,ORIGIN_LAT,ORIGIN_LON], got \"" + o.start + "\"";
             return false;
         }
-        host.PlaceAircraft(v[0], v[1], v.size() == 4 ? v[2] : host.ElevationM(), v.size() == 4 ? v[3] : host.Heading());
+        std::optional<simhost::Origin> origin;
+        if (v.size() == 6) origin = simhost::Origin{v[4], v[5]};
+        host.PlaceAircraft(v[0], v[1], v.size() >= 4 ? v[2] : host.ElevationM(), v.size() >= 4 ? v[3] : host.Heading(),
+                           origin);
     }
     if (!o.aircraft.empty()) host.SetUserAircraftModel(fs::path(o.aircraft).filename().string(), o.aircraft);
     host.SetFrameRate(o.fps);
+    host.SetXPlaneVersion(o.xplane == 11 ? simhost::XPlaneVersion::XPlane11 : simhost::XPlaneVersion::XPlane12);
+    if (o.planesHeldUntil > 0) host.HoldPlanesUntil(o.planesHeldUntil);
     return true;
 }
+
+// The user's aircraft over the last frames, with the wall-clock time of each: lets another process's
+// view of this aircraft be compared with where it really was at a given moment.
+class Track {
+public:
+    void Record(const simhost::Host &host) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        double wall = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+        points_.push_back({wall, host.Latitude(), host.Longitude(), host.ElevationM()});
+        if (points_.size() > kFrames) points_.pop_front();
+    }
+    nlohmann::json Json() const {
+        nlohmann::json out = nlohmann::json::array();
+        for (const auto &p : points_) out.push_back({p[0], p[1], p[2], p[3]});
+        return out;
+    }
+
+private:
+    static constexpr size_t kFrames = 300;
+    std::deque<std::array<double, 4>> points_;
+};
 
 int Run(const Options &o) {
     // Checked before anything runs, so a bad script costs nothing.
@@ -104,6 +163,7 @@ int Run(const Options &o) {
     if (!plugin->Enable()) std::cerr << "skorvale-host: warning: the plug-in refused to enable" << std::endl;
 
     simhost::Host &host = simhost::TheHost();
+    Track track;
     const long frames = static_cast<long>(std::ceil(o.seconds * host.FrameRate() - 1e-9));
     const auto wallStart = std::chrono::steady_clock::now();
     size_t next = 0;
@@ -121,6 +181,7 @@ int Run(const Options &o) {
         }
         if (status) break;
         host.RunFrame();
+        track.Record(host);
         if (!pictures.AfterFrame(host, error)) {
             std::cerr << "skorvale-host: error: " << error << std::endl;
             status = 1;
@@ -138,15 +199,13 @@ int Run(const Options &o) {
         status = 1;
     }
     nlohmann::json state = simhost::BuildState(*plugin);
+    state["track"] = track.Json();
     plugin->Disable();
     plugin->Stop();
     plugin.reset();
 
-    if (!o.stateJson.empty()) {
-        std::ofstream out(o.stateJson, std::ios::trunc);
-        out << state.dump(2) << "\n";
-        if (!out) return Fail("cannot write --state-json " + o.stateJson);
-    }
+    if (!o.stateJson.empty() && !WriteWhole(o.stateJson, simhost::StateText(state)))
+        return Fail("cannot write --state-json " + o.stateJson + ": " + std::strerror(errno));
     std::cout << simhost::Summary(state);
     for (const std::string &path : pictures.Written()) std::cout << "picture: " << path << "\n";
     return status;
@@ -167,7 +226,12 @@ int main(int argc, char **argv) {
     app.add_option("--state-json", o.stateJson, "where to write the observable state at the end");
     app.add_flag("--realtime", o.realtime, "pace frames by the wall clock (for real network traffic)");
     app.add_option("--screen", o.screen, "screen size WIDTHxHEIGHT (default 1024x768)");
-    app.add_option("--start", o.start, "start position LAT,LON[,ELEVATION_M,HEADING]");
+    app.add_option("--start", o.start, "start position LAT,LON[,ELEVATION_M,HEADING[,ORIGIN_LAT,ORIGIN_LON]]");
+    app.add_option("--xplane", o.xplane, "simulator to behave as: 12 (default) or 11 with OpenGL")
+        ->check(CLI::IsMember({11, 12}));
+    app.add_option("--planes-held-until", o.planesHeldUntil,
+                   "another plug-in holds the multiplayer aircraft until this simulated second")
+        ->check(CLI::Range(0.0, 86400.0));
     app.add_option("--aircraft", o.aircraft, "the user's aircraft file path (XPLMGetNthAircraftModel 0)");
     app.add_option("--fps", o.fps, "simulated frames per second (default 60)")->check(CLI::Range(1.0, 1000.0));
     app.add_option("--screenshot", o.screenshots, "write a PNG of the screen (repeatable)")->allow_extra_args(false);

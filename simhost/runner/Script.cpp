@@ -67,12 +67,23 @@ bool LatLon(Call &c, double lat, double lon) {
 }
 
 bool Position(Call &c) {
-    if (!c.Count(2, 4, "position LAT LON [ELEVATION_M [HEADING]]")) return false;
+    const char usage[] = "position LAT LON [ELEVATION_M [HEADING [ORIGIN_LAT ORIGIN_LON]]]";
+    if (!c.Count(2, 6, usage)) return false;
+    if (c.event.args.size() == 5)
+        return c.Fail(std::string("an origin needs both its latitude and longitude: ") + usage);
     double lat, lon, el = TheHost().ElevationM(), heading = TheHost().Heading();
     if (!c.Number(0, lat, "latitude") || !c.Number(1, lon, "longitude") || !LatLon(c, lat, lon)) return false;
     if (c.event.args.size() > 2 && !c.Number(2, el, "elevation")) return false;
     if (c.event.args.size() > 3 && !c.Number(3, heading, "heading")) return false;
-    if (c.play) TheHost().PlaceAircraft(lat, lon, el, heading);
+    std::optional<Origin> origin;
+    if (c.event.args.size() == 6) {
+        Origin o;
+        if (!c.Number(4, o.latitude, "origin latitude") || !c.Number(5, o.longitude, "origin longitude") ||
+            !LatLon(c, o.latitude, o.longitude))
+            return false;
+        origin = o;
+    }
+    if (c.play) TheHost().PlaceAircraft(lat, lon, el, heading, origin);
     return true;
 }
 

@@ -2,6 +2,7 @@
 #include "StateDump.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "Connection.h"
 #include "XPStandardWidgets.h"
@@ -142,7 +143,30 @@ json Slots() {
     return out;
 }
 
+// When the state was taken, in seconds since the epoch: lets runs in other processes be lined up.
+double WallSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+json Planes(const PlanesInfo &planes) {
+    json refused = json::array();
+    for (const RefusedCall &call : planes.refused) refused.push_back({{"time", call.time}, {"call", call.call}});
+    return {{"acquired", planes.acquired},
+            {"activeCount", planes.activeCount},
+            {"heldByOtherUntil", planes.heldByOtherUntil > 0 ? json(planes.heldByOtherUntil) : json(nullptr)},
+            {"refusedCount", planes.refusedCount},
+            {"refused", refused}};
+}
+
 }  // namespace
+
+std::string StateText(const json &state) {
+    // Texts come from the plug-in and its peers and need not be UTF-8 (a Latin-1 callsign, say): each
+    // byte that is not becomes U+FFFD rather than failing the whole dump.
+    return state.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
 
 json BuildState(const LoadedPlugin &plugin) {
     Host &host = TheHost();
@@ -151,6 +175,7 @@ json BuildState(const LoadedPlugin &plugin) {
     PlanesInfo planes = host.Planes();
     return {
         {"time", host.Now()},
+        {"wallTime", WallSeconds()},
         {"frames", host.FrameCount()},
         {"plugin", {{"name", plugin.Name()}, {"signature", plugin.Signature()}, {"description", plugin.Description()}}},
         {"aircraft",
@@ -161,6 +186,8 @@ json BuildState(const LoadedPlugin &plugin) {
           {"y", host.GetDataRef(pos + "local_y")},
           {"z", host.GetDataRef(pos + "local_z")},
           {"heading", host.Heading()},
+          {"groundSpeed", host.GroundSpeed()},
+          {"verticalSpeed", host.VerticalSpeed()},
           {"override", host.PlanePathOverridden()}}},
         {"view",
          {{"type", host.GetDataRef("sim/graphics/view/view_type")},
@@ -172,7 +199,7 @@ json BuildState(const LoadedPlugin &plugin) {
         {"connection",
          {{"established", connection.established},
           {"remote", connection.established ? json(connection.remote) : json(nullptr)}}},
-        {"planes", {{"acquired", planes.acquired}, {"activeCount", planes.activeCount}}},
+        {"planes", Planes(planes)},
         {"slots", Slots()},
     };
 }

@@ -11,6 +11,9 @@ namespace simhost {
 // connection are still as the user last saw them.
 nlohmann::json BuildState(const LoadedPlugin &plugin);
 
+// The JSON text of a state: never fails, whatever bytes its texts hold.
+std::string StateText(const nlohmann::json &state);
+
 // A few lines for people: name, run length, windows, planes, connection.
 std::string Summary(const nlohmann::json &state);
 

@@ -84,8 +84,8 @@ TEST_F(Lifecycle, StartEnableDisableStopAsTheSimulatorSeesIt) {
     EXPECT_FALSE(windows[0].visible);
     EXPECT_FALSE(windows[1].visible);
 
-    // Callbacks: two draw callbacks (airplanes, first scene), a key sniffer after the windows, and five
-    // flight loops due after 0.03, 10, 1, 1 and 0.1 seconds.
+    // Callbacks: two draw callbacks (airplanes, first scene), a key sniffer after the windows, five
+    // flight loops due after 0.03, 10, 1, 1 and 0.1 seconds, and one for every frame.
     auto draws = host.DrawCallbacks();
     ASSERT_EQ(draws.size(), 2u);
     EXPECT_EQ(draws[0].phase, 25);
@@ -95,9 +95,11 @@ TEST_F(Lifecycle, StartEnableDisableStopAsTheSimulatorSeesIt) {
     ASSERT_EQ(host.KeySniffers().size(), 1u);
     EXPECT_FALSE(host.KeySniffers()[0].beforeWindows);
     auto loops = host.FlightLoops();
-    ASSERT_EQ(loops.size(), 5u);
+    ASSERT_EQ(loops.size(), 6u);
+    EXPECT_TRUE(loops[5].frameBased);
+    EXPECT_EQ(loops[5].nextFrame, host.FrameCount() + 1);
     const double firstDue[] = {0.03, 10.0, 1.0, 1.0, 0.1};
-    for (size_t i = 0; i < loops.size(); i++) {
+    for (size_t i = 0; i < 5; i++) {
         EXPECT_TRUE(loops[i].scheduled) << i;
         EXPECT_FALSE(loops[i].frameBased) << i;
         EXPECT_NEAR(loops[i].nextDeadline - host.Now(), firstDue[i], 1e-6) << i;
@@ -121,7 +123,7 @@ TEST_F(Lifecycle, StartEnableDisableStopAsTheSimulatorSeesIt) {
         EXPECT_EQ(planes.activeCount, 0) << round;
         EXPECT_FALSE(planes.acquired) << round;
         // Callbacks stay registered while disabled.
-        EXPECT_EQ(host.FlightLoops().size(), 5u);
+        EXPECT_EQ(host.FlightLoops().size(), 6u);
         EXPECT_EQ(host.DrawCallbacks().size(), 2u);
         host.RunFor(0.5);
     }
@@ -202,6 +204,71 @@ std::set<int> SourcePorts(const testsupport::FixtureServer &server) {
 std::string LatestLocationTag(const testsupport::FixtureServer &server) {
     auto datagrams = server.Datagrams();
     return datagrams.empty() ? "" : LocationTag(datagrams.back().bytes);
+}
+
+// A location datagram from the server for `slot`, at a place near the host's default start.
+std::string LocationFor(int slot, const std::string &lat) {
+    std::string text = std::to_string(slot) + "|l|10|20|30|" + lat + "|-122.3|150";
+    for (int i = 0; i < 21; i++) text += "|0.5";
+    text += "|1|0|1|0|1";
+    for (int i = 0; i < 8; i++) text += "|0.25";
+    return text + "|1.76509338e+09|123456";
+}
+
+TEST_F(Lifecycle, AircraftHeldByAnotherPlugInAreTakenWhenItLetsGo) {
+    simhost::Host &host = simhost::TheHost();
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    ASSERT_TRUE(dir.Write(kSettings, "connectAtStartup=1;"));
+    ASSERT_TRUE(dir.Write("trainer.acf", "model"));
+    host.HoldPlanesUntil(3.0);  // a traffic injector, say
+    ASSERT_EQ(plugin->Start(), 1);
+    ASSERT_EQ(plugin->Enable(), 1);
+    ASSERT_TRUE(server.WaitForStreamLines(1, 2000));
+    for (int i = 0; i < 40 && server.DatagramCount() == 0; i++) {
+        host.RunFor(0.05);
+        server.WaitForDatagrams(1, 20);
+    }
+    ASSERT_GT(server.DatagramCount(), 0u) << "the datagram path opens with the first location";
+
+    // Traffic arrives while the aircraft are not ours: the tables take it, the simulator sees none of it.
+    ASSERT_TRUE(server.SendStream("3|c|ANNA\n3|p|trainer.acf\n"));
+    ASSERT_TRUE(server.SendDatagram(LocationFor(3, "47.47")));
+    host.RunFor(0.5);
+    ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
+    host.RunFrame();
+    bool named = false;
+    for (const auto &s : host.LastFrame().strings) named = named || s.text.find("ANNA") != std::string::npos;
+    EXPECT_TRUE(named) << "the plane list shows the traffic";
+    simhost::PlanesInfo planes = host.Planes();
+    EXPECT_FALSE(planes.acquired);
+    EXPECT_EQ(planes.activeCount, 1);
+    EXPECT_EQ(planes.models[3], "");
+    EXPECT_EQ(planes.refusedCount, 0) << "nothing that needs the aircraft is even tried";
+    EXPECT_EQ(host.GetDataRef("sim/multiplayer/position/plane3_x"), 0.0);
+
+    // Let go at 3 s: taken at once, with the model already named for the slot; then traffic moves.
+    host.RunFor(2.6);
+    planes = host.Planes();
+    EXPECT_TRUE(planes.acquired);
+    EXPECT_EQ(planes.activeCount, 20);
+    EXPECT_EQ(planes.aiDisabled.size(), 20u);
+    EXPECT_EQ(planes.models[3], "trainer.acf");
+    EXPECT_EQ(planes.models[0], "") << "the user's own aircraft never gets a model";
+    ASSERT_TRUE(server.SendDatagram(LocationFor(3, "47.48")));
+    for (int i = 0; i < 40 && host.GetDataRef("sim/multiplayer/position/plane3_x") == 0.0; i++) {
+        host.RunFor(0.05);
+        server.WaitForDatagrams(server.DatagramCount() + 1, 20);
+    }
+    EXPECT_NEAR(host.GetDataRef("sim/multiplayer/position/plane3_lat"), 47.48, 1e-4);
+
+    // Disabled, the plug-in loses the aircraft, as in X-Plane; enabled, it takes them again.
+    plugin->Disable();
+    EXPECT_FALSE(host.Planes().acquired);
+    ASSERT_EQ(plugin->Enable(), 1);
+    EXPECT_TRUE(host.Planes().acquired);
+    plugin->Disable();
+    plugin->Stop();
 }
 
 TEST_F(Lifecycle, TheViewOnlyMarkerCountsFromTheNextEnableOnAndNeverStops) {

@@ -40,14 +40,14 @@ TEST(DatagramPhase, LocationDatagramSetsEveryValueOfItsSlot) {
     session.SendDatagrams({location.Text()});
     EXPECT_EQ(ProcessPackets(), 0.03f);
 
-    // Same whole-degree band as the user (47.45, -122.31): the sender's local position as it is.
+    // The sender's local position agrees with its world position in the user's frame: taken as it is.
     EXPECT_FLOAT_EQ(session.Slot(7, "x"), 100.5f);
     EXPECT_FLOAT_EQ(session.Slot(7, "y"), 200.25f);
     EXPECT_FLOAT_EQ(session.Slot(7, "z"), -300.75f);
     // The host derives the slot's lat, lon and el from x, y and z; the record keeps what was sent.
     EXPECT_FLOAT_EQ(AircraftList[7].lat, 47.4500008f);
     EXPECT_FLOAT_EQ(AircraftList[7].lon, -122.309998f);
-    EXPECT_FLOAT_EQ(AircraftList[7].el, 1234.5f);
+    EXPECT_FLOAT_EQ(AircraftList[7].el, 200.25f);
     EXPECT_FLOAT_EQ(session.Slot(7, "the"), 2.5f);
     EXPECT_FLOAT_EQ(session.Slot(7, "phi"), -3.5f);
     EXPECT_FLOAT_EQ(session.Slot(7, "psi"), 0.0f);
@@ -83,7 +83,7 @@ TEST(DatagramPhase, LocationDatagramSetsEveryValueOfItsSlot) {
     EXPECT_FLOAT_EQ(session.Slot(7, "x"), 100.5f);
 }
 
-TEST(DatagramPhase, WorldPositionIsConvertedOutsideTheUsersDegreeBand) {
+TEST(DatagramPhase, WorldPositionIsConvertedWhereTheSendersFrameIsNotOurs) {
     Session session;
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     Location north;
@@ -96,12 +96,12 @@ TEST(DatagramPhase, WorldPositionIsConvertedOutsideTheUsersDegreeBand) {
     ProcessPackets();
 
     double x, y, z;
-    XPLMWorldToLocal(48.0001f, -122.309998f, 1234.5, &x, &y, &z);
+    XPLMWorldToLocal(48.0001f, -122.309998f, 200.25, &x, &y, &z);
     EXPECT_FLOAT_EQ(session.Slot(2, "x"), (float)x);
     EXPECT_FLOAT_EQ(session.Slot(2, "y"), (float)y);
     EXPECT_FLOAT_EQ(session.Slot(2, "z"), (float)z);
     EXPECT_GT(std::fabs(session.Slot(2, "z") - (-300.75)), 1000.0);  // not the sender's local z
-    XPLMWorldToLocal(47.4500008f, -123.5, 1234.5, &x, &y, &z);
+    XPLMWorldToLocal(47.4500008f, -123.5, 200.25, &x, &y, &z);
     EXPECT_FLOAT_EQ(session.Slot(3, "x"), (float)x);
     EXPECT_FLOAT_EQ(session.Slot(3, "z"), (float)z);
 }

@@ -55,7 +55,7 @@ struct Location {
     int slot = 1;
     std::string type = "l";
     std::vector<std::string> fields = {
-        "100.5", "200.25", "-300.75", "47.4500008", "-122.309998", "1234.5", "2.5",  "-3.5", "271.25", "0.5",
+        "100.5", "200.25", "-300.75", "47.4500008", "-122.309998", "200.25", "2.5",  "-3.5", "271.25", "0.5",
         "0.25",  "0.125",  "0.75",    "0.375",      "0.1",         "-0.2",   "0.3",  "1",    "0.9",    "0.8",
         "0.7",   "0.6",    "0.5",     "0.4",        "0.3",         "0.2",    "0.1",  "1",    "0",      "1",
         "1",     "0",      "0.11",    "0.22",       "0.33",        "0.44",   "0.55", "0.66", "0.77",   "0.88"};
@@ -77,7 +77,8 @@ class Session {
 public:
     explicit Session(bool connect = true) : address(testsupport::UniqueLoopbackAddress()) {
         host.Reset();
-        host.PlaceAircraft(47.45, -122.31, 100.0, 90.0);
+        // The user's frame is the default sender's: its world position converts to its local one.
+        host.PlaceAircraft(47.45, -122.31, 100.0, 90.0, simhost::Origin{47.4472961, -122.3113345});
         server = std::make_unique<testsupport::FixtureServer>(address);
         testsupport::PointPluginAt(address);
         char name[256], signature[256], description[256];
@@ -99,7 +100,7 @@ public:
         ASSERT_TRUE(server->WaitForStreamLines(1, 2000, connections));
         size_t datagrams = server->DatagramCount();
         ProcessPackets();
-        SkorvaleDrawPlanes(xplm_Phase_Airplanes, 0, nullptr);
+        SendLocationMessage();
         ASSERT_TRUE(server->WaitForDatagrams(datagrams + 1, 2000));
     }
 

@@ -186,8 +186,22 @@ TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
     session.SendStream("4|p|Aircraft/Other/trainer.acf\n10|p|B747.acf\n");
     ProcessPackets();
     EXPECT_EQ(Planes[4], "trainer");
-    EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Other/trainer.acf");
     EXPECT_EQ(Planes[10], "");
+    // One model load per slot a second: the new path waits for the second to pass.
+    EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Jets/Trainer/trainer.acf");
+    session.host.RunFor(1.0);
+    EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Other/trainer.acf");
+
+    // A peer switching between two models as fast as it can: the newest path waits, the rest never load.
+    long loads = session.host.Planes().modelLoads;
+    std::string flood;
+    for (int i = 0; i < 200; i++)
+        flood += i % 2 ? "4|p|Aircraft/Heavy/B747.ACF\n" : "4|p|Aircraft/Jets/Trainer/trainer.acf\n";
+    session.SendStream(flood);
+    ProcessPackets();
+    session.host.RunFor(2.5);
+    EXPECT_LE(session.host.Planes().modelLoads - loads, 3);
+    EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Heavy/B747.ACF");
     alarm(0);
 }
 

@@ -40,6 +40,7 @@ int Unregistering(XPLMDrawingPhase, int, void *) {
 }
 
 TEST_F(HostTest, DrawCallbacksRunByPhaseBeforeThenAfterWithWindowsInTheWindowPhase) {
+    host.SetXPlaneVersion(simhost::XPlaneVersion::XPlane11);
     order.clear();
     XPLMRegisterDrawCallback(Phase, xplm_Phase_LastCockpit, 0, const_cast<char *>("late"));
     XPLMRegisterDrawCallback(Phase, xplm_Phase_Airplanes, 0, nullptr);
@@ -62,6 +63,13 @@ TEST_F(HostTest, DrawCallbacksRunByPhaseBeforeThenAfterWithWindowsInTheWindowPha
     EXPECT_EQ(std::count(order.begin(), order.end(), "55alate"), 0);
     EXPECT_EQ(XPLMUnregisterDrawCallback(Unregistering, xplm_Phase_Airplanes, 0, nullptr), 0);
     EXPECT_EQ(host.DrawCallbacks().size(), 5u);
+
+    // X-Plane 12 accepts callbacks for the 3-D phases and never calls them; 2-D drawing goes on.
+    host.SetXPlaneVersion(simhost::XPlaneVersion::XPlane12);
+    EXPECT_EQ(XPLMRegisterDrawCallback(Phase, xplm_Phase_Objects, 0, nullptr), 1);
+    order.clear();
+    host.RunFrame();
+    EXPECT_EQ(order, (std::vector<std::string>{"50b", "w1", "w2", "50a"}));
 }
 
 TEST_F(HostTest, DrawRecordTellsWhatEachWindowShowedInTheLastFrame) {

@@ -67,3 +67,70 @@ TEST_F(HostTest, LoadRefusesWhatIsNotAPlugInWithOneLineReasons) {
 }
 
 }  // namespace
+
+namespace {
+
+bool Drew(simhost::Host &host, const std::string &text) {
+    for (const auto &s : host.LastFrame().strings)
+        if (s.text.find(text) != std::string::npos) return true;
+    return false;
+}
+
+TEST_F(HostTest, ADisabledPlugInKeepsItsRegistrationsButGetsNoCalls) {
+    std::string error;
+    auto tiny = simhost::LoadedPlugin::Load(TinyPlugin(), error);
+    ASSERT_TRUE(tiny) << error;
+    ASSERT_EQ(tiny->Start(), 1);
+    // Started, not yet enabled: nothing of it runs, whatever the user does.
+    host.RunFor(1);
+    EXPECT_TRUE(host.LastFrame().windowsDrawn.empty());
+    EXPECT_TRUE(host.ChooseMenuItem({"Tiny", "Count"}));
+    host.TypeText("ab");
+    EXPECT_TRUE(host.ClickWidget("Press me"));
+    ASSERT_EQ(tiny->Enable(), 1);
+    host.RunFrame();
+    EXPECT_TRUE(Drew(host, "menu 0 presses 0 typed ")) << "nothing was delivered while disabled";
+    host.RunFor(1);
+    host.TypeText("c");
+    host.RunFrame();
+    EXPECT_TRUE(Drew(host, "typed c"));
+    EXPECT_FALSE(Drew(host, "loops 0 "));
+
+    tiny->Disable();
+    EXPECT_EQ(host.FlightLoops().size(), 1u);
+    host.RunFor(1);
+    EXPECT_TRUE(host.LastFrame().windowsDrawn.empty());
+}
+
+void Available(void *refcon) { ++*static_cast<int *>(refcon); }
+
+TEST_F(HostTest, TheMultiplayerAircraftBelongToOnePlugInAtATime) {
+    // Without access the calls that change the aircraft change nothing, and each refusal is recorded.
+    XPLMSetActiveAircraftCount(20);
+    XPLMDisableAIForPlane(1);
+    EXPECT_EQ(host.Planes().activeCount, 1);
+    EXPECT_TRUE(host.Planes().aiDisabled.empty());
+    ASSERT_EQ(XPLMAcquirePlanes(nullptr, nullptr, nullptr), 1);
+    XPLMSetActiveAircraftCount(20);
+    XPLMSetAircraftModel(0, "Aircraft/own.acf");
+    XPLMSetAircraftModel(2, "Aircraft/two.acf");
+    simhost::PlanesInfo planes = host.Planes();
+    EXPECT_EQ(planes.activeCount, 20);
+    EXPECT_EQ(planes.models[0], "") << "index 0 is the user's aircraft";
+    EXPECT_EQ(planes.models[2], "Aircraft/two.acf");
+    ASSERT_EQ(planes.refusedCount, 3);
+    EXPECT_EQ(planes.refused[2].call, "XPLMSetAircraftModel(0): index 0 is the user's aircraft");
+    XPLMReleasePlanes();
+
+    // Another plug-in holds them until 2 s: refused, and told when they are free.
+    host.HoldPlanesUntil(2);
+    int told = 0;
+    EXPECT_EQ(XPLMAcquirePlanes(nullptr, Available, &told), 0);
+    host.RunFor(1.9);
+    EXPECT_EQ(told, 0);
+    host.RunFor(0.2);
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(XPLMAcquirePlanes(nullptr, nullptr, nullptr), 1);
+}
+
+}  // namespace

@@ -79,12 +79,37 @@ TEST_F(RunnerTest, PlaysAScriptAndDumpsWhatTheUserSaw) {
     EXPECT_TRUE(sawGhost);
 }
 
+TEST_F(RunnerTest, TheRealPlugInUnderXPlane11WithTextThatIsNotUtf8) {
+    ASSERT_EQ(system(("mkdir -p '" + dir + "/Resources/plugins'").c_str()), 0);
+    // A callsign in Latin-1, as another pilot's plug-in may relay it, shown in the settings pane.
+    Write("Resources/plugins/svprefs.txt", "callsign=J\xe9r\xf4me;userID=jerome;");
+    std::string script = Write("s.txt", "0.2 menu \"Skorvale/Control & Settings\"\n");
+    Result r = testsupport::RunCaptured(std::string("'") + testsupport::HostPath() + "' --plugin '" +
+                                            testsupport::PluginPath() + "' --dir '" + dir +
+                                            "' --seconds 1 --xplane 11 --planes-held-until 5 --start "
+                                            "47.4,-122.5,100,0,46.5,-122.5 --script '" +
+                                            script + "' --state-json '" + dir + "/state.json'",
+                                        dir);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    nlohmann::json state = nlohmann::json::parse(ReadFile(dir + "/state.json"));
+    bool shown = false;
+    for (const auto &w : state["widgets"]) shown = shown || w["descriptor"] == "J\uFFFDr\uFFFDme";
+    EXPECT_TRUE(shown) << "each byte that is not UTF-8 becomes U+FFFD";
+    EXPECT_FALSE(state["planes"]["acquired"].get<bool>());
+    EXPECT_EQ(state["planes"]["heldByOtherUntil"], 5.0);
+    EXPECT_EQ(state["planes"]["refusedCount"], 0);
+    // The frame's origin as given, not the aircraft's tile.
+    EXPECT_NEAR(state["aircraft"]["z"].get<double>(), -100070, 200);
+}
+
 TEST_F(RunnerTest, BadArgumentsFailWithOneLine) {
     ExpectCleanFailure(Run("--dir /tmp"), "--plugin");
     ExpectCleanFailure(Run(Base() + " --seconds banana"), "--seconds");
     ExpectCleanFailure(Run(Base() + " --seconds -3"), "--seconds");
     ExpectCleanFailure(Run(Base() + " --screen 800by600"), "--screen");
     ExpectCleanFailure(Run(Base() + " --start 95,10"), "--start");
+    ExpectCleanFailure(Run(Base() + " --start 47,10,0,0,46.5"), "--start");
+    ExpectCleanFailure(Run(Base() + " --xplane 10"), "--xplane");
     ExpectCleanFailure(Run(Base() + " --bogus"), "bogus");
     ExpectCleanFailure(Run("--plugin /nonexistent.xpl --dir '" + dir + "'"), "/nonexistent.xpl");
     ExpectCleanFailure(Run("--plugin '" + simhosttest::PartialPlugin() + "' --dir '" + dir + "'"),

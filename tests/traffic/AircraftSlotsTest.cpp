@@ -4,6 +4,7 @@
 #include "core/SkorvaleSE.h"
 #include "simhost/Host.h"
 #include "traffic/AircraftUtils.h"
+#include "traffic/PlaneAccess.h"
 
 namespace {
 
@@ -56,6 +57,12 @@ TEST_F(AircraftSlots, TrafficSlotWritesItsOwnMultiplayerReferences) {
         host.SetDataRef(p + "throttle", 0.66, 8);
         Aircraft &record = AircraftList[slot];
         Fill(record);
+        // While another plug-in holds the multiplayer aircraft, nothing of them is written.
+        planesAcquired = 0;
+        record.SetAircraftData();
+        EXPECT_EQ(Ref(p + "x"), 0.0);
+        EXPECT_EQ(Ref(p + "beacon_lights_on"), 0.0);
+        planesAcquired = 1;
         record.SetAircraftData();
 
         // The host derives lat, lon and el from the local position (read-only there, as in X-Plane 12).

@@ -93,7 +93,7 @@ TEST(OwnAircraft, LocationDatagramCarriesTheWholeOwnState) {
 
     timeval before, after;
     gettimeofday(&before, nullptr);
-    EXPECT_EQ(SkorvaleDrawPlanes(xplm_Phase_Airplanes, 0, nullptr), 0);
+    EXPECT_TRUE(SendLocationMessage());
     gettimeofday(&after, nullptr);
     ASSERT_TRUE(session.server->WaitForDatagrams(count + 1, 2000));
     std::string datagram = session.server->Datagrams()[count].bytes;
@@ -107,7 +107,7 @@ TEST(OwnAircraft, LocationDatagramCarriesTheWholeOwnState) {
     // The same bytes under a locale with a decimal comma; view-only mode changes the tag alone.
     if (std::setlocale(LC_ALL, "de_DE.UTF-8")) {
         viewOnly = 1;
-        SkorvaleDrawPlanes(xplm_Phase_Airplanes, 0, nullptr);
+        SendLocationMessage();
         std::setlocale(LC_ALL, "C");
         ASSERT_TRUE(session.server->WaitForDatagrams(count + 2, 2000));
         std::string viewOnlyDatagram = session.server->Datagrams()[count + 1].bytes;
@@ -117,22 +117,31 @@ TEST(OwnAircraft, LocationDatagramCarriesTheWholeOwnState) {
     }
 }
 
-TEST(OwnAircraft, NoLocationBeforeTheFirstPacketRunOrWhileDisconnected) {
+// One location per frame from the first packet-processor run on, whether the simulator draws the
+// airplanes phase (X-Plane 11 with OpenGL) or never does (X-Plane 12); none twice in one frame.
+void ExpectOneLocationPerFrame(simhost::XPlaneVersion version) {
     Session session(false);
+    session.host.SetXPlaneVersion(version);
     // Connected during enable, before the packet processor ever ran: nothing yet.
     ASSERT_EQ(ConnectToServer(), 1);
+    session.host.RunFrame();
+    EXPECT_FALSE(session.server->WaitForDatagrams(1, 100));
+
+    // The packet processor first runs in frame 2; every frame from there on sends one location.
+    session.host.RunFrames(60);
+    ASSERT_TRUE(session.server->WaitForDatagrams(60, 2000));
+    EXPECT_FALSE(session.server->WaitForDatagrams(61, 200));
+    // A simulator that draws the airplanes phase again in the same frame gets nothing more.
     EXPECT_EQ(SkorvaleDrawPlanes(xplm_Phase_Airplanes, 0, nullptr), 1);
-    session.host.RunFrame();  // drawing phase before any flight loop is due
-    ProcessPackets();
-    EXPECT_EQ(SkorvaleDrawPlanes(xplm_Phase_Airplanes, 0, nullptr), 0);
-    ASSERT_TRUE(session.server->WaitForDatagrams(1, 2000));
-    EXPECT_EQ(session.server->DatagramCount(), 1u);
+    EXPECT_FALSE(session.server->WaitForDatagrams(61, 100));
 
     DisconnectFromServer();
-    EXPECT_EQ(SkorvaleDrawPlanes(xplm_Phase_Airplanes, 0, nullptr), 1);
     session.host.RunFor(1.0);
-    EXPECT_FALSE(session.server->WaitForDatagrams(2, 200));
+    EXPECT_FALSE(session.server->WaitForDatagrams(61, 200));
 }
+
+TEST(OwnAircraft, OneLocationPerFrameInXPlane11) { ExpectOneLocationPerFrame(simhost::XPlaneVersion::XPlane11); }
+TEST(OwnAircraft, OneLocationPerFrameInXPlane12) { ExpectOneLocationPerFrame(simhost::XPlaneVersion::XPlane12); }
 
 TEST(OwnAircraft, IdentityLinesFollowAConnectThenEveryTenSeconds) {
     Session session(false);
@@ -194,29 +203,33 @@ TEST(OwnAircraft, CoPilotViewMovesToTheRightSeatOnViewChanges) {
     Session session(false);
     simhost::Host &host = session.host;
     const std::string head = "sim/graphics/view/pilots_head_x";
-    cockpitPosition = 1;
-    host.SetDataRef(head, -0.3);
-    host.SetViewType(1026);
-    host.RunFrame();
-    EXPECT_FLOAT_EQ(host.GetDataRef(head), 0.3f);
+    // The same whether or not the first-scene phase is drawn.
+    for (auto version : {simhost::XPlaneVersion::XPlane11, simhost::XPlaneVersion::XPlane12}) {
+        host.SetXPlaneVersion(version);
+        cockpitPosition = 1;
+        host.SetDataRef(head, -0.3);
+        host.SetViewType(1026);
+        host.RunFrame();
+        EXPECT_FLOAT_EQ(host.GetDataRef(head), 0.3f);
 
-    // The user moves the head again: left alone until the view changes.
-    host.SetDataRef(head, -0.2);
-    host.RunFrames(3);
-    EXPECT_FLOAT_EQ(host.GetDataRef(head), -0.2f);
-    host.SetViewType(1000);
-    host.RunFrame();
-    EXPECT_FLOAT_EQ(host.GetDataRef(head), 0.2f);
+        // The user moves the head again: left alone until the view changes.
+        host.SetDataRef(head, -0.2);
+        host.RunFrames(3);
+        EXPECT_FLOAT_EQ(host.GetDataRef(head), -0.2f);
+        host.SetViewType(1000);
+        host.RunFrame();
+        EXPECT_FLOAT_EQ(host.GetDataRef(head), 0.2f);
 
-    // A pilot, or a head already at or right of the centre line, is never moved.
-    host.SetDataRef(head, 0.0);
-    host.SetViewType(1026);
-    host.RunFrame();
-    EXPECT_EQ(host.GetDataRef(head), 0.0);
-    cockpitPosition = 0;
-    host.SetDataRef(head, -0.4);
-    host.SetViewType(1000);
-    host.RunFrame();
-    EXPECT_FLOAT_EQ(host.GetDataRef(head), -0.4f);
-    EXPECT_EQ(lastview, 1000);
+        // A pilot, or a head already at or right of the centre line, is never moved.
+        host.SetDataRef(head, 0.0);
+        host.SetViewType(1026);
+        host.RunFrame();
+        EXPECT_EQ(host.GetDataRef(head), 0.0);
+        cockpitPosition = 0;
+        host.SetDataRef(head, -0.4);
+        host.SetViewType(1000);
+        host.RunFrame();
+        EXPECT_FLOAT_EQ(host.GetDataRef(head), -0.4f);
+        EXPECT_EQ(lastview, 1000);
+    }
 }

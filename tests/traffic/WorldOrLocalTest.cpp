@@ -1,7 +1,9 @@
-// Choosing between a sender's local position and its converted world position by whole-degree band.
+// Placing a received aircraft: the sender's local position when its frame is ours, else its converted world position.
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
+#include <cstdio>
 
 #include "core/HostInterface.h"
 #include "simhost/Host.h"
@@ -9,80 +11,88 @@
 
 namespace {
 
-struct Result {
+struct Point {
     double x = -1, y = -1, z = -1;
 };
 
-Result Place(float ownLat, float ownLon, const std::string &lat, const std::string &lon, const std::string &el = "500",
-             const std::string &x = "12.5", const std::string &y = "", const std::string &z = "7") {
-    Result r;
-    SVWorldOrLocal(ownLat, ownLon, lat, lon, el, x, y, z, &r.x, &r.y, &r.z);
+std::string G9(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", (double)(float)value);
+    return text;
+}
+
+// What a peer at (lat, lon, el) sends when its simulator's local frame has the given origin: its local
+// position there and its world position, each through single precision as on the wire.
+struct Peer {
+    std::string lat, lon, el, x, y, z;
+};
+
+Peer PeerAt(double lat, double lon, double el, simhost::Origin origin) {
+    simhost::Host &host = simhost::TheHost();
+    host.PlaceAircraft(lat, lon, el, 0, origin);
+    Point local;
+    XPLMWorldToLocal(lat, lon, el, &local.x, &local.y, &local.z);
+    return {G9(lat), G9(lon), G9(el), G9(local.x), G9(local.y), G9(local.z)};
+}
+
+Point Place(const Peer &p) {
+    Point r;
+    SVWorldOrLocal(p.lat, p.lon, p.el, p.x, p.y, p.z, &r.x, &r.y, &r.z);
     return r;
 }
 
-Result Converted(double lat, double lon, double el) {
-    Result r;
+// Where the peer really is, in our own frame.
+Point Truth(double lat, double lon, double el) {
+    Point r;
     XPLMWorldToLocal(lat, lon, el, &r.x, &r.y, &r.z);
     return r;
 }
 
-void ExpectSame(const Result &a, const Result &b) {
-    EXPECT_DOUBLE_EQ(a.x, b.x);
-    EXPECT_DOUBLE_EQ(a.y, b.y);
-    EXPECT_DOUBLE_EQ(a.z, b.z);
+double Apart(const Point &a, const Point &b) {
+    return std::sqrt(std::pow(a.x - b.x, 2) + std::pow(a.y - b.y, 2) + std::pow(a.z - b.z, 2));
 }
 
 }  // namespace
 
-TEST(WorldOrLocal, DegreeTextIsTheTextBeforeTheFirstDotAfterADigit) {
-    EXPECT_EQ(DegreeText("47.4472198"), "47");
-    EXPECT_EQ(DegreeText("-122.309998"), "-122");
-    EXPECT_EQ(DegreeText("0.5"), "0");
-    EXPECT_EQ(DegreeText("-0.25"), "-0");
-    EXPECT_EQ(DegreeText("47"), "");
-    EXPECT_EQ(DegreeText("5e-05"), "");
-    EXPECT_EQ(DegreeText(".5"), "");
-    EXPECT_EQ(DegreeText("abc"), "");
-    EXPECT_EQ(DegreeText("x.1.2"), "x.1");  // the first dot that follows a digit
-    EXPECT_EQ(DegreeText(" +47.9"), " +47");
-    EXPECT_EQ(DegreeText("ab\n12.5"), "12");  // a regex "." never spans a line feed
-}
+TEST(WorldOrLocal, PeersLandWhereTheyAreWhateverTheirOrigin) {
+    simhost::Host &host = simhost::TheHost();
+    host.Reset();
 
-TEST(WorldOrLocal, SameBandTakesTheSendersLocalPosition) {
-    simhost::TheHost().Reset();
-    simhost::TheHost().PlaceAircraft(47.45, -122.31, 100, 0);
-    Result r = Place(47.45f, -122.31f, "47.9", "-122.01", "not a number");
-    EXPECT_EQ(r.x, 12.5);
-    EXPECT_EQ(r.y, 0.0);
-    EXPECT_EQ(r.z, 7.0);
-    r = Place(47.45f, -122.31f, "47.9", "-122.01", "1e9", "abc", "-3.25e2", "1.5xyz");
-    EXPECT_EQ(r.x, 0.0);
-    EXPECT_EQ(r.y, -325.0);
-    EXPECT_EQ(r.z, 1.5);
-}
+    // Same origin: the sender's local position, to the millimetre its single-precision text carries.
+    Peer same = PeerAt(47.91, -122.2, 800, {47.5, -122.5});
+    host.PlaceAircraft(47.45, -122.31, 100, 0, simhost::Origin{47.5, -122.5});
+    Point r = Place(same);
+    EXPECT_EQ(r.x, std::stof(same.x));
+    EXPECT_EQ(r.y, std::stof(same.y));
+    EXPECT_EQ(r.z, std::stof(same.z));
 
-TEST(WorldOrLocal, OtherBandConvertsTheWorldPosition) {
-    simhost::TheHost().Reset();
-    simhost::TheHost().PlaceAircraft(47.45, -122.31, 100, 0);
-    ExpectSame(Place(47.45f, -122.31f, "48.0001", "-122.01"), Converted(48.0001f, -122.01f, 500));
-    ExpectSame(Place(47.45f, -122.31f, "47.9", "-121.5"), Converted(47.9f, -121.5f, 500));
-    // "0" and "-0" are different bands, as are "47" (no dot) and "47.2".
-    ExpectSame(Place(0.3f, 10.5f, "-0.2", "10.7"), Converted(-0.2f, 10.7f, 500));
-    ExpectSame(Place(47.0f, -122.31f, "47.2", "-122.01"), Converted(47.2f, -122.01f, 500));
-    // A longitude that is no number converts as 0.
-    ExpectSame(Place(47.45f, -122.31f, "47.9", "abc"), Converted(47.9f, 0.0, 500));
-    ExpectSame(Place(47.45f, -122.31f, "48.5", "-122.01", ""), Converted(48.5f, -122.01f, 0));
+    // Same whole-degree band, but the peer arrived from the tile to the south and its origin stayed
+    // there: its local position means a place about a degree away from it in our frame.
+    Peer south = PeerAt(47.95, -122.2, 800, {46.5, -122.5});
+    host.PlaceAircraft(47.45, -122.31, 100, 0, simhost::Origin{47.5, -122.5});
+    EXPECT_LT(Apart(Place(south), Truth(47.95, -122.2, 800)), 1.0);
+
+    // Across the 180th meridian: a peer about 1.9 km east of us, its origin on the other side.
+    Peer east = PeerAt(64.9, -179.97, 300, {64.5, -179.5});
+    host.PlaceAircraft(64.9, 179.99, 300, 90);
+    Point placed = Place(east);
+    EXPECT_LT(Apart(placed, Truth(64.9, -179.97, 300)), 1.0);
+    EXPECT_NEAR(placed.x - host.GetDataRef("sim/flightmodel/position/local_x"), 1887, 5);
+
+    // Texts that are no numbers count as 0: a local position of 0 far from the world one is not taken.
+    Point garbage = Place({"47.45", "abc", "100", "12.5", "", "7"});
+    EXPECT_LT(Apart(garbage, Truth(47.45f, 0, 100)), 1e-6);
 }
 
 TEST(WorldOrLocal, ChoiceDoesNotDependOnTheProcessLocale) {
-    simhost::TheHost().Reset();
-    simhost::TheHost().PlaceAircraft(47.45, -122.31, 100, 0);
+    simhost::Host &host = simhost::TheHost();
+    host.Reset();
+    Peer same = PeerAt(47.91, -122.2, 800, {47.5, -122.5});
+    host.PlaceAircraft(47.45, -122.31, 100, 0, simhost::Origin{47.5, -122.5});
     // Another plug-in in the simulator may switch the locale to one with a decimal comma.
     if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
-    Result local = Place(47.45f, -122.31f, "47.9", "-122.01", "500", "12.5", "0.25", "7");
-    Result converted = Place(47.45f, -122.31f, "48.5", "-122.01");
+    Point r = Place(same);
     std::setlocale(LC_ALL, "C");
-    EXPECT_EQ(local.x, 12.5);
-    EXPECT_EQ(local.y, 0.25);
-    ExpectSame(converted, Converted(48.5f, -122.01f, 500));
+    EXPECT_EQ(r.x, std::stof(same.x));
+    EXPECT_EQ(r.z, std::stof(same.z));
 }

@@ -1,0 +1,43 @@
+// Taking the simulator's multiplayer aircraft, waiting for them while another plug-in holds them, and giving them back.
+#include "traffic/PlaneAccess.h"
+
+#include "core/HostInterface.h"
+#include "traffic/ModelLoader.h"
+
+int planesAcquired = 0;
+
+namespace {
+
+// Set from the request to the release, so a late availability notice cannot take the aircraft for a
+// plug-in that no longer wants them.
+bool wantPlanes = false;
+
+void TakePlanes() {
+    planesAcquired = 1;
+    XPLMSetActiveAircraftCount(20);
+    // Index 20 lies beyond the highest multiplayer aircraft; X-Plane accepts it and it costs nothing.
+    for (int i = 1; i <= 20; i++) XPLMDisableAIForPlane(i);
+    // The traffic went on while another plug-in held the aircraft: give each slot its latest model.
+    ReloadNamedModels();
+}
+
+}  // namespace
+
+void AcquirePlanes() {
+    wantPlanes = true;
+    if (planesAcquired) return;
+    if (XPLMAcquirePlanes(nullptr, SkorvalePlanesAvailable, nullptr)) TakePlanes();
+}
+
+void ReleasePlanes() {
+    wantPlanes = false;
+    if (planesAcquired) XPLMSetActiveAircraftCount(0);
+    planesAcquired = 0;
+    XPLMReleasePlanes();
+}
+
+void SkorvalePlanesAvailable(void *) {
+    // Available is not granted: they must still be acquired, and another plug-in may be quicker.
+    if (!wantPlanes || planesAcquired) return;
+    if (XPLMAcquirePlanes(nullptr, SkorvalePlanesAvailable, nullptr)) TakePlanes();
+}
