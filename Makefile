@@ -15,6 +15,7 @@ build:
 
 test: build
 	ctest --test-dir $(BUILD) -j2 --output-on-failure --timeout 300
+	scripts/check-sdk-builds $(WERROR)
 
 demo: build
 	scripts/demo $(BUILD)
