@@ -59,7 +59,7 @@ struct Peer {
 
         // The plug-in's datagram socket takes its port at its first send.
         SkorvalePacketProcess(0, 0, 0, nullptr);
-        SkorvaleDrawPlanes(xplm_Phase_Airplanes, 0, nullptr);
+        SendLocationMessage();
         char buffer[2048];
         socklen_t length = sizeof plugin;
         pollfd entry{udp, POLLIN, 0};
@@ -154,11 +154,12 @@ void BM_PacketProcess100StreamMessages(benchmark::State &state) {
 }
 BENCHMARK(BM_PacketProcess100StreamMessages)->Unit(benchmark::kMicrosecond);
 
-void BM_DrawPlanes(benchmark::State &state) {
+// The per-frame location message: read the own state, format it, send it.
+void BM_LocationMessage(benchmark::State &state) {
     Peer &peer = ThePeer();
     long sent = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(SkorvaleDrawPlanes(xplm_Phase_Airplanes, 0, nullptr));
+        benchmark::DoNotOptimize(SendLocationMessage());
         if (++sent % 256 == 0) {
             state.PauseTiming();
             peer.Drain();
@@ -166,12 +167,12 @@ void BM_DrawPlanes(benchmark::State &state) {
         }
     }
 }
-BENCHMARK(BM_DrawPlanes);
+BENCHMARK(BM_LocationMessage);
 
 // The bare send of a datagram as long as a location message.
 void BM_BareSendto(benchmark::State &state) {
     Peer &peer = ThePeer();
-    SkorvaleDrawPlanes(xplm_Phase_Airplanes, 0, nullptr);
+    SendLocationMessage();
     char buffer[2048];
     ssize_t length = recv(peer.udp, buffer, sizeof buffer, 0);
     if (length <= 0) state.SkipWithError("no location datagram to copy");
