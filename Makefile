@@ -1,10 +1,11 @@
 # The two commands of the README: `make demo` (the main job) and `make test` (the whole suite).
-# Both install what is missing (scripts/bootstrap), then configure and build.
+# Both install what is missing (scripts/bootstrap), then configure and build. `make package` builds the
+# self-contained release plug-in on Debian 11 and writes dist/Skorvale-<version>-lin_x64.zip.
 BUILD ?= build
 WERROR ?= OFF
 CMAKE_FLAGS ?=
 
-.PHONY: all build test demo clean
+.PHONY: all build test demo package clean
 
 all: build
 
@@ -19,6 +20,10 @@ test: build
 
 demo: build
 	scripts/demo $(BUILD)
+
+package:
+	scripts/bootstrap
+	scripts/package
 
 clean:
 	rm -rf $(BUILD)
