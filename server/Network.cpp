@@ -9,6 +9,7 @@
 #include <asio.hpp>
 #include <cerrno>
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <system_error>
@@ -42,6 +43,7 @@ public:
           udp_(io_),
           tick_(io_),
           acceptRetry_(io_),
+          snapshotTimer_(io_),
           signals_(io_, SIGINT, SIGTERM) {
         asio::ip::address_v4 address;
         try {
@@ -83,10 +85,16 @@ public:
         sendAddresses_.resize(kBatch);
     }
 
+    void Observe(TrafficObserver &observer, Clock::duration period) {
+        observer_ = &observer;
+        snapshotPeriod_ = period;
+    }
+
     void Run() {
         Accept();
         WaitDatagrams();
         Tick();
+        if (observer_) HandSnapshot();
         signals_.async_wait([this](const asio::error_code &error, int signal) {
             if (error) return;
             spdlog::info("signal {}: shutting down", signal);
@@ -104,11 +112,13 @@ public:
         if (session->pending.size() + text.size() > options_.maxQueuedBytes) {
             spdlog::warn("connection {} does not read what it is sent ({} bytes queued); dropping it", connection,
                          session->pending.size());
+            ++relay_.Counters().closedSlowReader;
             CloseSession(*session);
             // Not from here: the relay is in the middle of handling a message.
             asio::post(io_, [this, connection] { relay_.OnDisconnect(connection, "stopped reading"); });
             return;
         }
+        relay_.Counters().streamMessagesOut += static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
         session->pending.append(text);
         if (!session->writing) Write(session);
     }
@@ -136,6 +146,7 @@ public:
             int sent =
                 ::sendmmsg(udp_.native_handle(), sendHeaders_.data(), static_cast<unsigned>(chunk), MSG_DONTWAIT);
             if (sent > 0) {
+                relay_.Counters().datagramsOut += static_cast<std::uint64_t>(sent);
                 done += static_cast<std::size_t>(sent);
                 continue;
             }
@@ -272,11 +283,15 @@ private:
                                       MSG_DONTWAIT, nullptr);
             if (received <= 0) return;
             TimePoint now = Clock::now();
+            RelayCounters &counters = relay_.Counters();
+            counters.datagramsIn += static_cast<std::uint64_t>(received);
             for (int i = 0; i < received; ++i) {
                 const sockaddr_in &from = receiveAddresses_[static_cast<std::size_t>(i)];
                 Endpoint endpoint{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
                 relay_.OnDatagram(endpoint, receiveBuffers_[static_cast<std::size_t>(i)].data(),
                                   receiveHeaders_[static_cast<std::size_t>(i)].msg_len, now);
+                // Waiting behind the batch's earlier datagrams counts: that is delay a receiver sees.
+                counters.RecordLatency(Clock::now() - now);
             }
             if (static_cast<std::size_t>(received) < kBatch) return;
         }
@@ -290,7 +305,19 @@ private:
         });
     }
 
+    // The web observer's snapshot: copied here, rendered and served on its own threads.
+    void HandSnapshot() {
+        TrafficSnapshot snapshot;
+        relay_.Snapshot(snapshot);
+        observer_->Publish(std::move(snapshot));
+        snapshotTimer_.expires_after(snapshotPeriod_);
+        snapshotTimer_.async_wait([this](const asio::error_code &error) {
+            if (!error) HandSnapshot();
+        });
+    }
+
     void LogDrop(std::size_t count, int error) {
+        relay_.Counters().datagramsUnsent += count;
         dropped_ += count;
         std::uint64_t suppressed = 0;
         if (!dropLog_.Allow(Clock::now(), &suppressed)) return;
@@ -304,6 +331,7 @@ private:
         udp_.close(ignored);
         tick_.cancel();
         acceptRetry_.cancel();
+        snapshotTimer_.cancel();
         std::vector<std::shared_ptr<Session>> open;
         for (auto &entry : sessions_) open.push_back(entry.second);
         for (auto &session : open) CloseSession(*session);
@@ -317,6 +345,7 @@ private:
     udp::socket udp_;
     asio::steady_timer tick_;
     asio::steady_timer acceptRetry_;
+    asio::steady_timer snapshotTimer_;
     asio::signal_set signals_;
     std::unordered_map<ConnectionId, std::shared_ptr<Session>> sessions_;
     ConnectionId nextId_ = 1;
@@ -329,12 +358,16 @@ private:
     std::vector<sockaddr_in> sendAddresses_;
     LogLimiter dropLog_, acceptLog_;
     std::uint64_t dropped_ = 0;
+    TrafficObserver *observer_ = nullptr;
+    Clock::duration snapshotPeriod_{};
 };
 
 RelayServer::RelayServer(const ServerOptions &options, Authenticator &authenticator)
     : impl_(std::make_unique<Impl>(options, authenticator)) {}
 
 RelayServer::~RelayServer() = default;
+
+void RelayServer::Observe(TrafficObserver &observer, Clock::duration period) { impl_->Observe(observer, period); }
 
 void RelayServer::Run() { impl_->Run(); }
 

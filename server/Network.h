@@ -8,6 +8,7 @@
 
 #include "server/Authenticator.h"
 #include "server/Relay.h"
+#include "server/TrafficObserver.h"
 
 namespace server {
 
@@ -25,6 +26,9 @@ public:
     ~RelayServer();
     RelayServer(const RelayServer &) = delete;
     RelayServer &operator=(const RelayServer &) = delete;
+
+    // Hands `observer` a snapshot of the traffic every `period` while Run runs. Call before Run.
+    void Observe(TrafficObserver &observer, Clock::duration period);
 
     // Runs the event loop on the calling thread until SIGINT or SIGTERM, then closes every connection.
     void Run();

@@ -18,6 +18,8 @@ constexpr std::size_t kMaxText = 1024;
 // The plug-in reads at most this many bytes of a datagram; a longer one would reach it cut short.
 constexpr std::size_t kMaxDatagram = 1400;
 constexpr std::size_t kMaxVisible = kSlotCount - 1;
+// Chat lines kept between two snapshots; a flood past it loses its oldest lines on the map, not on the network.
+constexpr std::size_t kMaxSnapshotChat = 64;
 
 const std::string &SlotPrefix(int slot) {
     static const std::array<std::string, kSlotCount> prefixes = [] {
@@ -88,6 +90,7 @@ void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint 
     if (connections_.count(connection) != 0) return;
     if (connections_.size() >= limits_.maxClients) {
         spdlog::warn("refusing connection from {}: {} connections open", AddressText(address), connections_.size());
+        ++counters_.refusedOverLimit;
         transport_.Close(connection);
         return;
     }
@@ -103,6 +106,7 @@ void Relay::OnStreamData(ConnectionId connection, const char *data, std::size_t 
     if (!framed) {
         spdlog::warn("closing connection from {}: a line longer than {} bytes", AddressText(conn.address),
                      limits_.maxLineLength);
+        ++counters_.closedLongLine;
         CloseConnection(connection, nullptr);
     }
 }
@@ -128,15 +132,18 @@ void Relay::CloseConnection(ConnectionId connection, const char *reason) {
 }
 
 bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint now) {
+    ++counters_.streamMessagesIn;
     if (!connection.client) return HandleLogin(connection, line, now);
     Client &client = *connection.client;
     StreamMessage message;
     if (!ParseStreamLine(line, &message)) {
+        ++counters_.linesMalformed;
         Warn(badLineLog_, now,
              "client " + std::to_string(client.uniqueId) + " sent a line that is no message: " + Preview(line));
         return true;
     }
     if (message.uniqueId != client.uniqueId) {
+        ++counters_.linesMalformed;
         Warn(badLineLog_, now,
              "client " + std::to_string(client.uniqueId) + " sent a message under another ID: " + Preview(line));
         return true;
@@ -187,12 +194,14 @@ bool Relay::HandleLogin(Connection &connection, std::string_view line, TimePoint
     std::string from = AddressText(connection.address);
     if (!ParseStreamLine(line, &message) || message.kind != StreamKind::Opening) {
         spdlog::warn("closing connection from {}: first line is not a login: {}", from, Preview(line));
+        ++counters_.loginsRefused;
         CloseConnection(connection.id, nullptr);
         return false;
     }
     std::string user(message.text);
     if (!authenticator_.Accepts(message.uniqueId, user, message.digest)) {
         spdlog::warn("refused login of '{}' from {}: unknown user or wrong password", Preview(user), from);
+        ++counters_.loginsRefused;
         CloseConnection(connection.id, nullptr);
         return false;
     }
@@ -205,6 +214,7 @@ bool Relay::HandleLogin(Connection &connection, std::string_view line, TimePoint
         if (old.user != user || old.streamAddress != connection.address) {
             spdlog::warn("refused login of '{}' from {}: unique ID {} is already logged in", Preview(user), from,
                          message.uniqueId);
+            ++counters_.loginsRefused;
             CloseConnection(connection.id, nullptr);
             return false;
         }
@@ -252,6 +262,10 @@ void Relay::HandleChat(Client &client, std::string_view text) {
     std::string line = StreamText(name + ": " + std::string(text), kMaxText);
     std::string message = "0|m|" + line + "\n";
     for (const auto &entry : clients_) transport_.SendStream(entry.second->connection, message);
+    if (observed_) {
+        if (snapshotChat_.size() >= kMaxSnapshotChat) snapshotChat_.erase(snapshotChat_.begin());
+        snapshotChat_.push_back({client.callsign, StreamText(text, kMaxText)});
+    }
 }
 
 std::string Relay::CrewTextFor(const Client &receiver, const Client &aircraft) const {
@@ -331,6 +345,7 @@ void Relay::RemoveClient(Client &client) {
 void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size, TimePoint now) {
     LocationDatagram location;
     if (!ParseLocationDatagram(std::string_view(data, size), &location)) {
+        ++counters_.datagramsMalformed;
         Warn(badDatagramLog_, now,
              "dropped a datagram from " + EndpointText(from.address, from.port) + ": " +
                  Preview(std::string_view(data, size)));
@@ -338,6 +353,7 @@ void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size,
     }
     auto found = clients_.find(location.uniqueId);
     if (found == clients_.end()) {
+        ++counters_.datagramsUnknownSender;
         Warn(unknownSenderLog_, now,
              "dropped a datagram from " + EndpointText(from.address, from.port) + ": no client " +
                  std::to_string(location.uniqueId) + " is logged in");
@@ -346,6 +362,7 @@ void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size,
     Client &client = *found->second;
     if (!client.hasEndpoint) {
         if (from.address != client.streamAddress) {
+            ++counters_.datagramsUnknownSender;
             Warn(unknownSenderLog_, now,
                  "dropped a datagram for client " + std::to_string(client.uniqueId) + " from " +
                      EndpointText(from.address, from.port) + ": not the address it logged in from");
@@ -355,6 +372,7 @@ void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size,
         client.endpoint = from;
         spdlog::info("client {} sends its datagrams from {}", client.uniqueId, EndpointText(from.address, from.port));
     } else if (from != client.endpoint) {
+        ++counters_.datagramsUnknownSender;
         Warn(unknownSenderLog_, now,
              "dropped a datagram for client " + std::to_string(client.uniqueId) + " from " +
                  EndpointText(from.address, from.port) + ": it sends from " +
@@ -366,6 +384,7 @@ void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size,
         client.floodCount = 0;
     }
     if (++client.floodCount > limits_.maxDatagramsPerSecond) {
+        ++counters_.datagramsOverRate;
         if (client.floodCount == limits_.maxDatagramsPerSecond + 1) {
             spdlog::warn("client {} sends more than {} datagrams a second; dropping the rest of this second",
                          client.uniqueId, limits_.maxDatagramsPerSecond);
@@ -374,6 +393,7 @@ void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size,
     }
     client.lastHeard = now;
     if (location.fields.size() + SlotPrefix(kSlotCount - 1).size() > kMaxDatagram) {
+        ++counters_.datagramsTooLong;
         Warn(badDatagramLog_, now,
              "dropped a datagram from client " + std::to_string(client.uniqueId) + ": " + std::to_string(size) +
                  " bytes is too long to relay");
@@ -414,6 +434,7 @@ void Relay::OnTick(TimePoint now) {
     for (const auto &[connection, reason] : expired) {
         auto found = connections_.find(connection);
         if (found == connections_.end()) continue;
+        ++(found->second->client ? counters_.closedSilent : counters_.closedNoLogin);
         if (Client *client = found->second->client) {
             spdlog::warn("removing client {} ({}): {}", client->uniqueId, client->user, reason);
             CloseConnection(connection, nullptr);
@@ -470,6 +491,29 @@ void Relay::RefreshView(Client &receiver) {
             }
         }
     }
+}
+
+void Relay::Snapshot(TrafficSnapshot &snapshot) {
+    observed_ = true;
+    snapshot.aircraft.clear();
+    snapshot.clients = {};
+    for (const auto &entry : clients_) {
+        const Client &client = *entry.second;
+        if (client.viewOnly) {
+            ++snapshot.clients.viewOnly;
+        } else if (IsCrewMember(client)) {
+            ++snapshot.clients.crew;
+        } else {
+            ++snapshot.clients.pilots;
+        }
+        if (IsShownAsAircraft(client) && !client.location.empty()) {
+            snapshot.aircraft.push_back({client.order, client.callsign, client.plane, client.location});
+        }
+    }
+    snapshot.clients.connecting = connections_.size() - clients_.size();
+    snapshot.chat.swap(snapshotChat_);
+    snapshotChat_.clear();
+    snapshot.counters = counters_;
 }
 
 int Relay::SlotOf(int receiverId, int aircraftId) const {

@@ -16,8 +16,10 @@
 #include <vector>
 
 #include "server/Authenticator.h"
+#include "server/Counters.h"
 #include "server/LineBuffer.h"
 #include "server/LogLimiter.h"
+#include "server/TrafficObserver.h"
 #include "server/Transport.h"
 #include "server/ViewPlanner.h"
 
@@ -56,6 +58,12 @@ public:
     std::size_t ConnectionCount() const { return connections_.size(); }
     int SlotOf(int receiverId, int aircraftId) const;
 
+    // For the web observer and the metrics. The network layer adds to the counters what only it sees.
+    RelayCounters &Counters() { return counters_; }
+    // The aircraft shown, the chat said since the previous call, the client counts and the counters. Chat
+    // is kept for it (a bounded number of lines) only once it has been called.
+    void Snapshot(TrafficSnapshot &snapshot);
+
 private:
     struct Client;
     struct Connection;
@@ -93,6 +101,11 @@ private:
     std::vector<ViewCandidate> candidates_;
     std::vector<Client *> candidateClients_;
     LogLimiter badDatagramLog_, unknownSenderLog_, badLineLog_;
+
+    // The web observer's share.
+    RelayCounters counters_;
+    std::vector<ChatLine> snapshotChat_;
+    bool observed_ = false;
 };
 
 }  // namespace server

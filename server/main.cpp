@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "server/Accounts.h"
+#include "server/HttpObserver.h"
 #include "server/Network.h"
 
 namespace {
@@ -88,6 +89,23 @@ int main(int argc, char **argv) {
         ->capture_default_str()
         ->check(CLI::Range(1, 100000));
     app.add_flag("--verbose", verbose, "Log every connection");
+    // The live map and the metrics, off unless asked for.
+    std::string httpAddress;
+    server::HttpOptions http;
+    http.webRoot = SKORVALE_WEB_ROOT;
+    server::FeedLimits feedLimits;
+    app.add_option("--http", httpAddress, "Serve the live map and /metrics on ADDRESS:PORT (e.g. 127.0.0.1:8080)")
+        ->check([](const std::string &value) {
+            std::string address;
+            std::uint16_t port = 0;
+            return server::ParseHttpAddress(value, &address, &port)
+                       ? std::string()
+                       : "must be an IPv4 address and a port, ADDRESS:PORT";
+        });
+    app.add_option("--web-root", http.webRoot, "Folder of the map page's files")->capture_default_str();
+    app.add_option("--http-max-streams", feedLimits.maxStreams, "Live map connections open at once")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 1000));
     // Knobs for tests, which cannot wait the real half minute.
     app.add_option("--silence-timeout", silenceSeconds, "Seconds of silence before a client is removed")
         ->group("Testing")
@@ -145,7 +163,19 @@ int main(int argc, char **argv) {
             authenticator = std::make_unique<server::AccountAuthenticator>(*store);
         }
         server::RelayServer relay(options, *authenticator);
+        std::unique_ptr<server::TrafficFeed> feed;
+        std::unique_ptr<server::HttpObserver> observer;
+        if (!httpAddress.empty()) {
+            server::ParseHttpAddress(httpAddress, &http.address, &http.port);
+            feed = std::make_unique<server::TrafficFeed>(feedLimits);
+            observer = std::make_unique<server::HttpObserver>(http, feedLimits.maxStreams, *feed);
+            // Four snapshots a second: the map moves smoothly enough, and the relay copies little.
+            relay.Observe(*feed, std::chrono::milliseconds(250));
+            observer->Start();
+            spdlog::info("live map on http://{}:{}/ (metrics on /metrics)", http.address, http.port);
+        }
         relay.Run();
+        if (observer) observer->Stop();
     } catch (const std::system_error &error) {
         spdlog::error("{}", error.what());
         return 1;
