@@ -303,7 +303,21 @@
 
   // --- Data from the server ---
 
+  // Following the traffic refits only when an aircraft comes, goes or nears the edge: a map that shifts at
+  // every update is hard to read, and each shift redraws the countries.
+  function needsRefit(keysBefore) {
+    if (keysBefore !== [...state.aircraft.keys()].sort().join(',')) return true;
+    const width = mapElement.clientWidth;
+    const height = mapElement.clientHeight;
+    for (const plane of state.aircraft.values()) {
+      const [x, y] = projection([plane.lon, plane.lat]);
+      if (!(x > 30 && x < width - 110 && y > 30 && y < height - 50)) return true;
+    }
+    return false;
+  }
+
   function applyTraffic(traffic) {
+    const keysBefore = [...state.aircraft.keys()].sort().join(',');
     const seen = new Set();
     for (const plane of traffic.aircraft) {
       seen.add(plane.key);
@@ -319,7 +333,7 @@
     }
     for (const key of [...state.aircraft.keys()]) if (!seen.has(key)) state.aircraft.delete(key);
     state.updates += 1;
-    if (state.follow) fitTraffic();
+    if (state.follow && needsRefit(keysBefore)) fitTraffic();
     listPilots();
     draw();
   }
