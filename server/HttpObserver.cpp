@@ -21,6 +21,8 @@ namespace server {
 namespace {
 
 constexpr std::uintmax_t kMaxWebRootBytes = 32 << 20;
+// Per connection; the system doubles it for its bookkeeping.
+constexpr int kSendBuffer = 64 * 1024;
 // A live connection with nothing to send writes a comment this often, so one whose browser has gone is noticed.
 constexpr std::chrono::seconds kKeepAlive{15};
 
@@ -125,10 +127,15 @@ HttpObserver::HttpObserver(const HttpOptions &options, std::size_t maxStreams, T
     std::size_t threads = maxStreams + options.spareThreads;
     std::size_t maxPending = options.maxPending;
     server_->new_task_queue = [this, threads, maxPending] { return new BoundedQueue(threads, maxPending, stopping_); };
-    // SO_REUSEADDR only: httplib's default adds SO_REUSEPORT, which would let a second server share the port.
     server_->set_socket_options([](socket_t sock) {
+        // SO_REUSEADDR only: httplib's default adds SO_REUSEPORT, which would let a second server share the port.
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        // Accepted connections inherit a fixed send buffer. Left to grow, the system would hold up to 4 MiB
+        // for a browser that reads nothing, minutes of traffic, before a write blocked and the write timeout
+        // could drop it.
+        int sendBuffer = kSendBuffer;
+        ::setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     });
     server_->set_read_timeout(options.idleTimeout);
     server_->set_keep_alive_timeout(options.idleTimeout.count());

@@ -53,8 +53,14 @@ std::string TrafficJson(const TrafficSnapshot &snapshot) {
             continue;
         }
         if (!ReadField(sighting.location, 8, &heading)) heading = 0;
-        longitude = std::remainder(longitude, 360.0);
-        heading = std::fmod(std::fmod(heading, 360.0) + 360.0, 360.0);
+        // Rounded to what a map can show (about 0.1 m, 0.1 degree, 1 cm), which keeps the event stream small.
+        // Dividing by the power of ten gives the double nearest the decimal, so it prints short.
+        auto round = [](double value, double perUnit) { return std::round(value * perUnit) / perUnit; };
+        longitude = round(std::remainder(longitude, 360.0), 1e6);
+        latitude = round(latitude, 1e6);
+        elevation = round(elevation, 100);
+        heading = round(std::fmod(std::fmod(heading, 360.0) + 360.0, 360.0), 10);
+        if (heading >= 360.0) heading = 0;
         aircraft.push_back({{"key", sighting.key},
                             {"callsign", Shown(sighting.callsign)},
                             {"model", ModelName(sighting.plane)},
