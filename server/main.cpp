@@ -106,6 +106,15 @@ int main(int argc, char **argv) {
     app.add_option("--http-max-streams", feedLimits.maxStreams, "Live map connections open at once")
         ->capture_default_str()
         ->check(CLI::Range(1, 1000));
+    app.add_option("--http-stream-queue", feedLimits.maxQueuedBytes,
+                   "Bytes of chat a live map connection may have waiting before it is closed")
+        ->capture_default_str()
+        ->check(CLI::Range(1024, 16 << 20));
+    int httpTimeout = static_cast<int>(http.writeTimeout.count());
+    app.add_option("--http-timeout", httpTimeout,
+                   "Seconds a browser may take to send a request, or to take what it is sent, before it is dropped")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 300));
     // Knobs for tests, which cannot wait the real half minute.
     app.add_option("--silence-timeout", silenceSeconds, "Seconds of silence before a client is removed")
         ->group("Testing")
@@ -167,6 +176,7 @@ int main(int argc, char **argv) {
         std::unique_ptr<server::HttpObserver> observer;
         if (!httpAddress.empty()) {
             server::ParseHttpAddress(httpAddress, &http.address, &http.port);
+            http.writeTimeout = http.idleTimeout = std::chrono::seconds(httpTimeout);
             feed = std::make_unique<server::TrafficFeed>(feedLimits);
             observer = std::make_unique<server::HttpObserver>(http, feedLimits.maxStreams, *feed);
             // Four snapshots a second: the map moves smoothly enough, and the relay copies little.
