@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "server/LogLimiter.h"
+#include "server/LoginWorker.h"
 
 namespace server {
 
@@ -37,12 +38,16 @@ class RelayServer::Impl : public Transport {
 public:
     Impl(const ServerOptions &options, Authenticator &authenticator)
         : options_(options),
-          relay_(*this, authenticator, options.limits),
+          relay_(*this, options.limits),
           acceptor_(io_),
           udp_(io_),
           tick_(io_),
           acceptRetry_(io_),
-          signals_(io_, SIGINT, SIGTERM) {
+          signals_(io_, SIGINT, SIGTERM),
+          logins_(authenticator, [this](std::uint64_t ticket, LoginResult result) {
+              // From the worker thread: the relay is only ever called on the event loop.
+              asio::post(io_, [this, ticket, result] { relay_.OnLoginChecked(ticket, result, Clock::now()); });
+          }) {
         asio::ip::address_v4 address;
         try {
             address = asio::ip::make_address_v4(options.address);
@@ -101,16 +106,29 @@ public:
         auto found = sessions_.find(connection);
         if (found == sessions_.end()) return;
         std::shared_ptr<Session> session = found->second;
-        if (session->pending.size() + text.size() > options_.maxQueuedBytes) {
-            spdlog::warn("connection {} does not read what it is sent ({} bytes queued); dropping it", connection,
-                         session->pending.size());
-            CloseSession(*session);
-            // Not from here: the relay is in the middle of handling a message.
-            asio::post(io_, [this, connection] { relay_.OnDisconnect(connection, "stopped reading"); });
+        std::size_t queued = session->pending.size() + session->inFlight.size() + text.size();
+        // A reader that is only slow for a moment gets time to catch up (see CheckStalls); past twice the
+        // bound it is dropped at once, which keeps memory bounded whatever happens.
+        if (queued > 2 * options_.limits.maxQueuedBytes) {
+            DropStalled(*session, "more than twice the bound");
             return;
         }
         session->pending.append(text);
+        if (queued > options_.limits.maxQueuedBytes && !session->over) {
+            session->over = true;
+            session->overSince = Clock::now();
+        }
         if (!session->writing) Write(session);
+    }
+
+    std::size_t Queued(ConnectionId connection) const override {
+        auto found = sessions_.find(connection);
+        if (found == sessions_.end()) return 0;
+        return found->second->pending.size() + found->second->inFlight.size();
+    }
+
+    void CheckLogin(std::uint64_t ticket, int uniqueId, std::string_view user, std::string_view digest) override {
+        logins_.Submit(ticket, uniqueId, user, digest);
     }
 
     void SendDatagrams(const OutboundDatagram *datagrams, std::size_t count) override {
@@ -165,7 +183,31 @@ private:
         std::string inFlight;  // being written
         bool writing = false;
         bool closed = false;
+        bool over = false;  // more than the bound queued, since overSince
+        TimePoint overSince{};
     };
+
+    // A peer whose queue stays over the bound is not reading: drop it. Not from within SendStream's
+    // caller's call: the relay is in the middle of handling a message.
+    void DropStalled(Session &session, const char *why) {
+        ConnectionId connection = session.id;
+        std::size_t queued = session.pending.size() + session.inFlight.size();
+        CloseSession(session);
+        slowLog_.Log(Clock::now(), spdlog::level::warn,
+                     "connection {} does not read what it is sent ({} bytes queued, {}); dropping it", connection,
+                     queued, why);
+        asio::post(io_, [this, connection] { relay_.OnDisconnect(connection, "stopped reading"); });
+    }
+
+    void CheckStalls() {
+        TimePoint now = Clock::now();
+        std::vector<Session *> stalled;
+        for (auto &entry : sessions_) {
+            Session &session = *entry.second;
+            if (session.over && now - session.overSince >= options_.limits.stallTimeout) stalled.push_back(&session);
+        }
+        for (Session *session : stalled) DropStalled(*session, "for too long");
+    }
 
     void Accept() {
         acceptor_.async_accept([this](const asio::error_code &error, tcp::socket socket) {
@@ -236,6 +278,7 @@ private:
                                   return;
                               }
                               session->inFlight.clear();
+                              if (session->pending.size() <= options_.limits.maxQueuedBytes) session->over = false;
                               if (!session->pending.empty()) Write(session);
                           });
     }
@@ -283,6 +326,7 @@ private:
     }
 
     void Tick() {
+        CheckStalls();
         relay_.OnTick(Clock::now());
         tick_.expires_after(std::chrono::milliseconds(100));
         tick_.async_wait([this](const asio::error_code &error) {
@@ -327,7 +371,8 @@ private:
     std::vector<mmsghdr> sendHeaders_;
     std::vector<iovec> sendIov_;
     std::vector<sockaddr_in> sendAddresses_;
-    LogLimiter dropLog_, acceptLog_;
+    LoginWorker logins_;  // last: its thread stops before anything it posts to goes
+    LogLimiter dropLog_, acceptLog_, slowLog_{std::chrono::milliseconds(100), 20};
     std::uint64_t dropped_ = 0;
 };
 

@@ -168,8 +168,8 @@ int main(int argc, char **argv) {
     if (server == 0) {
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);
-        std::string limit = std::to_string(rate == 0 || rate > 200 ? 1000000 : 200);
-        execl(serverPath.c_str(), serverPath.c_str(), "--open", "--address", address.c_str(), "--max-datagrams",
+        std::string limit = std::to_string(rate == 0 || rate > 100 ? 1000000 : 100);
+        execl(serverPath.c_str(), serverPath.c_str(), "--open", "--address", address.c_str(), "--location-rate",
               limit.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
