@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 #include <system_error>
+#include <type_traits>
 
 #include "server/Accounts.h"
 #include "server/Network.h"
@@ -89,7 +90,11 @@ int main(int argc, char **argv) {
 
     // Every bound on what clients can make the server do, with its default.
     auto limit = [&](const char *name, auto &value, const char *what, double low, double high) {
-        app.add_option(name, value, what)->capture_default_str()->check(CLI::Range(low, high))->group("Limits");
+        using Value = std::decay_t<decltype(value)>;
+        app.add_option(name, value, what)
+            ->capture_default_str()
+            ->check(CLI::Range(static_cast<Value>(low), static_cast<Value>(high)))
+            ->group("Limits");
     };
     limit("--max-clients", limits.maxClients, "Most connections open at once", 1, 100000);
     limit("--max-line-length", limits.maxLineLength, "Longest stream line in bytes; a longer one closes the connection",

@@ -156,7 +156,7 @@ protected:
         for (auto deadline = Clock::now() + milliseconds(2000); Clock::now() < deadline;) {
             auto line = client.ReadLine(200);
             if (line && line->find(": ping") != std::string::npos) return true;
-            if (!line && !client.Connected()) return false;
+            if (!line && client.WaitClosed(0)) return false;
         }
         return false;
     }
@@ -226,7 +226,7 @@ TEST_F(AttackTest, FloodsFromALoggedInClientCostTheHonestPairNothing) {
                 arrivals.size(), seconds, longestGap);
     EXPECT_LE(static_cast<double>(arrivals.size()), 100 * seconds + 10);
     EXPECT_GE(static_cast<double>(arrivals.size()), 60 * seconds);
-    EXPECT_LT(longestGap, 120);
+    EXPECT_LT(longestGap, 150);  // cut off at 200 a second, it froze for the last 200 ms of each second
 
     // Logins as fast as one address can make them, under a user ID with terminal escape sequences.
     std::string loginFlooder = testsupport::UniqueLoopbackAddress();
