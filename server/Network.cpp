@@ -8,6 +8,8 @@
 #include <spdlog/spdlog.h>
 #include <asio.hpp>
 #include <cerrno>
+#include <cstring>
+#include <ctime>
 
 #include <array>
 #include <csignal>
@@ -76,6 +78,10 @@ public:
             throw std::system_error(error.code(), "cannot bind " + where + " (UDP)");
         }
         asio::error_code ignored;
+        // Each datagram's arrival time, so that a sender's rate is judged by when its datagrams came and
+        // not by when a busy event loop got to them.
+        int on = 1;
+        ::setsockopt(udp_.native_handle(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
         udp_.set_option(asio::socket_base::receive_buffer_size(4 << 20), ignored);
         udp_.set_option(asio::socket_base::send_buffer_size(4 << 20), ignored);
 
@@ -83,6 +89,7 @@ public:
         receiveHeaders_.resize(kBatch);
         receiveIov_.resize(kBatch);
         receiveAddresses_.resize(kBatch);
+        receiveControl_.resize(kBatch);
         sendHeaders_.resize(kBatch);
         sendIov_.resize(2 * kBatch);
         sendAddresses_.resize(kBatch);
@@ -310,19 +317,40 @@ private:
                 header.msg_namelen = sizeof(sockaddr_in);
                 header.msg_iov = &receiveIov_[i];
                 header.msg_iovlen = 1;
+                header.msg_control = receiveControl_[i].bytes;
+                header.msg_controllen = sizeof receiveControl_[i].bytes;
             }
             int received = ::recvmmsg(udp_.native_handle(), receiveHeaders_.data(), static_cast<unsigned>(kBatch),
                                       MSG_DONTWAIT, nullptr);
             if (received <= 0) return;
             TimePoint now = Clock::now();
+            // The system stamps datagrams on the wall clock; the relay runs on the steady one.
+            timespec wall{};
+            clock_gettime(CLOCK_REALTIME, &wall);
             for (int i = 0; i < received; ++i) {
                 const sockaddr_in &from = receiveAddresses_[static_cast<std::size_t>(i)];
                 Endpoint endpoint{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
+                msghdr &header = receiveHeaders_[static_cast<std::size_t>(i)].msg_hdr;
                 relay_.OnDatagram(endpoint, receiveBuffers_[static_cast<std::size_t>(i)].data(),
-                                  receiveHeaders_[static_cast<std::size_t>(i)].msg_len, now);
+                                  receiveHeaders_[static_cast<std::size_t>(i)].msg_len, ArrivalTime(header, wall, now));
             }
             if (static_cast<std::size_t>(received) < kBatch) return;
         }
+    }
+
+    // When a datagram arrived, on the steady clock: `now` less its age by the system's stamp. Without a
+    // stamp, or with one that makes no sense (the wall clock jumped), it is `now`.
+    static TimePoint ArrivalTime(msghdr &header, const timespec &wall, TimePoint now) {
+        for (cmsghdr *c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+            timespec stamp{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            auto age = std::chrono::seconds(wall.tv_sec - stamp.tv_sec) +
+                       std::chrono::nanoseconds(wall.tv_nsec - stamp.tv_nsec);
+            if (age <= Clock::duration::zero() || age > std::chrono::seconds(10)) return now;
+            return now - std::chrono::duration_cast<Clock::duration>(age);
+        }
+        return now;
     }
 
     void Tick() {
@@ -368,6 +396,10 @@ private:
     std::vector<mmsghdr> receiveHeaders_;
     std::vector<iovec> receiveIov_;
     std::vector<sockaddr_in> receiveAddresses_;
+    struct alignas(cmsghdr) ControlBuffer {
+        char bytes[CMSG_SPACE(sizeof(timespec))];
+    };
+    std::vector<ControlBuffer> receiveControl_;  // each datagram's arrival stamp
     std::vector<mmsghdr> sendHeaders_;
     std::vector<iovec> sendIov_;
     std::vector<sockaddr_in> sendAddresses_;
