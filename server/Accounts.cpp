@@ -105,17 +105,15 @@ std::vector<std::string> AccountStore::Users() {
 std::optional<std::string> AccountStore::PasswordOf(std::string_view user) {
     Statement select(db_, "SELECT password FROM accounts WHERE user = ?1", path_);
     select.Bind(1, user);
-    if (select.Step() != SQLITE_ROW) return std::nullopt;
-    return select.Column(0);
+    int step = select.Step();
+    if (step == SQLITE_ROW) return select.Column(0);
+    if (step == SQLITE_DONE) return std::nullopt;
+    // Busy (another process holds the file locked past the busy timeout) or broken: no answer either way.
+    throw std::runtime_error(path_ + ": " + sqlite3_errmsg(db_));
 }
 
 bool AccountAuthenticator::Accepts(int uniqueId, std::string_view user, std::string_view digest) {
-    std::optional<std::string> password;
-    try {
-        password = store_.PasswordOf(user);
-    } catch (const std::exception &) {
-        return false;
-    }
+    std::optional<std::string> password = store_.PasswordOf(user);
     return password && DigestsEqual(LoginDigest(uniqueId, user, *password), digest);
 }
 

@@ -29,6 +29,7 @@ public:
     // False when there was no such user.
     bool Remove(std::string_view user);
     std::vector<std::string> Users();
+    // No value for an unknown user; throws std::runtime_error when the file cannot be read now.
     std::optional<std::string> PasswordOf(std::string_view user);
 
 private:

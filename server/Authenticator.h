@@ -8,7 +8,9 @@ namespace server {
 class Authenticator {
 public:
     virtual ~Authenticator() = default;
-    // True when `digest` proves that the client knows the password of `user` for this unique ID.
+    // True when `digest` proves that the client knows the password of `user` for this unique ID. May
+    // block on a file: it is called on the login worker's thread, never on the event loop. Throws when the
+    // accounts cannot be read.
     virtual bool Accepts(int uniqueId, std::string_view user, std::string_view digest) = 0;
 };
 

@@ -23,9 +23,11 @@ struct RelayCounters {
     std::uint64_t datagramsMalformed = 0;      // not a location message
     std::uint64_t datagramsUnknownSender = 0;  // no such client, or not from the client's address and port
     std::uint64_t datagramsTooLong = 0;        // would reach the receivers cut short
-    std::uint64_t datagramsOverRate = 0;       // over the per-client rate
+    std::uint64_t datagramsOverRate = 0;       // over the per-client rate (thinned, the latest still goes)
     std::uint64_t datagramsUnsent = 0;         // the system could not take them
     std::uint64_t linesMalformed = 0;          // stream lines that are no message, or carry another ID
+    std::uint64_t chatOverRate = 0;            // chat lines over the sender's share, dropped
+    std::uint64_t identityOverRate = 0;        // callsign, crew or model changes held back by their rate
 
     // Connections the server ended, by reason.
     std::uint64_t closedSlowReader = 0;  // stopped reading what it is sent

@@ -4,12 +4,10 @@
 namespace server {
 
 bool LogLimiter::Allow(TimePoint now, std::uint64_t *suppressed) {
-    if (any_ && now - last_ < period_) {
+    if (!bucket_.Take(now)) {
         ++held_;
         return false;
     }
-    any_ = true;
-    last_ = now;
     *suppressed = held_;
     held_ = 0;
     return true;

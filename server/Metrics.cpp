@@ -99,7 +99,10 @@ std::string MetricsText(const ClientCounts &clients, const RelayCounters &counte
                   {"no_login", counters.closedNoLogin},
                   {"login_refused", counters.loginsRefused}});
     out.Labelled("skorvale_rate_limit_hits_total", "counter", "Times a limit turned traffic away, by limit.", "limit",
-                 {{"datagrams_per_second", counters.datagramsOverRate}, {"max_clients", counters.refusedOverLimit}});
+                 {{"datagrams_per_second", counters.datagramsOverRate},
+                  {"chat_per_second", counters.chatOverRate},
+                  {"identity_per_second", counters.identityOverRate},
+                  {"max_clients", counters.refusedOverLimit}});
 
     const char *latency = "skorvale_relay_latency_seconds";
     out.Family(latency, "histogram", "From reading a datagram off the socket to having relayed it.");

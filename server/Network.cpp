@@ -8,6 +8,8 @@
 #include <spdlog/spdlog.h>
 #include <asio.hpp>
 #include <cerrno>
+#include <cstring>
+#include <ctime>
 
 #include <algorithm>
 #include <array>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "server/LogLimiter.h"
+#include "server/LoginWorker.h"
 
 namespace server {
 
@@ -38,13 +41,17 @@ class RelayServer::Impl : public Transport {
 public:
     Impl(const ServerOptions &options, Authenticator &authenticator)
         : options_(options),
-          relay_(*this, authenticator, options.limits),
+          relay_(*this, options.limits),
           acceptor_(io_),
           udp_(io_),
           tick_(io_),
           acceptRetry_(io_),
           snapshotTimer_(io_),
-          signals_(io_, SIGINT, SIGTERM) {
+          signals_(io_, SIGINT, SIGTERM),
+          logins_(authenticator, [this](std::uint64_t ticket, LoginResult result) {
+              // From the worker thread: the relay is only ever called on the event loop.
+              asio::post(io_, [this, ticket, result] { relay_.OnLoginChecked(ticket, result, Clock::now()); });
+          }) {
         asio::ip::address_v4 address;
         try {
             address = asio::ip::make_address_v4(options.address);
@@ -73,6 +80,10 @@ public:
             throw std::system_error(error.code(), "cannot bind " + where + " (UDP)");
         }
         asio::error_code ignored;
+        // Each datagram's arrival time, so that a sender's rate is judged by when its datagrams came and
+        // not by when a busy event loop got to them.
+        int on = 1;
+        ::setsockopt(udp_.native_handle(), SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
         udp_.set_option(asio::socket_base::receive_buffer_size(4 << 20), ignored);
         udp_.set_option(asio::socket_base::send_buffer_size(4 << 20), ignored);
 
@@ -80,6 +91,7 @@ public:
         receiveHeaders_.resize(kBatch);
         receiveIov_.resize(kBatch);
         receiveAddresses_.resize(kBatch);
+        receiveControl_.resize(kBatch);
         sendHeaders_.resize(kBatch);
         sendIov_.resize(2 * kBatch);
         sendAddresses_.resize(kBatch);
@@ -109,18 +121,30 @@ public:
         auto found = sessions_.find(connection);
         if (found == sessions_.end()) return;
         std::shared_ptr<Session> session = found->second;
-        if (session->pending.size() + text.size() > options_.maxQueuedBytes) {
-            spdlog::warn("connection {} does not read what it is sent ({} bytes queued); dropping it", connection,
-                         session->pending.size());
-            ++relay_.Counters().closedSlowReader;
-            CloseSession(*session);
-            // Not from here: the relay is in the middle of handling a message.
-            asio::post(io_, [this, connection] { relay_.OnDisconnect(connection, "stopped reading"); });
+        std::size_t queued = session->pending.size() + session->inFlight.size() + text.size();
+        // A reader that is only slow for a moment gets time to catch up (see CheckStalls); past twice the
+        // bound it is dropped at once, which keeps memory bounded whatever happens.
+        if (queued > 2 * options_.limits.maxQueuedBytes) {
+            DropStalled(*session, "more than twice the bound");
             return;
         }
         relay_.Counters().streamMessagesOut += static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
         session->pending.append(text);
+        if (queued > options_.limits.maxQueuedBytes && !session->over) {
+            session->over = true;
+            session->overSince = Clock::now();
+        }
         if (!session->writing) Write(session);
+    }
+
+    std::size_t Queued(ConnectionId connection) const override {
+        auto found = sessions_.find(connection);
+        if (found == sessions_.end()) return 0;
+        return found->second->pending.size() + found->second->inFlight.size();
+    }
+
+    void CheckLogin(std::uint64_t ticket, int uniqueId, std::string_view user, std::string_view digest) override {
+        logins_.Submit(ticket, uniqueId, user, digest);
     }
 
     void SendDatagrams(const OutboundDatagram *datagrams, std::size_t count) override {
@@ -176,7 +200,32 @@ private:
         std::string inFlight;  // being written
         bool writing = false;
         bool closed = false;
+        bool over = false;  // more than the bound queued, since overSince
+        TimePoint overSince{};
     };
+
+    // A peer whose queue stays over the bound is not reading: drop it. Not from within SendStream's
+    // caller's call: the relay is in the middle of handling a message.
+    void DropStalled(Session &session, const char *why) {
+        ConnectionId connection = session.id;
+        std::size_t queued = session.pending.size() + session.inFlight.size();
+        ++relay_.Counters().closedSlowReader;
+        CloseSession(session);
+        slowLog_.Log(Clock::now(), spdlog::level::warn,
+                     "connection {} does not read what it is sent ({} bytes queued, {}); dropping it", connection,
+                     queued, why);
+        asio::post(io_, [this, connection] { relay_.OnDisconnect(connection, "stopped reading"); });
+    }
+
+    void CheckStalls() {
+        TimePoint now = Clock::now();
+        std::vector<Session *> stalled;
+        for (auto &entry : sessions_) {
+            Session &session = *entry.second;
+            if (session.over && now - session.overSince >= options_.limits.stallTimeout) stalled.push_back(&session);
+        }
+        for (Session *session : stalled) DropStalled(*session, "for too long");
+    }
 
     void Accept() {
         acceptor_.async_accept([this](const asio::error_code &error, tcp::socket socket) {
@@ -247,6 +296,7 @@ private:
                                   return;
                               }
                               session->inFlight.clear();
+                              if (session->pending.size() <= options_.limits.maxQueuedBytes) session->over = false;
                               if (!session->pending.empty()) Write(session);
                           });
     }
@@ -278,26 +328,49 @@ private:
                 header.msg_namelen = sizeof(sockaddr_in);
                 header.msg_iov = &receiveIov_[i];
                 header.msg_iovlen = 1;
+                header.msg_control = receiveControl_[i].bytes;
+                header.msg_controllen = sizeof receiveControl_[i].bytes;
             }
             int received = ::recvmmsg(udp_.native_handle(), receiveHeaders_.data(), static_cast<unsigned>(kBatch),
                                       MSG_DONTWAIT, nullptr);
             if (received <= 0) return;
             TimePoint now = Clock::now();
+            // The system stamps datagrams on the wall clock; the relay runs on the steady one.
+            timespec wall{};
+            clock_gettime(CLOCK_REALTIME, &wall);
             RelayCounters &counters = relay_.Counters();
             counters.datagramsIn += static_cast<std::uint64_t>(received);
             for (int i = 0; i < received; ++i) {
                 const sockaddr_in &from = receiveAddresses_[static_cast<std::size_t>(i)];
                 Endpoint endpoint{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
+                msghdr &header = receiveHeaders_[static_cast<std::size_t>(i)].msg_hdr;
+                TimePoint arrived = ArrivalTime(header, wall, now);
                 relay_.OnDatagram(endpoint, receiveBuffers_[static_cast<std::size_t>(i)].data(),
-                                  receiveHeaders_[static_cast<std::size_t>(i)].msg_len, now);
-                // Waiting behind the batch's earlier datagrams counts: that is delay a receiver sees.
-                counters.RecordLatency(Clock::now() - now);
+                                  receiveHeaders_[static_cast<std::size_t>(i)].msg_len, arrived);
+                // From arrival in the socket to relayed: waiting there and behind the batch counts too.
+                counters.RecordLatency(Clock::now() - arrived);
             }
             if (static_cast<std::size_t>(received) < kBatch) return;
         }
     }
 
+    // When a datagram arrived, on the steady clock: `now` less its age by the system's stamp. Without a
+    // stamp, or with one that makes no sense (the wall clock jumped), it is `now`.
+    static TimePoint ArrivalTime(msghdr &header, const timespec &wall, TimePoint now) {
+        for (cmsghdr *c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS) continue;
+            timespec stamp{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            auto age = std::chrono::seconds(wall.tv_sec - stamp.tv_sec) +
+                       std::chrono::nanoseconds(wall.tv_nsec - stamp.tv_nsec);
+            if (age <= Clock::duration::zero() || age > std::chrono::seconds(10)) return now;
+            return now - std::chrono::duration_cast<Clock::duration>(age);
+        }
+        return now;
+    }
+
     void Tick() {
+        CheckStalls();
         relay_.OnTick(Clock::now());
         tick_.expires_after(std::chrono::milliseconds(100));
         tick_.async_wait([this](const asio::error_code &error) {
@@ -353,10 +426,15 @@ private:
     std::vector<mmsghdr> receiveHeaders_;
     std::vector<iovec> receiveIov_;
     std::vector<sockaddr_in> receiveAddresses_;
+    struct alignas(cmsghdr) ControlBuffer {
+        char bytes[CMSG_SPACE(sizeof(timespec))];
+    };
+    std::vector<ControlBuffer> receiveControl_;  // each datagram's arrival stamp
     std::vector<mmsghdr> sendHeaders_;
     std::vector<iovec> sendIov_;
     std::vector<sockaddr_in> sendAddresses_;
-    LogLimiter dropLog_, acceptLog_;
+    LoginWorker logins_;  // last: its thread stops before anything it posts to goes
+    LogLimiter dropLog_, acceptLog_, slowLog_{std::chrono::milliseconds(100), 20};
     std::uint64_t dropped_ = 0;
     TrafficObserver *observer_ = nullptr;
     Clock::duration snapshotPeriod_{};

@@ -16,7 +16,6 @@ struct ServerOptions {
     std::string address = "127.0.0.1";
     std::uint16_t port = 49556;
     RelayLimits limits;
-    std::size_t maxQueuedBytes = 256 * 1024;  // per connection; a peer that stops reading is dropped past it
 };
 
 class RelayServer {

@@ -33,6 +33,12 @@ const std::string &SlotPrefix(int slot) {
 }  // namespace
 
 struct Relay::Client {
+    explicit Client(const RelayLimits &limits)
+        : chatBucket(limits.chatRate, limits.chatBurst),
+          callsignBucket(limits.identityRate, limits.identityBurst),
+          crewBucket(limits.identityRate, limits.identityBurst),
+          planeBucket(limits.identityRate, limits.identityBurst),
+          locationBucket(limits.locationRate, limits.locationBurst) {}
     int uniqueId = 0;
     ConnectionId connection = 0;
     std::uint32_t streamAddress = 0;
@@ -53,9 +59,21 @@ struct Relay::Client {
     bool pointValid = false;
     EarthPoint point;
     TimePoint lastHeard{};
-    TimePoint floodWindow{};
-    int floodCount = 0;
     std::uint64_t order = 0;
+    std::string loginKey;  // its entry in seenLogins_
+
+    // Each sender's share. A change that finds its bucket empty is held, and the latest held value goes
+    // out when the bucket allows, so receivers always end up with the sender's current identity.
+    TokenBucket chatBucket, callsignBucket, crewBucket, planeBucket, locationBucket;
+    bool callsignHeld = false, crewHeld = false, planeHeld = false;
+    bool locationHeld = false;  // its latest location has not been forwarded
+    std::string heldCallsign, heldPlane, heldCrew;
+    bool heldViewOnly = false, heldCrewedWithoutId = false;
+    int heldPosition = 0;
+    bool crewClaimLogged = false;  // told the log it claims a crew another pilot owns
+    // Dropped or held back over its share, for its next log line.
+    std::uint64_t excessChat = 0, excessIdentity = 0, excessLocations = 0;
+    LogLimiter excessLog{std::chrono::seconds(5)};
     bool selected = false;  // scratch for RefreshView
     std::array<Client *, kSlotCount> slots{};
     std::vector<Viewer> viewers;  // receivers that show this client, with the slot each uses
@@ -69,43 +87,82 @@ struct Relay::Connection {
     LineBuffer lines;
     TimePoint opened;
     Client *client = nullptr;
+    bool pending = true;  // counted in its address's connections that have not logged in
+    // A login under check: what it asked for, and the lines that came after it, held until the answer.
+    std::uint64_t ticket = 0;
+    int loginId = 0;
+    std::string loginUser, loginKey;
+    std::vector<std::string> heldLines;
+    std::size_t heldBytes = 0;
+    // A refused login: the connection ignores everything until it is closed at this time.
+    bool refused = false;
+    TimePoint closeAt{};
 };
 
-Relay::Relay(Transport &transport, Authenticator &authenticator, RelayLimits limits)
-    : transport_(transport), authenticator_(authenticator), limits_(limits) {}
+namespace {
+
+// Lines a client may send after its login line before the answer comes (the plug-in sends three).
+constexpr std::size_t kMaxHeldBytes = 16 * 1024;
+// Accepted login lines remembered for the replay check; past this the oldest ended ones are forgotten.
+constexpr std::size_t kMaxSeenLogins = 65536;
+// Source addresses remembered for failed logins; past this the idle ones are forgotten early.
+constexpr std::size_t kMaxAddressRecords = 16384;
+// How long an address's failed logins count towards a longer cooling-off.
+constexpr auto kFailureMemory = std::chrono::hours(1);
+
+std::string LowerCase(std::string_view text) {
+    std::string lower(text);
+    for (char &c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+}  // namespace
+
+Relay::Relay(Transport &transport, RelayLimits limits) : transport_(transport), limits_(limits) {}
 
 Relay::~Relay() = default;
 
-void Relay::Warn(LogLimiter &limiter, TimePoint now, const std::string &line) {
-    std::uint64_t suppressed = 0;
-    if (!limiter.Allow(now, &suppressed)) return;
-    if (suppressed > 0) {
-        spdlog::warn("{} ({} similar lines suppressed)", line, suppressed);
-    } else {
-        spdlog::warn("{}", line);
-    }
-}
-
 void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint now) {
+    now_ = now;
     if (connections_.count(connection) != 0) return;
     if (connections_.size() >= limits_.maxClients) {
-        spdlog::warn("refusing connection from {}: {} connections open", AddressText(address), connections_.size());
+        connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections open",
+                        AddressText(address), connections_.size());
         ++counters_.refusedOverLimit;
         transport_.Close(connection);
         return;
     }
+    AddressRecord &record = addresses_[address];
+    if (now < record.coolingUntil) {
+        coolOffLog_.Log(now, spdlog::level::warn, "refusing connection from {}: cooling off after failed logins",
+                        AddressText(address));
+        transport_.Close(connection);
+        return;
+    }
+    // One address cannot hold the server's connections hostage with idle ones that never log in.
+    if (record.pending >= limits_.maxPendingPerAddress) {
+        connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections not logged in",
+                        AddressText(address), record.pending);
+        transport_.Close(connection);
+        return;
+    }
+    ++record.pending;
     connections_.emplace(connection, std::make_unique<Connection>(connection, address, limits_.maxLineLength, now));
-    spdlog::debug("connection {} from {}", connection, AddressText(address));
+    connectLog_.Log(now, spdlog::level::debug, "connection {} from {}", connection, AddressText(address));
 }
 
 void Relay::OnStreamData(ConnectionId connection, const char *data, std::size_t size, TimePoint now) {
+    now_ = now;
     auto found = connections_.find(connection);
     if (found == connections_.end()) return;
     Connection &conn = *found->second;
+    if (conn.refused) return;
     bool framed = conn.lines.Feed(data, size, [&](std::string_view line) { return HandleLine(conn, line, now); });
     if (!framed) {
-        spdlog::warn("closing connection from {}: a line longer than {} bytes", AddressText(conn.address),
-                     limits_.maxLineLength);
+        badLineLog_.Log(now, spdlog::level::warn, "closing connection from {}: a line longer than {} bytes",
+                        AddressText(conn.address), limits_.maxLineLength);
         ++counters_.closedLongLine;
         CloseConnection(connection, nullptr);
     }
@@ -114,76 +171,98 @@ void Relay::OnStreamData(ConnectionId connection, const char *data, std::size_t 
 void Relay::OnDisconnect(ConnectionId connection, const char *reason) {
     auto found = connections_.find(connection);
     if (found == connections_.end()) return;
+    TimePoint now = now_;
     if (Client *client = found->second->client) {
-        spdlog::info("client {} ({}) gone: {}", client->uniqueId, client->user, reason);
-    } else {
-        spdlog::info("connection from {} gone before login: {}", AddressText(found->second->address), reason);
+        leaveLog_.Log(now, spdlog::level::info, "client {} ({}) gone: {}", client->uniqueId, Preview(client->user),
+                      reason);
+    } else if (!found->second->refused) {
+        leaveLog_.Log(now, spdlog::level::info, "connection from {} gone before login: {}",
+                      AddressText(found->second->address), reason);
     }
     CloseConnection(connection, nullptr);
+}
+
+void Relay::ReleasePending(Connection &connection) {
+    if (!connection.pending) return;
+    connection.pending = false;
+    auto record = addresses_.find(connection.address);
+    if (record != addresses_.end() && record->second.pending > 0) --record->second.pending;
 }
 
 void Relay::CloseConnection(ConnectionId connection, const char *reason) {
     auto found = connections_.find(connection);
     if (found == connections_.end()) return;
-    if (reason) spdlog::info("closing connection from {}: {}", AddressText(found->second->address), reason);
-    if (Client *client = found->second->client) RemoveClient(*client);
+    Connection &conn = *found->second;
+    if (reason) {
+        leaveLog_.Log(now_, spdlog::level::info, "closing connection from {}: {}", AddressText(conn.address), reason);
+    }
+    if (Client *client = conn.client) RemoveClient(*client, now_);
+    if (conn.ticket != 0) checking_.erase(conn.ticket);
+    ReleasePending(conn);
     connections_.erase(found);
     transport_.Close(connection);
 }
 
 bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint now) {
     ++counters_.streamMessagesIn;
+    if (connection.refused) return false;
+    if (connection.ticket != 0) {
+        // The login is still being checked: keep what follows for when it is in.
+        connection.heldBytes += line.size();
+        if (connection.heldBytes > kMaxHeldBytes) {
+            badLineLog_.Log(now, spdlog::level::warn, "closing connection from {}: too much sent before its login",
+                            AddressText(connection.address));
+            CloseConnection(connection.id, nullptr);
+            return false;
+        }
+        connection.heldLines.emplace_back(line);
+        return true;
+    }
     if (!connection.client) return HandleLogin(connection, line, now);
     Client &client = *connection.client;
     StreamMessage message;
     if (!ParseStreamLine(line, &message)) {
         ++counters_.linesMalformed;
-        Warn(badLineLog_, now,
-             "client " + std::to_string(client.uniqueId) + " sent a line that is no message: " + Preview(line));
+        badLineLog_.Log(now, spdlog::level::warn, "client {} sent a line that is no message: {}", client.uniqueId,
+                        Preview(line));
         return true;
     }
     if (message.uniqueId != client.uniqueId) {
         ++counters_.linesMalformed;
-        Warn(badLineLog_, now,
-             "client " + std::to_string(client.uniqueId) + " sent a message under another ID: " + Preview(line));
+        badLineLog_.Log(now, spdlog::level::warn, "client {} sent a message under another ID: {}", client.uniqueId,
+                        Preview(line));
         return true;
     }
     client.lastHeard = now;
     switch (message.kind) {
         case StreamKind::Opening:
-            Warn(badLineLog_, now, "client " + std::to_string(client.uniqueId) + " logged in twice; ignored");
+            badLineLog_.Log(now, spdlog::level::warn, "client {} logged in twice; ignored", client.uniqueId);
             return true;
         case StreamKind::Closing:
-            spdlog::info("client {} ({}) logged out", client.uniqueId, client.user);
+            leaveLog_.Log(now, spdlog::level::info, "client {} ({}) logged out", client.uniqueId, Preview(client.user));
             CloseConnection(connection.id, nullptr);
             return false;
         case StreamKind::Plane: {
             std::string plane = StreamText(PortableModelPath(message.text), kMaxText);
-            if (plane != client.plane) {
-                client.plane = std::move(plane);
-                SendToViewers(client, 'p', client.plane);
-            }
+            // Only a model inside an aircraft folder: a receiver's plug-in opens whatever path it is sent.
+            if (!IsAircraftModelPath(plane)) plane = "BLANK";
+            OfferPlane(client, std::move(plane), now);
             return true;
         }
         case StreamKind::Callsign:
-        case StreamKind::ViewOnlyCallsign: {
-            bool viewOnly = message.kind == StreamKind::ViewOnlyCallsign;
-            if (viewOnly != client.viewOnly) {
-                client.viewOnly = viewOnly;
-                viewsDirty_ = true;
-            }
-            std::string callsign = StreamText(message.text, kMaxText);
-            if (callsign != client.callsign) {
-                client.callsign = std::move(callsign);
-                SendToViewers(client, 'c', client.callsign);
-            }
+        case StreamKind::ViewOnlyCallsign:
+            OfferCallsign(client, StreamText(message.text, kMaxText), message.kind == StreamKind::ViewOnlyCallsign,
+                          now);
+            return true;
+        case StreamKind::Crew: {
+            std::string crew = message.text == "BLANK" ? std::string() : StreamText(message.text, kMaxText);
+            if (crew == "BLANK") crew.clear();
+            bool crewedWithoutId = message.text.empty() && message.position > 0;
+            HandleCrew(client, std::move(crew), message.position, crewedWithoutId, now);
             return true;
         }
-        case StreamKind::Crew:
-            HandleCrew(client, message.text, message.position);
-            return true;
         case StreamKind::Chat:
-            HandleChat(client, message.text);
+            HandleChat(client, message.text, now);
             return true;
     }
     return true;
@@ -191,60 +270,264 @@ bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint 
 
 bool Relay::HandleLogin(Connection &connection, std::string_view line, TimePoint now) {
     StreamMessage message;
-    std::string from = AddressText(connection.address);
     if (!ParseStreamLine(line, &message) || message.kind != StreamKind::Opening) {
-        spdlog::warn("closing connection from {}: first line is not a login: {}", from, Preview(line));
-        ++counters_.loginsRefused;
-        CloseConnection(connection.id, nullptr);
+        refusedLog_.Log(now, spdlog::level::warn, "refusing connection from {}: first line is not a login: {}",
+                        AddressText(connection.address), Preview(line));
+        RefuseLogin(connection, now, nullptr, true);
         return false;
     }
-    std::string user(message.text);
-    if (!authenticator_.Accepts(message.uniqueId, user, message.digest)) {
-        spdlog::warn("refused login of '{}' from {}: unknown user or wrong password", Preview(user), from);
-        ++counters_.loginsRefused;
-        CloseConnection(connection.id, nullptr);
+    connection.loginId = message.uniqueId;
+    connection.loginUser.assign(message.text);
+    AddressRecord &record = addresses_[connection.address];
+    if (now < record.coolingUntil) {
+        RefuseLogin(connection, now, "cooling off after failed logins", false);
         return false;
     }
-    auto existing = clients_.find(message.uniqueId);
+    // The protocol has no challenge from the server, so a login line seen on the wire can be sent again.
+    // It is only taken from the address that first used it, while that session runs or shortly after.
+    connection.loginKey =
+        std::to_string(message.uniqueId) + "|" + connection.loginUser + "|" + LowerCase(message.digest);
+    auto seen = seenLogins_.find(connection.loginKey);
+    if (seen != seenLogins_.end()) {
+        if (seen->second.address != connection.address) {
+            RefuseLogin(connection, now, "this login line was first used from another address", false);
+            return false;
+        }
+        if (!seen->second.live && now - seen->second.ended > limits_.replayWindow) {
+            RefuseLogin(connection, now, "this login line has expired (the plug-in must be restarted)", false);
+            return false;
+        }
+    }
+    connection.ticket = nextTicket_++;
+    checking_.emplace(connection.ticket, connection.id);
+    transport_.CheckLogin(connection.ticket, message.uniqueId, message.text, message.digest);
+    return true;
+}
+
+void Relay::OnLoginChecked(std::uint64_t ticket, LoginResult result, TimePoint now) {
+    now_ = now;
+    auto found = checking_.find(ticket);
+    if (found == checking_.end()) return;  // the connection went meanwhile
+    ConnectionId id = found->second;
+    checking_.erase(found);
+    auto connection = connections_.find(id);
+    if (connection == connections_.end()) return;
+    Connection &conn = *connection->second;
+    conn.ticket = 0;
+    if (result == LoginResult::Unavailable) {
+        // Not the client's fault: it is refused, but that does not count towards its address's failures.
+        RefuseLogin(conn, now, "the accounts file cannot be read now", false);
+        return;
+    }
+    if (result == LoginResult::Refused) {
+        RefuseLogin(conn, now, "unknown user or wrong password", true);
+        return;
+    }
+    CompleteLogin(conn, now);
+    if (connections_.count(id) == 0 || !conn.client) return;
+    std::vector<std::string> held;
+    held.swap(conn.heldLines);
+    conn.heldBytes = 0;
+    for (const std::string &line : held) {
+        if (!HandleLine(conn, line, now)) return;
+    }
+}
+
+void Relay::RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure) {
+    ++counters_.loginsRefused;
+    if (why) {
+        refusedLog_.Log(now, spdlog::level::warn, "refused login of '{}' from {}: {}", Preview(connection.loginUser),
+                        AddressText(connection.address), why);
+    }
+    // Closed only after a while, and still counted among its address's connections until then: every
+    // guess costs the guesser time, and one address gets few of them at once.
+    connection.refused = true;
+    connection.closeAt = now + limits_.refusalDelay;
+    connection.heldLines.clear();
+    if (!countsAsFailure) return;
+    AddressRecord &record = addresses_[connection.address];
+    if (now - record.failureWindow >= std::chrono::minutes(1)) {
+        record.failureWindow = now;
+        record.failures = 0;
+    }
+    if (now - record.lastFailure >= kFailureMemory) record.coolOffs = 0;
+    record.lastFailure = now;
+    if (++record.failures < limits_.maxLoginFailures) return;
+    record.failures = 0;
+    int doublings = std::min(record.coolOffs++, 6);
+    Clock::duration coolOff = limits_.loginCoolOff * (1 << doublings);
+    record.coolingUntil = now + coolOff;
+    coolOffLog_.Log(now, spdlog::level::warn, "{} failed logins from {} within a minute: refused for {} s",
+                    limits_.maxLoginFailures, AddressText(connection.address),
+                    std::chrono::duration_cast<std::chrono::seconds>(coolOff).count());
+}
+
+void Relay::CompleteLogin(Connection &connection, TimePoint now) {
+    const std::string &user = connection.loginUser;
+    std::string from = AddressText(connection.address);
+    int uniqueId = connection.loginId;
+    auto existing = clients_.find(uniqueId);
     if (existing != clients_.end()) {
         Client &old = *existing->second;
         // The plug-in keeps its unique ID across reconnects and does not notice a lost connection, so
         // the same user coming back from the same address replaces its stale session instead of
         // being locked out until that session times out.
         if (old.user != user || old.streamAddress != connection.address) {
-            spdlog::warn("refused login of '{}' from {}: unique ID {} is already logged in", Preview(user), from,
-                         message.uniqueId);
-            ++counters_.loginsRefused;
-            CloseConnection(connection.id, nullptr);
-            return false;
+            refusedLog_.Log(now, spdlog::level::warn,
+                            "refused login of '{}' from {}: unique ID {} is already logged in", Preview(user), from,
+                            uniqueId);
+            RefuseLogin(connection, now, nullptr, false);
+            return;
         }
-        spdlog::info("client {} ({}) logged in again from {}; its old connection is closed", message.uniqueId,
-                     Preview(user), from);
+        loginLog_.Log(now, spdlog::level::info, "client {} ({}) logged in again from {}; its old connection is closed",
+                      uniqueId, Preview(user), from);
         CloseConnection(old.connection, nullptr);
     }
-    auto client = std::make_unique<Client>();
-    client->uniqueId = message.uniqueId;
+    ReleasePending(connection);
+    auto client = std::make_unique<Client>(limits_);
+    client->uniqueId = uniqueId;
     client->connection = connection.id;
     client->streamAddress = connection.address;
     client->user = user;
     client->lastHeard = now;
     client->order = nextOrder_++;
+    client->loginKey = connection.loginKey;
+    auto seen = seenLogins_.find(connection.loginKey);
+    if (seen == seenLogins_.end()) {
+        seen = seenLogins_.emplace(connection.loginKey, SeenLogin{}).first;
+        seenOrder_.push_back(connection.loginKey);
+    }
+    seen->second.address = connection.address;
+    seen->second.live = true;
     connection.client = client.get();
-    clients_.emplace(message.uniqueId, std::move(client));
+    clients_.emplace(uniqueId, std::move(client));
     viewsDirty_ = true;
-    spdlog::info("client {} ({}) logged in from {}", message.uniqueId, Preview(user), from);
-    return true;
+    loginLog_.Log(now, spdlog::level::info, "client {} ({}) logged in from {}", uniqueId, Preview(user), from);
 }
 
-void Relay::HandleCrew(Client &client, std::string_view text, int position) {
-    std::string crew = text == "BLANK" ? std::string() : StreamText(text, kMaxText);
-    if (crew == "BLANK") crew.clear();
-    bool crewedWithoutId = text.empty() && position > 0;
+void Relay::CountExcess(Client &client, TimePoint now, std::uint64_t Client::*counter) {
+    ++(client.*counter);
+    ++(counter == &Client::excessChat       ? counters_.chatOverRate
+       : counter == &Client::excessIdentity ? counters_.identityOverRate
+                                            : counters_.datagramsOverRate);
+    std::uint64_t suppressed = 0;
+    if (!client.excessLog.Allow(now, &suppressed)) return;
+    spdlog::warn(
+        "client {} sends more than its share: {} chat lines dropped, {} identity changes held back, {} "
+        "location datagrams skipped",
+        client.uniqueId, client.excessChat, client.excessIdentity, client.excessLocations);
+    client.excessChat = client.excessIdentity = client.excessLocations = 0;
+}
+
+void Relay::OfferCallsign(Client &client, std::string callsign, bool viewOnly, TimePoint now) {
+    client.callsignHeld = false;
+    if (callsign == client.callsign && viewOnly == client.viewOnly) return;
+    if (!client.callsignBucket.Take(now)) {
+        client.callsignHeld = true;
+        client.heldCallsign = std::move(callsign);
+        client.heldViewOnly = viewOnly;
+        CountExcess(client, now, &Client::excessIdentity);
+        return;
+    }
+    if (viewOnly != client.viewOnly) {
+        client.viewOnly = viewOnly;
+        viewsDirty_ = true;
+    }
+    if (callsign != client.callsign) {
+        client.callsign = std::move(callsign);
+        SendToViewers(client, 'c', client.callsign);
+    }
+}
+
+void Relay::OfferPlane(Client &client, std::string plane, TimePoint now) {
+    client.planeHeld = false;
+    if (plane == client.plane) return;
+    if (!client.planeBucket.Take(now)) {
+        client.planeHeld = true;
+        client.heldPlane = std::move(plane);
+        CountExcess(client, now, &Client::excessIdentity);
+        return;
+    }
+    client.plane = std::move(plane);
+    SendToViewers(client, 'p', client.plane);
+}
+
+void Relay::HandleCrew(Client &client, std::string crew, int position, bool crewedWithoutId, TimePoint now) {
+    client.crewHeld = false;
     if (crew == client.crew && position == client.position && crewedWithoutId == client.crewedWithoutId) return;
+    if (!client.crewBucket.Take(now)) {
+        client.crewHeld = true;
+        client.heldCrew = std::move(crew);
+        client.heldPosition = position;
+        client.heldCrewedWithoutId = crewedWithoutId;
+        CountExcess(client, now, &Client::excessIdentity);
+        return;
+    }
+    std::string oldCrew = std::move(client.crew);
     client.crew = std::move(crew);
     client.position = position;
     client.crewedWithoutId = crewedWithoutId;
+    client.crewClaimLogged = false;
+    if (!oldCrew.empty() && crewOwners_.count(oldCrew) != 0 && crewOwners_[oldCrew] == &client &&
+        (oldCrew != client.crew || position != 0)) {
+        HandOverCrew(oldCrew, client);
+    }
+    ClaimCrew(client);
     viewsDirty_ = true;
+    ResendCrew(client);
+}
+
+void Relay::ApplyHeld(Client &client, TimePoint now) {
+    if (client.callsignHeld && client.callsignBucket.Ready(now)) {
+        OfferCallsign(client, std::move(client.heldCallsign), client.heldViewOnly, now);
+    }
+    if (client.planeHeld && client.planeBucket.Ready(now)) OfferPlane(client, std::move(client.heldPlane), now);
+    if (client.crewHeld && client.crewBucket.Ready(now)) {
+        HandleCrew(client, std::move(client.heldCrew), client.heldPosition, client.heldCrewedWithoutId, now);
+    }
+    if (client.locationHeld && client.locationBucket.Take(now)) ForwardLocation(client);
+}
+
+// A crew ID belongs to its first pilot while that pilot is connected: another client calling itself
+// pilot of the same crew would otherwise be handed the crew's members, whose plug-ins fly their own
+// aircraft wherever their crew's pilot goes.
+void Relay::ClaimCrew(Client &client) {
+    if (client.crew.empty() || client.position != 0) return;
+    auto owner = crewOwners_.find(client.crew);
+    if (owner == crewOwners_.end()) {
+        crewOwners_.emplace(client.crew, &client);
+        return;
+    }
+    if (owner->second == &client || client.crewClaimLogged) return;
+    client.crewClaimLogged = true;
+    crewLog_.Log(now_, spdlog::level::warn,
+                 "client {} ({}) calls itself pilot of crew '{}', which client {} flies; it is not given the crew",
+                 client.uniqueId, Preview(client.user), Preview(client.crew), owner->second->uniqueId);
+}
+
+void Relay::HandOverCrew(const std::string &crew, const Client &leaving) {
+    crewOwners_.erase(crew);
+    Client *next = nullptr;
+    for (auto &entry : clients_) {
+        Client &candidate = *entry.second;
+        if (&candidate == &leaving || candidate.crew != crew || candidate.position != 0) continue;
+        if (!next || candidate.order < next->order) next = &candidate;
+    }
+    if (!next) return;
+    crewOwners_.emplace(crew, next);
+    viewsDirty_ = true;
+    ResendCrew(*next);
+}
+
+const std::string &Relay::EffectiveCrew(const Client &client) const {
+    static const std::string none;
+    if (client.crew.empty()) return none;
+    if (client.position > 0) return client.crew;
+    auto owner = crewOwners_.find(client.crew);
+    return owner != crewOwners_.end() && owner->second == &client ? client.crew : none;
+}
+
+void Relay::ResendCrew(Client &client) {
     for (const Viewer &viewer : client.viewers) {
         SendSlotText(*viewer.receiver, viewer.slot, 'I', CrewTextFor(*viewer.receiver, client));
     }
@@ -256,20 +539,40 @@ void Relay::HandleCrew(Client &client, std::string_view text, int position) {
     }
 }
 
-void Relay::HandleChat(Client &client, std::string_view text) {
+void Relay::HandleChat(Client &client, std::string_view text, TimePoint now) {
+    if (!client.chatBucket.Take(now)) {
+        CountExcess(client, now, &Client::excessChat);
+        return;
+    }
     // The sender gets its own line back too: that echo is how its chat window shows what it said.
     std::string name = client.callsign != "BLANK" ? client.callsign : client.user;
     std::string line = StreamText(name + ": " + std::string(text), kMaxText);
     std::string message = "0|m|" + line + "\n";
-    for (const auto &entry : clients_) transport_.SendStream(entry.second->connection, message);
+    std::size_t skipped = 0;
+    for (const auto &entry : clients_) {
+        ConnectionId receiver = entry.second->connection;
+        // Chat is what a crowd can pile up in a slow reader's queue; past its share it is skipped for that
+        // reader, which keeps room for the slot messages and keeps it from looking like one that stopped.
+        if (transport_.Queued(receiver) + message.size() > limits_.chatQueueShare) {
+            ++skipped;
+            continue;
+        }
+        transport_.SendStream(receiver, message);
+    }
     if (observed_) {
         if (snapshotChat_.size() >= kMaxSnapshotChat) snapshotChat_.erase(snapshotChat_.begin());
         snapshotChat_.push_back({client.callsign, StreamText(text, kMaxText)});
     }
+    if (skipped > 0) {
+        slowReaderLog_.Log(now, spdlog::level::warn, "a chat line of client {} skipped {} slow readers",
+                           client.uniqueId, skipped);
+    }
 }
 
 std::string Relay::CrewTextFor(const Client &receiver, const Client &aircraft) const {
-    if (!aircraft.crew.empty()) return aircraft.crew;
+    // Only a member of the same crew learns an aircraft's crew ID: anyone else could claim it.
+    const std::string &crew = EffectiveCrew(aircraft);
+    if (!crew.empty() && EffectiveCrew(receiver) == crew) return crew;
     // Any text but an empty one keeps such a receiver from flying along with every crewless aircraft.
     return receiver.crewedWithoutId ? "-" : "BLANK";
 }
@@ -324,7 +627,14 @@ void Relay::FreeSlot(Client &receiver, int slot) {
     transport_.SendStream(receiver.connection, prefix + "|c|BLANK\n" + prefix + "|I|BLANK\n" + prefix + "|p|BLANK\n");
 }
 
-void Relay::RemoveClient(Client &client) {
+void Relay::RemoveClient(Client &client, TimePoint now) {
+    auto owner = crewOwners_.find(client.crew);
+    if (owner != crewOwners_.end() && owner->second == &client) HandOverCrew(client.crew, client);
+    auto seen = seenLogins_.find(client.loginKey);
+    if (seen != seenLogins_.end()) {
+        seen->second.live = false;
+        seen->second.ended = now;
+    }
     while (!client.viewers.empty()) {
         Viewer viewer = client.viewers.back();
         FreeSlot(*viewer.receiver, viewer.slot);
@@ -343,65 +653,52 @@ void Relay::RemoveClient(Client &client) {
 }
 
 void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size, TimePoint now) {
+    now_ = now;
     LocationDatagram location;
     if (!ParseLocationDatagram(std::string_view(data, size), &location)) {
         ++counters_.datagramsMalformed;
-        Warn(badDatagramLog_, now,
-             "dropped a datagram from " + EndpointText(from.address, from.port) + ": " +
-                 Preview(std::string_view(data, size)));
+        badDatagramLog_.Log(now, spdlog::level::warn, "dropped a datagram from {}: {}",
+                            EndpointText(from.address, from.port), Preview(std::string_view(data, size)));
         return;
     }
     auto found = clients_.find(location.uniqueId);
     if (found == clients_.end()) {
         ++counters_.datagramsUnknownSender;
-        Warn(unknownSenderLog_, now,
-             "dropped a datagram from " + EndpointText(from.address, from.port) + ": no client " +
-                 std::to_string(location.uniqueId) + " is logged in");
+        unknownSenderLog_.Log(now, spdlog::level::warn, "dropped a datagram from {}: no client {} is logged in",
+                              EndpointText(from.address, from.port), location.uniqueId);
         return;
     }
     Client &client = *found->second;
     if (!client.hasEndpoint) {
         if (from.address != client.streamAddress) {
             ++counters_.datagramsUnknownSender;
-            Warn(unknownSenderLog_, now,
-                 "dropped a datagram for client " + std::to_string(client.uniqueId) + " from " +
-                     EndpointText(from.address, from.port) + ": not the address it logged in from");
+            unknownSenderLog_.Log(now, spdlog::level::warn,
+                                  "dropped a datagram for client {} from {}: not the address it logged in from",
+                                  client.uniqueId, EndpointText(from.address, from.port));
             return;
         }
         client.hasEndpoint = true;
         client.endpoint = from;
-        spdlog::info("client {} sends its datagrams from {}", client.uniqueId, EndpointText(from.address, from.port));
+        endpointLog_.Log(now, spdlog::level::info, "client {} sends its datagrams from {}", client.uniqueId,
+                         EndpointText(from.address, from.port));
     } else if (from != client.endpoint) {
         ++counters_.datagramsUnknownSender;
-        Warn(unknownSenderLog_, now,
-             "dropped a datagram for client " + std::to_string(client.uniqueId) + " from " +
-                 EndpointText(from.address, from.port) + ": it sends from " +
-                 EndpointText(client.endpoint.address, client.endpoint.port));
-        return;
-    }
-    if (now - client.floodWindow >= std::chrono::seconds(1)) {
-        client.floodWindow = now;
-        client.floodCount = 0;
-    }
-    if (++client.floodCount > limits_.maxDatagramsPerSecond) {
-        ++counters_.datagramsOverRate;
-        if (client.floodCount == limits_.maxDatagramsPerSecond + 1) {
-            spdlog::warn("client {} sends more than {} datagrams a second; dropping the rest of this second",
-                         client.uniqueId, limits_.maxDatagramsPerSecond);
-        }
+        unknownSenderLog_.Log(now, spdlog::level::warn, "dropped a datagram for client {} from {}: it sends from {}",
+                              client.uniqueId, EndpointText(from.address, from.port),
+                              EndpointText(client.endpoint.address, client.endpoint.port));
         return;
     }
     client.lastHeard = now;
     if (location.fields.size() + SlotPrefix(kSlotCount - 1).size() > kMaxDatagram) {
         ++counters_.datagramsTooLong;
-        Warn(badDatagramLog_, now,
-             "dropped a datagram from client " + std::to_string(client.uniqueId) + ": " + std::to_string(size) +
-                 " bytes is too long to relay");
+        badDatagramLog_.Log(now, spdlog::level::warn,
+                            "dropped a datagram from client {}: {} bytes is too long to relay", client.uniqueId, size);
         return;
     }
     if (location.viewOnly != client.viewOnly) {
-        client.viewOnly = location.viewOnly;
-        viewsDirty_ = true;
+        // Counts as an identity change, like the view-only callsign: it moves the client in and out of
+        // every receiver's slots.
+        OfferCallsign(client, client.callsignHeld ? client.heldCallsign : client.callsign, location.viewOnly, now);
     }
     client.location.assign(location.fields.data(), location.fields.size());
     client.locationChanged = true;
@@ -409,6 +706,18 @@ void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size,
         client.hasPosition = true;
         viewsDirty_ = true;
     }
+    // Past its rate a sender's datagrams are thinned, not cut off: the next one after a token comes goes
+    // out, and a held one goes at the next tick, so receivers see it move at an even rate.
+    if (!client.locationBucket.Take(now)) {
+        client.locationHeld = true;
+        CountExcess(client, now, &Client::excessLocations);
+        return;
+    }
+    ForwardLocation(client);
+}
+
+void Relay::ForwardLocation(Client &client) {
+    client.locationHeld = false;
     if (client.viewers.empty() || !IsShownAsAircraft(client)) return;
     batch_.clear();
     for (const Viewer &viewer : client.viewers) {
@@ -420,6 +729,7 @@ void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size,
 }
 
 void Relay::OnTick(TimePoint now) {
+    now_ = now;
     std::vector<std::pair<ConnectionId, const char *>> expired;
     for (const auto &entry : connections_) {
         const Connection &connection = *entry.second;
@@ -427,6 +737,8 @@ void Relay::OnTick(TimePoint now) {
             if (now - connection.client->lastHeard >= limits_.silenceTimeout) {
                 expired.emplace_back(entry.first, "silent for too long");
             }
+        } else if (connection.refused) {
+            if (now >= connection.closeAt) expired.emplace_back(entry.first, nullptr);
         } else if (now - connection.opened >= limits_.loginTimeout) {
             expired.emplace_back(entry.first, "no login in time");
         }
@@ -434,15 +746,47 @@ void Relay::OnTick(TimePoint now) {
     for (const auto &[connection, reason] : expired) {
         auto found = connections_.find(connection);
         if (found == connections_.end()) continue;
-        ++(found->second->client ? counters_.closedSilent : counters_.closedNoLogin);
+        if (reason) ++(found->second->client ? counters_.closedSilent : counters_.closedNoLogin);
         if (Client *client = found->second->client) {
-            spdlog::warn("removing client {} ({}): {}", client->uniqueId, client->user, reason);
+            leaveLog_.Log(now, spdlog::level::warn, "removing client {} ({}): {}", client->uniqueId,
+                          Preview(client->user), reason);
             CloseConnection(connection, nullptr);
         } else {
             CloseConnection(connection, reason);
         }
     }
+    for (auto &entry : clients_) ApplyHeld(*entry.second, now);
+    if (now - lastExpiry_ >= std::chrono::seconds(1)) ExpireRecords(now);
     if (viewsDirty_ || now - lastViewRefresh_ >= limits_.viewPeriod) RefreshViews(now);
+}
+
+// Forgets addresses with nothing left to remember, and the oldest login lines past the bound.
+void Relay::ExpireRecords(TimePoint now) {
+    lastExpiry_ = now;
+    bool crowded = addresses_.size() > kMaxAddressRecords;
+    for (auto it = addresses_.begin(); it != addresses_.end();) {
+        const AddressRecord &record = it->second;
+        bool idle = record.pending == 0 && now >= record.coolingUntil;
+        bool failed = record.failures > 0 || record.coolOffs > 0;
+        if (idle && (crowded || !failed || now - record.lastFailure >= kFailureMemory)) {
+            it = addresses_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    // A login line is kept as long as the bound allows: once forgotten it would be taken from anywhere.
+    std::size_t rounds = seenOrder_.size();
+    while (seenLogins_.size() > kMaxSeenLogins && rounds-- > 0) {
+        std::string key = std::move(seenOrder_.front());
+        seenOrder_.pop_front();
+        auto seen = seenLogins_.find(key);
+        if (seen == seenLogins_.end()) continue;
+        if (seen->second.live) {
+            seenOrder_.push_back(std::move(key));
+        } else {
+            seenLogins_.erase(seen);
+        }
+    }
 }
 
 void Relay::RefreshViews(TimePoint now) {
@@ -468,7 +812,7 @@ void Relay::RefreshView(Client &receiver) {
         aircraft.selected = false;
         if (&aircraft == &receiver || !IsShownAsAircraft(aircraft)) continue;
         ViewCandidate candidate;
-        candidate.forced = inCrew && aircraft.crew == receiver.crew && aircraft.position == 0;
+        candidate.forced = inCrew && aircraft.crew == receiver.crew && EffectiveCrew(aircraft) == receiver.crew;
         candidate.holder = std::find(receiver.slots.begin(), receiver.slots.end(), &aircraft) != receiver.slots.end();
         candidate.distance =
             receiver.pointValid && aircraft.pointValid ? Distance(receiver.point, aircraft.point) : 0.0;

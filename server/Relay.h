@@ -9,13 +9,13 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
-#include "server/Authenticator.h"
 #include "server/Counters.h"
 #include "server/LineBuffer.h"
 #include "server/LogLimiter.h"
@@ -25,13 +25,38 @@
 
 namespace server {
 
+// Every bound the server keeps on what outsiders can make it do. Each has a flag in main.cpp and a line
+// in the README.
 struct RelayLimits {
     std::size_t maxClients = 100;                               // open connections, logged in or not
     std::size_t maxLineLength = 4096;                           // one stream line, bytes
-    int maxDatagramsPerSecond = 200;                            // per client; more are dropped
     Clock::duration silenceTimeout = std::chrono::seconds(30);  // no message at all: removed
     Clock::duration loginTimeout = std::chrono::seconds(10);    // connected but no opening message
     Clock::duration viewPeriod = std::chrono::seconds(1);       // nearest-aircraft re-evaluation
+
+    // What one sender may have relayed: a sustained rate a second and a burst (token buckets).
+    double chatRate = 2;  // chat lines
+    double chatBurst = 5;
+    double identityRate = 1;  // changes of callsign, of crew and of model, each
+    double identityBurst = 3;
+    double locationRate = 100;  // location datagrams; the rest are skipped, so a faster sender is thinned
+    double locationBurst = 3;
+
+    // A receiver's unsent stream output. Chat is not queued to a receiver holding more than the chat
+    // share, so chat alone never makes it look like a receiver that stopped reading; one holding more
+    // than maxQueuedBytes for stallTimeout, or twice that at any time, is dropped.
+    std::size_t maxQueuedBytes = 256 * 1024;
+    std::size_t chatQueueShare = 64 * 1024;
+    Clock::duration stallTimeout = std::chrono::seconds(5);
+
+    // Logins, per source address.
+    std::size_t maxPendingPerAddress = 8;                     // connections that have not logged in
+    int maxLoginFailures = 10;                                // a minute; then refused for a cooling-off
+    Clock::duration loginCoolOff = std::chrono::seconds(60);  // doubled for each one in a row, up to 64x
+    Clock::duration refusalDelay = std::chrono::seconds(1);   // a refused login waits this before it is closed
+    // A login line (unique ID and digest) is accepted again only from the address that first used it,
+    // while that session is live or for this long after it ended.
+    Clock::duration replayWindow = std::chrono::hours(1);
 };
 
 // Slots 1..19 are other aircraft; slot 0 is the receiver's own and never given out.
@@ -39,7 +64,7 @@ constexpr int kSlotCount = 20;
 
 class Relay {
 public:
-    Relay(Transport &transport, Authenticator &authenticator, RelayLimits limits);
+    Relay(Transport &transport, RelayLimits limits);
     ~Relay();
     Relay(const Relay &) = delete;
     Relay &operator=(const Relay &) = delete;
@@ -50,7 +75,9 @@ public:
     // The peer closed the connection, it failed, or the transport dropped it.
     void OnDisconnect(ConnectionId connection, const char *reason);
     void OnDatagram(const Endpoint &from, const char *data, std::size_t size, TimePoint now);
-    // Called about ten times a second: timeouts and the re-evaluation of who sees whom.
+    // The answer to Transport::CheckLogin.
+    void OnLoginChecked(std::uint64_t ticket, LoginResult result, TimePoint now);
+    // Called about ten times a second: timeouts, held-back changes, and the re-evaluation of who sees whom.
     void OnTick(TimePoint now);
 
     // For tests and the log: logged-in clients, and the slot in which a receiver shows an aircraft (0: not shown).
@@ -71,13 +98,41 @@ private:
         Client *receiver;
         int slot;
     };
+    // What the relay remembers of one source address: its connections not logged in, and its failed logins.
+    struct AddressRecord {
+        std::size_t pending = 0;
+        int failures = 0;  // in the minute since failureWindow
+        TimePoint failureWindow{};
+        TimePoint lastFailure{};
+        TimePoint coolingUntil{};
+        int coolOffs = 0;  // in a row, for the growing cooling-off
+    };
+    // A login line that was accepted: where from, and whether its session still runs.
+    struct SeenLogin {
+        std::uint32_t address = 0;
+        bool live = false;
+        TimePoint ended{};
+    };
 
     bool HandleLine(Connection &connection, std::string_view line, TimePoint now);
     bool HandleLogin(Connection &connection, std::string_view line, TimePoint now);
-    void HandleCrew(Client &client, std::string_view crew, int position);
-    void HandleChat(Client &client, std::string_view text);
+    void CompleteLogin(Connection &connection, TimePoint now);
+    void RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure);
+    void ReleasePending(Connection &connection);
+    void HandleCrew(Client &client, std::string crew, int position, bool crewedWithoutId, TimePoint now);
+    void HandleChat(Client &client, std::string_view text, TimePoint now);
+    void OfferCallsign(Client &client, std::string callsign, bool viewOnly, TimePoint now);
+    void OfferPlane(Client &client, std::string plane, TimePoint now);
+    void ApplyHeld(Client &client, TimePoint now);
+    void ForwardLocation(Client &client);
+    void CountExcess(Client &client, TimePoint now, std::uint64_t Client::*counter);
+    void ClaimCrew(Client &client);
+    void HandOverCrew(const std::string &crew, const Client &leaving);
+    void ResendCrew(Client &client);
+    const std::string &EffectiveCrew(const Client &client) const;
     void CloseConnection(ConnectionId connection, const char *reason);
-    void RemoveClient(Client &client);
+    void RemoveClient(Client &client, TimePoint now);
+    void ExpireRecords(TimePoint now);
     void RefreshViews(TimePoint now);
     void RefreshView(Client &receiver);
     void GiveSlot(Client &receiver, Client &aircraft, int slot);
@@ -87,20 +142,32 @@ private:
     std::string CrewTextFor(const Client &receiver, const Client &aircraft) const;
     bool IsShownAsAircraft(const Client &client) const;
     bool IsCrewMember(const Client &client) const;
-    void Warn(LogLimiter &limiter, TimePoint now, const std::string &line);
 
     Transport &transport_;
-    Authenticator &authenticator_;
     RelayLimits limits_;
     std::unordered_map<ConnectionId, std::unique_ptr<Connection>> connections_;
     std::unordered_map<int, std::unique_ptr<Client>> clients_;  // by unique ID
+    std::unordered_map<std::string, Client *> crewOwners_;      // crew ID: its first pilot, while connected
+    std::unordered_map<std::uint32_t, AddressRecord> addresses_;
+    std::unordered_map<std::string, SeenLogin> seenLogins_;     // by unique ID, user and digest
+    std::deque<std::string> seenOrder_;                         // oldest first, to bound seenLogins_
+    std::unordered_map<std::uint64_t, ConnectionId> checking_;  // login checks under way, by ticket
+    std::uint64_t nextTicket_ = 1;
     std::uint64_t nextOrder_ = 0;
     bool viewsDirty_ = false;
     TimePoint lastViewRefresh_{};
+    TimePoint lastExpiry_{};
+    TimePoint now_{};  // the latest time the relay was given, for the calls that come without one
     std::vector<OutboundDatagram> batch_;
     std::vector<ViewCandidate> candidates_;
     std::vector<Client *> candidateClients_;
-    LogLimiter badDatagramLog_, unknownSenderLog_, badLineLog_;
+    LogLimiter badDatagramLog_, unknownSenderLog_, badLineLog_{std::chrono::seconds(1), 10};
+    // Lines anyone can cause by connecting or logging in: a budget per kind, with bursts large enough for
+    // a crowd arriving together.
+    LogLimiter connectLog_{std::chrono::milliseconds(100), 50}, refusedLog_{std::chrono::milliseconds(100), 50};
+    LogLimiter coolOffLog_{std::chrono::seconds(1), 10}, loginLog_{std::chrono::milliseconds(100), 50};
+    LogLimiter leaveLog_{std::chrono::milliseconds(100), 50}, endpointLog_{std::chrono::milliseconds(100), 50};
+    LogLimiter crewLog_{std::chrono::seconds(1), 10}, slowReaderLog_;
 
     // The web observer's share.
     RelayCounters counters_;

@@ -33,6 +33,22 @@ std::string PortableModelPath(std::string_view path) {
     return portable.substr(folder + 1);
 }
 
+bool IsAircraftModelPath(std::string_view path) {
+    if (path.size() < 5 || path[0] == '/' || path[0] == '\\' || path.find(':') != std::string_view::npos) return false;
+    std::string_view ending = path.substr(path.size() - 4);
+    if (ending[0] != '.' || (ending[1] | 0x20) != 'a' || (ending[2] | 0x20) != 'c' || (ending[3] | 0x20) != 'f') {
+        return false;
+    }
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find_first_of("/\\", start);
+        if (end == std::string_view::npos) end = path.size();
+        if (path.substr(start, end - start) == "..") return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 std::string AddressText(std::uint32_t address) {
     return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 255) + "." +
            std::to_string((address >> 8) & 255) + "." + std::to_string(address & 255);

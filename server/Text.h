@@ -19,6 +19,10 @@ std::string StreamText(std::string_view text, std::size_t maxLength);
 // an "Aircraft" folder is cut to start there, the part every X-Plane installation shares.
 std::string PortableModelPath(std::string_view path);
 
+// True for a path a receiver may be sent as a model: relative, without ".." pieces, and naming an ".acf"
+// file (any letter case). The plug-in loads whatever path it is sent.
+bool IsAircraftModelPath(std::string_view path);
+
 // For the log: a dotted-quad address (host byte order), an address and port, and a printable preview of
 // peer-supplied bytes (at most 80 characters, anything unprintable shown as "?").
 std::string AddressText(std::uint32_t address);

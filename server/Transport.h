@@ -28,6 +28,9 @@ struct OutboundDatagram {
     std::string_view body;
 };
 
+// What a login check found: the accounts let the client in, they do not, or they could not be read.
+enum class LoginResult { Accepted, Refused, Unavailable };
+
 // Implemented by the network layer. All calls come from the relay's single event-loop thread, and none
 // of them may call back into the relay before returning: a connection the transport has to drop (its
 // peer stopped reading) is reported to the relay later, from the event loop.
@@ -36,10 +39,16 @@ public:
     virtual ~Transport() = default;
     // Queues text on a connection's stream. Unknown or closed connections are ignored.
     virtual void SendStream(ConnectionId connection, std::string_view text) = 0;
+    // Bytes queued on a connection's stream and not yet taken by its peer (0 for unknown connections).
+    virtual std::size_t Queued(ConnectionId connection) const = 0;
     // Sends each datagram once, without waiting; a datagram the system cannot take now is dropped.
     virtual void SendDatagrams(const OutboundDatagram *datagrams, std::size_t count) = 0;
     // Closes a connection at once. The relay has already forgotten it.
     virtual void Close(ConnectionId connection) = 0;
+    // Has a login checked against the accounts away from the event loop (the accounts file may be slow
+    // or locked). The answer comes back as Relay::OnLoginChecked with the same ticket, from the event
+    // loop, never from within this call.
+    virtual void CheckLogin(std::uint64_t ticket, int uniqueId, std::string_view user, std::string_view digest) = 0;
 };
 
 }  // namespace server

@@ -9,6 +9,7 @@
 #include <iostream>
 #include <string>
 #include <system_error>
+#include <type_traits>
 
 #include "server/Accounts.h"
 #include "server/HttpObserver.h"
@@ -70,24 +71,22 @@ int ManageAccounts(const std::string &command, const std::string &file, const st
 
 int main(int argc, char **argv) {
     CLI::App app{"skorvale-server: relays Skorvale plug-ins' positions, identities and chat to each other"};
-    app.set_help_all_flag("--help-all", "Show every option, the testing knobs included");
     server::ServerOptions options;
     std::string accountsFile;
     bool open = false;
     bool verbose = false;
-    int silenceSeconds = 30;
-    int loginSeconds = 10;
-    int maxDatagrams = options.limits.maxDatagramsPerSecond;
-    std::size_t maxClients = options.limits.maxClients;
+    server::RelayLimits &limits = options.limits;
+    // The durations go by in seconds on the command line; their defaults are the struct's.
+    auto inSeconds = [](server::Clock::duration value) { return std::chrono::duration<double>(value).count(); };
+    double silenceSeconds = inSeconds(limits.silenceTimeout), loginSeconds = inSeconds(limits.loginTimeout),
+           stallSeconds = inSeconds(limits.stallTimeout), coolOffSeconds = inSeconds(limits.loginCoolOff),
+           refusalSeconds = inSeconds(limits.refusalDelay), replaySeconds = inSeconds(limits.replayWindow);
     app.add_option("--address", options.address, "IPv4 address to listen on (TCP and UDP)")->capture_default_str();
     app.add_option("--port", options.port, "Port to listen on (TCP and UDP); the plug-in uses 49556")
         ->capture_default_str();
     auto *accountsOption = app.add_option("--accounts", accountsFile, "Accounts file (SQLite) checked at login");
     auto *openOption = app.add_flag("--open", open, "Accept every user ID without a password (local sessions)");
     accountsOption->excludes(openOption);
-    app.add_option("--max-clients", maxClients, "Most connections open at once")
-        ->capture_default_str()
-        ->check(CLI::Range(1, 100000));
     app.add_flag("--verbose", verbose, "Log every connection");
     // The live map and the metrics, off unless asked for.
     std::string httpAddress;
@@ -115,16 +114,42 @@ int main(int argc, char **argv) {
                    "Seconds a browser may take to send a request, or to take what it is sent, before it is dropped")
         ->capture_default_str()
         ->check(CLI::Range(1, 300));
-    // Knobs for tests, which cannot wait the real half minute.
-    app.add_option("--silence-timeout", silenceSeconds, "Seconds of silence before a client is removed")
-        ->group("Testing")
-        ->check(CLI::Range(1, 3600));
-    app.add_option("--login-timeout", loginSeconds, "Seconds a connection may wait before logging in")
-        ->group("Testing")
-        ->check(CLI::Range(1, 3600));
-    app.add_option("--max-datagrams", maxDatagrams, "Datagrams a second relayed per client")
-        ->group("Testing")
-        ->check(CLI::Range(1, 1000000));
+
+    // Every bound on what clients can make the server do, with its default.
+    auto limit = [&](const char *name, auto &value, const char *what, double low, double high) {
+        using Value = std::decay_t<decltype(value)>;
+        app.add_option(name, value, what)
+            ->capture_default_str()
+            ->check(CLI::Range(static_cast<Value>(low), static_cast<Value>(high)))
+            ->group("Limits");
+    };
+    limit("--max-clients", limits.maxClients, "Most connections open at once", 1, 100000);
+    limit("--max-line-length", limits.maxLineLength, "Longest stream line in bytes; a longer one closes the connection",
+          256, 1 << 20);
+    limit("--silence-timeout", silenceSeconds, "Seconds of silence before a client is removed", 0.1, 3600);
+    limit("--login-timeout", loginSeconds, "Seconds a connection may wait before logging in", 0.1, 3600);
+    limit("--chat-rate", limits.chatRate, "Chat lines a second relayed per client", 0.01, 1e6);
+    limit("--chat-burst", limits.chatBurst, "Chat lines a client may send at once", 1, 1e6);
+    limit("--identity-rate", limits.identityRate, "Changes a second of each of callsign, crew and model per client",
+          0.01, 1e6);
+    limit("--identity-burst", limits.identityBurst, "Changes of each of callsign, crew and model at once", 1, 1e6);
+    limit("--location-rate", limits.locationRate, "Location datagrams a second relayed per client (evenly thinned)", 1,
+          1e6);
+    limit("--location-burst", limits.locationBurst, "Location datagrams a client may send at once", 1, 1e6);
+    limit("--max-queued-bytes", limits.maxQueuedBytes, "Unsent bytes per connection before it counts as not reading",
+          4096, 1 << 30);
+    limit("--chat-queue-share", limits.chatQueueShare, "Unsent bytes past which chat is skipped for that reader", 1024,
+          1 << 30);
+    limit("--stall-timeout", stallSeconds, "Seconds a connection may stay over --max-queued-bytes", 0.1, 3600);
+    limit("--max-pending-per-address", limits.maxPendingPerAddress,
+          "Connections one address may have open without logging in", 1, 100000);
+    limit("--max-login-failures", limits.maxLoginFailures,
+          "Failed logins a minute from one address before it cools off", 1, 1000000);
+    limit("--login-cool-off", coolOffSeconds, "Seconds of the first cooling-off; doubled each time in a row", 0.1,
+          86400);
+    limit("--refusal-delay", refusalSeconds, "Seconds before a refused login's connection is closed", 0, 60);
+    limit("--replay-window", replaySeconds, "Seconds after a session ends that its login line is still taken", 0,
+          30 * 86400);
 
     auto *accounts = app.add_subcommand("accounts", "Manage the accounts file");
     accounts->require_subcommand(1);
@@ -154,10 +179,15 @@ int main(int argc, char **argv) {
         std::cerr << "skorvale-server: give --accounts FILE, or --open to accept every user\n";
         return 2;
     }
-    options.limits.maxClients = maxClients;
-    options.limits.silenceTimeout = std::chrono::seconds(silenceSeconds);
-    options.limits.loginTimeout = std::chrono::seconds(loginSeconds);
-    options.limits.maxDatagramsPerSecond = maxDatagrams;
+    auto seconds = [](double value) {
+        return std::chrono::duration_cast<server::Clock::duration>(std::chrono::duration<double>(value));
+    };
+    limits.silenceTimeout = seconds(silenceSeconds);
+    limits.loginTimeout = seconds(loginSeconds);
+    limits.stallTimeout = seconds(stallSeconds);
+    limits.loginCoolOff = seconds(coolOffSeconds);
+    limits.refusalDelay = seconds(refusalSeconds);
+    limits.replayWindow = seconds(replaySeconds);
 
     // Writes to a peer that has gone must fail with an error, not end the server.
     std::signal(SIGPIPE, SIG_IGN);

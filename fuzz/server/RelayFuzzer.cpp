@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
-#include "server/Authenticator.h"
 #include "server/Relay.h"
 
 namespace {
@@ -38,7 +38,15 @@ public:
     void SendDatagrams(const server::OutboundDatagram *datagrams, std::size_t count) override {
         for (std::size_t i = 0; i < count; ++i) Check(datagrams[i].prefix.size() + datagrams[i].body.size() <= 1400);
     }
+    std::size_t Queued(server::ConnectionId) const override { return queued; }
     void Close(server::ConnectionId) override {}
+    // Logins are answered later, when the input says so, as the worker thread would.
+    void CheckLogin(std::uint64_t ticket, int, std::string_view, std::string_view) override {
+        tickets.push_back(ticket);
+    }
+
+    std::size_t queued = 0;
+    std::vector<std::uint64_t> tickets;
 };
 
 }  // namespace
@@ -51,18 +59,19 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     CheckingTransport transport;
-    server::OpenAuthenticator authenticator;
     server::RelayLimits limits;
     limits.maxClients = 8;
     limits.maxLineLength = 512;
-    limits.maxDatagramsPerSecond = 20;
-    server::Relay relay(transport, authenticator, limits);
+    limits.locationRate = 20;
+    limits.maxPendingPerAddress = 4;
+    limits.maxLoginFailures = 3;
+    server::Relay relay(transport, limits);
     server::TimePoint now{};
     const std::uint32_t loopback = 0x7f000001;
 
     while (input.remaining_bytes() > 0) {
         server::ConnectionId connection = input.ConsumeIntegralInRange<server::ConnectionId>(1, 6);
-        switch (input.ConsumeIntegralInRange<int>(0, 6)) {
+        switch (input.ConsumeIntegralInRange<int>(0, 7)) {
             case 0:
                 relay.OnConnect(connection, input.ConsumeBool() ? loopback : loopback + 1, now);
                 break;
@@ -86,6 +95,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             case 6:
                 now += std::chrono::milliseconds(input.ConsumeIntegralInRange<int>(0, 40000));
                 relay.OnTick(now);
+                break;
+            case 7:
+                // Answers the oldest login under check; a full queue makes chat skip that reader.
+                transport.queued = input.ConsumeBool() ? 0 : 1 << 20;
+                if (!transport.tickets.empty()) {
+                    relay.OnLoginChecked(transport.tickets.front(),
+                                         static_cast<server::LoginResult>(input.ConsumeIntegralInRange<int>(0, 2)),
+                                         now);
+                    transport.tickets.erase(transport.tickets.begin());
+                }
                 break;
         }
     }

@@ -62,6 +62,14 @@ TEST(StreamTextTest, ModelPathsBecomeRelativeToTheAircraftFolder) {
     EXPECT_EQ(PortableModelPath("D:\\XP\\Aircraft\\Heavy\\B747.acf"), "Aircraft/Heavy/B747.acf");
     EXPECT_EQ(PortableModelPath("/opt/models/glider.acf"), "/opt/models/glider.acf");
     EXPECT_EQ(PortableModelPath("Custom\\plane.acf"), "Custom/plane.acf");
+
+    // Only a relative path to an .acf file, without "..", is relayed as a model.
+    EXPECT_TRUE(IsAircraftModelPath("Aircraft/Heavy/B747.ACF"));
+    EXPECT_TRUE(IsAircraftModelPath("Custom/..plane/x..acf"));
+    for (const char *path : {"/opt/models/glider.acf", "C:/XP/a.acf", "../../../../etc/hostname",
+                             "Aircraft/../../etc/x.acf", "Aircraft/..", "/etc/passwd", ".acf", "Aircraft/a.acf.txt"}) {
+        EXPECT_FALSE(IsAircraftModelPath(PortableModelPath(path))) << path;
+    }
 }
 
 TEST(ClientMessageTest, ReadsEveryMessageThePluginSendsAndNothingElse) {

@@ -10,12 +10,6 @@
 
 #include "tests/server/ServerHarness.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define SKORVALE_ASAN 1
-#endif
-#endif
-
 namespace servertest {
 namespace {
 
@@ -25,15 +19,6 @@ protected:
     static bool StillRelays(ProtocolClient &from, ProtocolClient &to) {
         from.SendLine(std::to_string(from.Id()) + "|MESSAGE|still there?");
         return to.WaitForLine("0|m|A" + std::to_string(from.Id()) + ": still there?");
-    }
-    // Resident memory of the server process, in kB.
-    long ServerMemoryKb() const {
-        std::ifstream status("/proc/" + std::to_string(server_->Pid()) + "/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-        }
-        return -1;
     }
 };
 
@@ -64,7 +49,9 @@ TEST_F(FaultTest, OverlongAndForeignLinesCostOnlyTheirSender) {
 }
 
 TEST_F(FaultTest, ClientThatStopsReadingIsDroppedBeforeMemoryGrows) {
-    StartServer();
+    // Chat limits lifted, so that one talker can outrun a reader.
+    StartServer({"--open", "--chat-rate", "1000000", "--chat-burst", "1000000", "--chat-queue-share", "1073741824",
+                 "--stall-timeout", "1"});
     auto talker = Join(1, "A1");
     auto listener = Join(2, "A2");
     auto deaf = Join(3, "A3");  // never reads from here on
@@ -79,7 +66,7 @@ TEST_F(FaultTest, ClientThatStopsReadingIsDroppedBeforeMemoryGrows) {
         dropped = server_->Log().find("does not read what it is sent") != std::string::npos;
     }
     EXPECT_TRUE(dropped);
-#if !defined(__SANITIZE_ADDRESS__) && !defined(SKORVALE_ASAN)
+#if !SKORVALE_ASAN
     // (AddressSanitizer keeps freed memory in quarantine, so the figure means nothing there.)
     EXPECT_LT(ServerMemoryKb() - memoryBefore, 8 * 1024) << "kB grown";
 #else
@@ -111,7 +98,7 @@ TEST_F(FaultTest, SilentClientsAndConnectionsThatNeverLogInAreRemoved) {
     EXPECT_EQ(server_->CountInLog("removing client 1 "), 0u);
 }
 
-TEST_F(FaultTest, DatagramFloodIsCutToTwoHundredASecond) {
+TEST_F(FaultTest, DatagramFloodIsThinnedToTheLocationRateAndItsLatestDatagramStillArrives) {
     StartServer();
     auto receiver = Join(1, "A1");
     auto flooder = Join(2, "A2");
@@ -121,14 +108,15 @@ TEST_F(FaultTest, DatagramFloodIsCutToTwoHundredASecond) {
 
     auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 2000; ++i) flooder->SendLocation(47, 8, 500, i);
-    auto sendTime = std::chrono::steady_clock::now() - start;
-    int relayed = 0;
-    while (receiver->ReadDatagram(300)) ++relayed;
-    // 2000 datagrams in well under two windows of one second: at most two windows' worth get through.
-    ASSERT_LT(sendTime, std::chrono::milliseconds(900));
-    EXPECT_GE(relayed, 150);
-    EXPECT_LE(relayed, 400);
-    EXPECT_TRUE(server_->WaitForLog("client 2 sends more than 200 datagrams a second"));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::vector<std::string> relayed;
+    while (auto datagram = receiver->ReadDatagram(300)) relayed.push_back(*datagram);
+    // A burst of 3, then 100 a second; the one held back last goes out at the next tick.
+    EXPECT_GE(relayed.size(), 2u);
+    EXPECT_LE(static_cast<double>(relayed.size()), 3 + 100 * (seconds + 0.2) + 1);
+    ASSERT_FALSE(relayed.empty());
+    EXPECT_EQ(relayed.back().rfind(std::to_string(slot) + "|l|1999|", 0), 0u) << relayed.back();
+    EXPECT_TRUE(server_->WaitForLog("client 2 sends more than its share"));
 
     // Garbage datagrams and unknown senders are dropped with a (rate-limited) log line.
     for (int i = 0; i < 500; ++i) flooder->SendDatagram(std::string("\0\xff garbage", 10));

@@ -10,8 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -42,8 +44,17 @@ sockaddr_in ServerEndpoint(const std::string &address) {
     return endpoint;
 }
 
-int ConnectStream(const std::string &address) {
+void BindSource(int fd, const std::string &source) {
+    if (source.empty()) return;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+    bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local);
+}
+
+int ConnectStream(const std::string &address, const std::string &source) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    BindSource(fd, source);
     sockaddr_in endpoint = ServerEndpoint(address);
     if (connect(fd, reinterpret_cast<sockaddr *>(&endpoint), sizeof endpoint) != 0) {
         close(fd);
@@ -59,7 +70,9 @@ ServerProcess::ServerProcess(const std::string &address, const std::vector<std::
     char pattern[] = "/tmp/skorvale-server-log-XXXXXX";
     int logFd = mkstemp(pattern);
     logPath_ = pattern;
-    std::vector<std::string> argv = {testsupport::ServerPath(), "--address", address};
+    // SKORVALE_TEST_SERVER runs the suite against another build of the server, to compare the two.
+    const char *other = std::getenv("SKORVALE_TEST_SERVER");
+    std::vector<std::string> argv = {other && *other ? other : testsupport::ServerPath(), "--address", address};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     pid_ = fork();
     if (pid_ == 0) {
@@ -139,19 +152,14 @@ std::string LocationFields(double latitude, double longitude, double elevation, 
     return fields;
 }
 
-ProtocolClient::ProtocolClient(const std::string &serverAddress, int uniqueId, const std::string &datagramSource)
+ProtocolClient::ProtocolClient(const std::string &serverAddress, int uniqueId, const std::string &source)
     : serverAddress_(serverAddress), id_(uniqueId) {
     auto deadline = Clock::now() + std::chrono::seconds(3);
-    while ((tcp_ = ConnectStream(serverAddress)) < 0 && Clock::now() < deadline) {
+    while ((tcp_ = ConnectStream(serverAddress, source)) < 0 && Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     udp_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (!datagramSource.empty()) {
-        sockaddr_in source{};
-        source.sin_family = AF_INET;
-        inet_pton(AF_INET, datagramSource.c_str(), &source.sin_addr);
-        bind(udp_, reinterpret_cast<sockaddr *>(&source), sizeof source);
-    }
+    BindSource(udp_, source);
 }
 
 ProtocolClient::~ProtocolClient() {
@@ -243,6 +251,28 @@ std::vector<std::string> ProtocolClient::DrainLines(int ms) {
     return lines;
 }
 
+std::vector<std::string> ProtocolClient::TakeLines(std::size_t maxBytes) {
+    std::size_t taken = 0;
+    while (tcp_ >= 0 && taken < maxBytes) {
+        char chunk[1400];
+        ssize_t n = recv(tcp_, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            CloseStream();
+            break;
+        }
+        if (n < 0) break;
+        buffer_.append(chunk, static_cast<std::size_t>(n));
+        taken += static_cast<std::size_t>(n);
+    }
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = buffer_.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(buffer_.substr(start, end - start));
+    }
+    buffer_.erase(0, start);
+    return lines;
+}
+
 std::optional<std::string> ProtocolClient::ReadDatagram(int timeoutMs) {
     pollfd fd{udp_, POLLIN, 0};
     if (poll(&fd, 1, timeoutMs) <= 0) return std::nullopt;
@@ -297,11 +327,11 @@ void ServerTest::StartServer(const std::vector<std::string> &arguments) {
 }
 
 std::unique_ptr<ProtocolClient> ServerTest::Join(int id, const std::string &callsign, double latitude, double longitude,
-                                                 const std::string &plane) {
+                                                 const std::string &plane, const std::string &source) {
     std::string loggedIn = "client " + std::to_string(id) + " (" + callsign + ") logged in";
     std::string learned = "client " + std::to_string(id) + " sends its datagrams from";
     std::size_t logins = server_->CountInLog(loggedIn), endpoints = server_->CountInLog(learned);
-    auto client = std::make_unique<ProtocolClient>(address_, id);
+    auto client = std::make_unique<ProtocolClient>(address_, id, source);
     client->Login(callsign);
     client->SendIdentity(callsign, plane.empty() ? "Aircraft/General/" + callsign + "/" + callsign + ".acf" : plane);
     // A datagram that overtakes the login is dropped, as it would be for a plug-in (which sends the next
@@ -310,6 +340,19 @@ std::unique_ptr<ProtocolClient> ServerTest::Join(int id, const std::string &call
     client->SendLocation(latitude, longitude, 500, id);
     EXPECT_TRUE(server_->WaitForLog(learned, 3000, endpoints + 1));
     return client;
+}
+
+}  // namespace servertest
+
+namespace servertest {
+
+long ServerTest::ServerMemoryKb() const {
+    std::ifstream status("/proc/" + std::to_string(server_->Pid()) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
 }
 
 }  // namespace servertest

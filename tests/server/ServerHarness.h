@@ -8,6 +8,18 @@
 #include <string>
 #include <vector>
 
+// AddressSanitizer keeps freed memory in quarantine, so the server's resident memory means nothing there.
+#if defined(__SANITIZE_ADDRESS__)
+#define SKORVALE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SKORVALE_ASAN 1
+#endif
+#endif
+#ifndef SKORVALE_ASAN
+#define SKORVALE_ASAN 0
+#endif
+
 namespace servertest {
 
 // A skorvale-server child process on `address`:49556, stderr captured to a file.
@@ -44,9 +56,9 @@ std::string LocationFields(double latitude, double longitude, double elevation, 
 
 class ProtocolClient {
 public:
-    // Connects the stream channel to `serverAddress`:49556 (bounded wait); the datagram socket sends from
-    // an ephemeral port on `datagramSource` (default: chosen by the system, as a plug-in's is).
-    ProtocolClient(const std::string &serverAddress, int uniqueId, const std::string &datagramSource = "");
+    // Connects the stream channel to `serverAddress`:49556 (bounded wait). Both channels send from
+    // ephemeral ports on `source` (default: the address the system chooses, as a plug-in's does).
+    ProtocolClient(const std::string &serverAddress, int uniqueId, const std::string &source = "");
     ~ProtocolClient();
     ProtocolClient(const ProtocolClient &) = delete;
     ProtocolClient &operator=(const ProtocolClient &) = delete;
@@ -73,6 +85,9 @@ public:
     int WaitForSlot(const std::string &callsign, int timeoutMs = 3000);
     // Every line that arrives within `ms`.
     std::vector<std::string> DrainLines(int ms);
+    // The complete lines that have arrived, reading at most `maxBytes` in 1400-byte reads as a plug-in
+    // does in one packet-processing call; never waits. A closed stream leaves Connected() false.
+    std::vector<std::string> TakeLines(std::size_t maxBytes);
     std::optional<std::string> ReadDatagram(int timeoutMs = 2000);
     // Reads datagrams until one starts with `prefix`.
     std::optional<std::string> WaitForDatagram(const std::string &prefix, int timeoutMs = 3000);
@@ -102,7 +117,10 @@ protected:
     void StartServer(const std::vector<std::string> &arguments = {"--open"});
     // A client that has logged in, named its callsign and model, and reported a first position.
     std::unique_ptr<ProtocolClient> Join(int id, const std::string &callsign, double latitude = 47.0,
-                                         double longitude = 8.0, const std::string &plane = "");
+                                         double longitude = 8.0, const std::string &plane = "",
+                                         const std::string &source = "");
+    // Resident memory of the server process, in kB.
+    long ServerMemoryKb() const;
 
     std::string address_;
     std::unique_ptr<ServerProcess> server_;

@@ -1,0 +1,419 @@
+// Hostile clients against a real server while an honest pair keeps flying and chatting: what the pair
+// loses, what the attacker gets through, and whether the server's memory and log stay bounded.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <thread>
+
+#include "tests/server/ServerHarness.h"
+#include "tests/support/Loopback.h"
+
+namespace servertest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// What each of the pair got of the other, and what Anna got from anyone else.
+struct Report {
+    int locationsSent[2] = {0, 0}, locationsReceived[2] = {0, 0};
+    int chatSent[2] = {0, 0}, chatReceived[2] = {0, 0};
+    long longestGapMs = 0;  // between two locations of the other, either way
+    bool dropped = false;
+    std::vector<std::string> otherLines;                                    // Anna's, not from Ben
+    std::vector<std::pair<std::string, Clock::time_point>> otherDatagrams;  // Anna's, not from Ben, heads only
+};
+
+// Anna and Ben: 30 location datagrams and 2 chat lines a second each way, read at a plug-in's pace
+// (at most 90 datagrams and 100 reads of 1400 bytes every 33 ms), on a thread of their own.
+class HonestPair {
+public:
+    HonestPair(std::unique_ptr<ProtocolClient> anna, std::unique_ptr<ProtocolClient> ben, int benAtAnna, int annaAtBen)
+        : clients_{std::move(anna), std::move(ben)},
+          slotOfOther_{std::to_string(benAtAnna) + "|l|", std::to_string(annaAtBen) + "|l|"} {}
+    ~HonestPair() { Stop(); }
+
+    void Start() {
+        report_ = Report{};
+        stop_ = false;
+        thread_ = std::thread([this] { Run(); });
+    }
+
+    Report Stop() {
+        if (thread_.joinable()) {
+            stop_ = true;
+            thread_.join();
+        }
+        return report_;
+    }
+
+    ProtocolClient &Anna() { return *clients_[0]; }
+
+private:
+    void Run() {
+        static const char *names[2] = {"Anna", "Ben"};
+        Clock::time_point lastLocation[2] = {}, drainUntil{};
+        int tick = 0;
+        for (auto next = Clock::now();; next += milliseconds(33), ++tick) {
+            std::this_thread::sleep_until(next);
+            bool sending = !stop_;
+            if (!sending && drainUntil == Clock::time_point{}) drainUntil = Clock::now() + milliseconds(600);
+            if (!sending && Clock::now() >= drainUntil) break;
+            for (int side = 0; side < 2; ++side) {
+                ProtocolClient &self = *clients_[side];
+                if (sending) {
+                    self.SendLocation(47.0 + 0.001 * side, 8.0, 500, tick);
+                    ++report_.locationsSent[side];
+                    if (tick % 15 == 0) {
+                        self.SendLine(std::to_string(self.Id()) + "|MESSAGE|line " + std::to_string(tick));
+                        ++report_.chatSent[side];
+                    }
+                }
+                std::string fromOther = std::string("0|m|") + names[1 - side] + ": line ";
+                for (const std::string &line : self.TakeLines(100 * 1400)) {
+                    if (line.rfind(fromOther, 0) == 0) {
+                        ++report_.chatReceived[side];
+                    } else if (side == 0 && report_.otherLines.size() < 100000 && line.rfind("0|m|Anna: ", 0) != 0) {
+                        report_.otherLines.push_back(line);
+                    }
+                }
+                for (int i = 0; i < 90; ++i) {
+                    auto datagram = self.ReadDatagram(0);
+                    if (!datagram) break;
+                    Clock::time_point now = Clock::now();
+                    if (datagram->rfind(slotOfOther_[side], 0) == 0) {
+                        ++report_.locationsReceived[side];
+                        if (sending && lastLocation[side] != Clock::time_point{}) {
+                            long gap = static_cast<long>(
+                                std::chrono::duration_cast<milliseconds>(now - lastLocation[side]).count());
+                            report_.longestGapMs = std::max(report_.longestGapMs, gap);
+                        }
+                        lastLocation[side] = now;
+                    } else if (side == 0 && report_.otherDatagrams.size() < 100000) {
+                        report_.otherDatagrams.emplace_back(datagram->substr(0, 16), now);
+                    }
+                }
+                if (!self.Connected()) report_.dropped = true;
+            }
+        }
+    }
+
+    std::unique_ptr<ProtocolClient> clients_[2];
+    std::string slotOfOther_[2];
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    Report report_;
+};
+
+class AttackTest : public ServerTest {
+protected:
+    // Joins Anna and Ben (and whoever else is named) and hands them to a pair that is not yet flying.
+    // `slots` gets the slot Anna shows each named client in.
+    std::unique_ptr<HonestPair> JoinPair(std::map<std::string, int> *slots = nullptr) {
+        auto anna = Join(1, "Anna");
+        auto ben = Join(2, "Ben", 47.001);
+        std::map<std::string, int> annaSees, benSees;
+        ReadSlots(*anna, &annaSees);
+        ReadSlots(*ben, &benSees);
+        EXPECT_GE(annaSees["Ben"], 1);
+        EXPECT_GE(benSees["Anna"], 1);
+        if (slots) *slots = annaSees;
+        return std::make_unique<HonestPair>(std::move(anna), std::move(ben), annaSees["Ben"], benSees["Anna"]);
+    }
+
+    static void ReadSlots(ProtocolClient &client, std::map<std::string, int> *slots) {
+        std::regex callsign("^(\\d+)\\|c\\|(.*)$");
+        for (const std::string &line : client.DrainLines(700)) {
+            std::smatch match;
+            if (std::regex_match(line, match, callsign)) (*slots)[match[2]] = std::stoi(match[1]);
+        }
+    }
+
+    // The pair's losses must stay within what loopback and a busy machine explain: a few location
+    // datagrams, no chat line, no drop.
+    static void ExpectUnharmed(const char *attack, const Report &report) {
+        std::printf("[ honest   ] %s: locations %d/%d and %d/%d, chat %d/%d and %d/%d, longest gap %ld ms%s\n", attack,
+                    report.locationsReceived[0], report.locationsSent[1], report.locationsReceived[1],
+                    report.locationsSent[0], report.chatReceived[0], report.chatSent[1], report.chatReceived[1],
+                    report.chatSent[0], report.longestGapMs, report.dropped ? ", DROPPED" : "");
+        EXPECT_FALSE(report.dropped) << attack;
+        for (int side = 0; side < 2; ++side) {
+            EXPECT_GE(report.locationsReceived[side], report.locationsSent[1 - side] * 9 / 10) << attack;
+            EXPECT_EQ(report.chatReceived[side], report.chatSent[1 - side]) << attack;
+        }
+    }
+
+    static bool LoggedIn(ProtocolClient &client) {
+        client.SendLine(std::to_string(client.Id()) + "|MESSAGE|ping");
+        for (auto deadline = Clock::now() + milliseconds(2000); Clock::now() < deadline;) {
+            auto line = client.ReadLine(200);
+            if (line && line->find(": ping") != std::string::npos) return true;
+            if (!line && client.WaitClosed(0)) return false;
+        }
+        return false;
+    }
+
+    static int Count(const std::vector<std::string> &lines, const std::string &prefix) {
+        return static_cast<int>(std::count_if(lines.begin(), lines.end(),
+                                              [&](const std::string &line) { return line.rfind(prefix, 0) == 0; }));
+    }
+};
+
+TEST_F(AttackTest, FloodsFromALoggedInClientCostTheHonestPairNothing) {
+    StartServer();
+    // Mallory floods chat; Mallet floods identity and locations, so that one attack cannot end the next.
+    auto mallory = Join(66, "Mallory", 47.002, 8.0, "", testsupport::UniqueLoopbackAddress());
+    auto mallet = Join(77, "Mallet", 47.003, 8.0, "", testsupport::UniqueLoopbackAddress());
+    std::map<std::string, int> slots;
+    auto pair = JoinPair(&slots);
+    std::string m = std::to_string(slots["Mallet"]);
+    ASSERT_GE(slots["Mallet"], 1);
+    long memoryBefore = ServerMemoryKb();
+
+    // Model paths outside an aircraft folder, then a flood of model changes.
+    pair->Start();
+    auto start = Clock::now();
+    for (const char *path : {"/etc/passwd", "../../../../etc/hostname", "Aircraft/../../../etc/x.acf"}) {
+        mallet->SendLine(std::string("77|PLANE|") + path);
+    }
+    std::string flood;
+    for (int i = 0; i < 100; ++i) flood += "77|PLANE|Aircraft/A/a" + std::to_string(i % 2) + ".acf\n";
+    for (int i = 0; i < 100000 && Clock::now() - start < milliseconds(2000); ++i) mallet->SendRaw(flood);
+    mallet->SendLine("77|PLANE|Aircraft/Final/final.acf");
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::this_thread::sleep_for(milliseconds(1500));
+    Report report = pair->Stop();
+    ExpectUnharmed("model flood", report);
+    std::vector<std::string> models;
+    for (const auto &line : report.otherLines) {
+        if (line.rfind(m + "|p|", 0) == 0) models.push_back(line.substr(m.size() + 3));
+    }
+    std::printf("[ attacker ] model flood: %zu model changes reached Anna in %.1f s\n", models.size(), seconds);
+    for (const auto &model : models) EXPECT_EQ(model.find("etc"), std::string::npos) << model;
+    ASSERT_FALSE(models.empty());
+    EXPECT_EQ(models.front(), "BLANK");
+    EXPECT_EQ(models.back(), "Aircraft/Final/final.acf");  // the latest value always arrives
+    EXPECT_LE(static_cast<int>(models.size()), 3 + static_cast<int>(seconds + 2.5) + 1);
+
+    // Locations at 250 a second: thinned to an even 100, never frozen for part of each second.
+    pair->Start();
+    start = Clock::now();
+    for (int i = 0; i < 500 && Clock::now() - start < milliseconds(2000); ++i) {
+        mallet->SendLocation(47.003, 8.0, 500, i);
+        std::this_thread::sleep_until(start + milliseconds(4 * (i + 1)));
+    }
+    seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    report = pair->Stop();
+    ExpectUnharmed("location flood", report);
+    std::vector<Clock::time_point> arrivals;
+    for (const auto &[head, when] : report.otherDatagrams) {
+        if (head.rfind(m + "|l|", 0) == 0) arrivals.push_back(when);
+    }
+    long longestGap = 0;
+    for (std::size_t i = 1; i < arrivals.size(); ++i) {
+        longestGap =
+            std::max<long>(longestGap, std::chrono::duration_cast<milliseconds>(arrivals[i] - arrivals[i - 1]).count());
+    }
+    std::printf("[ attacker ] 250 locations a second: %zu reached Anna in %.1f s, longest gap %ld ms\n",
+                arrivals.size(), seconds, longestGap);
+    EXPECT_LE(static_cast<double>(arrivals.size()), 100 * seconds + 10);
+    EXPECT_GE(static_cast<double>(arrivals.size()), 60 * seconds);
+    EXPECT_LT(longestGap, 150);  // cut off at 200 a second, it froze for the last 200 ms of each second
+
+    // Logins as fast as one address can make them, under a user ID with terminal escape sequences.
+    std::string loginFlooder = testsupport::UniqueLoopbackAddress();
+    std::size_t logBefore = server_->Log().size();
+    pair->Start();
+    start = Clock::now();
+    int logins = 0;
+    for (; logins < 20000 && Clock::now() - start < milliseconds(2000); ++logins) {
+        ProtocolClient flood(address_, 1000 + logins, loginFlooder);
+        flood.Login("\x1b[2J\x1b[31mevil");
+        flood.SendLine(std::to_string(1000 + logins) + "|Closing Connection");
+    }
+    seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    report = pair->Stop();
+    ExpectUnharmed("login flood", report);
+    std::string log = server_->Log();
+    std::printf("[ attacker ] login flood: %d logins in %.1f s wrote %zu bytes of log\n", logins, seconds,
+                log.size() - logBefore);
+    EXPECT_EQ(log.find('\x1b'), std::string::npos);
+    EXPECT_LT(log.size() - logBefore, 100u * 1024);
+
+    // Chat: every line goes to everyone, so a flood used to fill the honest clients' queues.
+    pair->Start();
+    start = Clock::now();
+    std::string chat = "66|MESSAGE|" + std::string(900, 'x') + "\n";
+    std::string batch;
+    for (int i = 0; i < 20; ++i) batch += chat;
+    for (int i = 0; i < 100000 && Clock::now() - start < milliseconds(2000); ++i) {
+        mallory->SendRaw(batch);
+        mallory->TakeLines(1 << 20);  // it reads its own echoes, so that it is not the one dropped
+    }
+    seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    report = pair->Stop();
+    ExpectUnharmed("chat flood", report);
+    int relayed = Count(report.otherLines, "0|m|Mallory: ");
+    std::printf("[ attacker ] chat flood: %d of its lines reached Anna in %.1f s\n", relayed, seconds);
+    EXPECT_LE(relayed, 5 + static_cast<int>(2 * (seconds + 1)));
+
+#if !SKORVALE_ASAN
+    EXPECT_LT(ServerMemoryKb() - memoryBefore, 16 * 1024) << "kB grown";
+#else
+    (void)memoryBefore;
+#endif
+}
+
+TEST_F(AttackTest, LoginsCannotBeGuessedCrowdedOutFrozenOrReplayed) {
+    char pattern[] = "/tmp/skorvale-attack-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string directory = pattern, file = directory + "/accounts.db";
+    {
+        sqlite3 *db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+        sqlite3_exec(db,
+                     "CREATE TABLE accounts (user TEXT PRIMARY KEY NOT NULL, password TEXT NOT NULL);"
+                     "INSERT INTO accounts VALUES ('Anna','secret'),('Ben','secret'),('Carol','secret');",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    StartServer({"--accounts", file, "--max-clients", "40"});
+    auto pair = JoinPair();
+
+    // Password guessing from one address, as many connections at once as it is given.
+    std::string guesser = testsupport::UniqueLoopbackAddress();
+    pair->Start();
+    auto start = Clock::now();
+    std::vector<std::unique_ptr<ProtocolClient>> open;
+    int sent = 0;
+    while (Clock::now() - start < milliseconds(3000) && sent < 20000) {
+        open.erase(std::remove_if(open.begin(), open.end(), [](auto &client) { return client->WaitClosed(0); }),
+                   open.end());
+        while (open.size() < 16) {
+            open.push_back(std::make_unique<ProtocolClient>(address_, 500 + sent, guesser));
+            open.back()->Login("Anna", "guess" + std::to_string(sent++));
+        }
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    open.clear();
+    ProtocolClient rightPassword(address_, 499, guesser);
+    rightPassword.Login("Anna", "secret");
+    EXPECT_FALSE(LoggedIn(rightPassword)) << "the guesser's address should be cooling off";
+    Report report = pair->Stop();
+    ExpectUnharmed("password guessing", report);
+    std::size_t checked = server_->CountInLog("from " + guesser + ": unknown user or wrong password");
+    std::printf("[ attacker ] password guessing: %zu of %d guesses checked in 3 s\n", checked, sent);
+    EXPECT_LE(checked, 20u);
+    ProtocolClient carol(address_, 31);
+    carol.Login("Carol", "secret");
+    EXPECT_TRUE(LoggedIn(carol)) << "another address should be unaffected";
+
+    // One address holding every connection it can without logging in, then a burst of connects.
+    std::string hog = testsupport::UniqueLoopbackAddress();
+    pair->Start();
+    std::vector<std::unique_ptr<ProtocolClient>> idle;
+    for (int i = 0; i < 45; ++i) idle.push_back(std::make_unique<ProtocolClient>(address_, 600 + i, hog));
+    for (int i = 0; i < 300; ++i) ProtocolClient burst(address_, 700 + i, hog);
+    int admitted = 0;
+    for (int i = 0; i < 5; ++i) {
+        ProtocolClient newcomer(address_, 40 + i);
+        newcomer.Login("Carol", "secret");
+        if (LoggedIn(newcomer)) ++admitted;
+        newcomer.SendLine(std::to_string(40 + i) + "|Closing Connection");
+    }
+    report = pair->Stop();
+    idle.clear();
+    ExpectUnharmed("connection hogging", report);
+    std::printf("[ attacker ] connection hogging: %d of 5 newcomers got in\n", admitted);
+    EXPECT_EQ(admitted, 5);
+
+    // Another process holds the accounts file locked: only the logins waiting for it are delayed.
+    pair->Start();
+    sqlite3 *locker = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &locker), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(locker, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    for (int i = 0; i < 2; ++i) {
+        ProtocolClient waiting(address_, 50 + i);
+        waiting.Login("Carol", "secret");
+        waiting.WaitClosed(3000);
+    }
+    sqlite3_exec(locker, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(locker);
+    report = pair->Stop();
+    ExpectUnharmed("locked accounts file", report);
+    EXPECT_LT(report.longestGapMs, 1000);
+    ProtocolClient afterwards(address_, 52);
+    afterwards.Login("Carol", "secret");
+    EXPECT_TRUE(LoggedIn(afterwards));
+    afterwards.SendLine("52|Closing Connection");
+
+    // A login line seen on the wire, sent again from elsewhere after its session ended.
+    std::string replayer = testsupport::UniqueLoopbackAddress();
+    std::unique_ptr<ProtocolClient> victim = std::make_unique<ProtocolClient>(address_, 60);
+    victim->Login("Carol", "secret");
+    ASSERT_TRUE(LoggedIn(*victim));
+    victim->SendLine("60|Closing Connection");
+    EXPECT_TRUE(victim->WaitClosed());
+    ProtocolClient replay(address_, 60, replayer);
+    replay.Login("Carol", "secret");
+    bool replayed = LoggedIn(replay);
+    std::printf("[ attacker ] replayed login line from another address: %s\n", replayed ? "accepted" : "refused");
+    EXPECT_FALSE(replayed);
+    victim = std::make_unique<ProtocolClient>(address_, 60);
+    victim->Login("Carol", "secret");
+    EXPECT_TRUE(LoggedIn(*victim)) << "the plug-in reconnecting from its own address";
+
+    unlink(file.c_str());
+    rmdir(directory.c_str());
+}
+
+TEST_F(AttackTest, CrewIdsStayInTheCrewAndItsPilotCannotBeImpersonated) {
+    StartServer();
+    auto pilot = Join(1, "Pilot");
+    pilot->SendIdentity("Pilot", "Aircraft/Heavy/B747.acf", "Eagle", 0);
+    auto copilot = Join(2, "Copilot");
+    copilot->SendIdentity("Copilot", "Aircraft/Heavy/B747.acf", "Eagle", 1);
+    auto mallory = Join(3, "Mallory", 47.0, 8.0, "", testsupport::UniqueLoopbackAddress());
+    std::map<std::string, int> copilotSees;
+    ReadSlots(*copilot, &copilotSees);
+    ASSERT_GE(copilotSees["Mallory"], 1);
+
+    // Everyone else sees the pilot as an aircraft without a crew.
+    auto seen = mallory->DrainLines(700);
+    std::regex callsign("^(\\d+)\\|c\\|Pilot$");
+    int slot = 0;
+    for (const auto &line : seen) {
+        std::smatch match;
+        if (std::regex_match(line, match, callsign)) slot = std::stoi(match[1]);
+        EXPECT_EQ(line.find("Eagle"), std::string::npos) << line;
+    }
+    ASSERT_GE(slot, 1);
+    EXPECT_EQ(Count(seen, std::to_string(slot) + "|I|BLANK"), 1) << "as for any aircraft without a crew";
+
+    // Mallory calls itself the crew's pilot: the co-pilot is not handed it as its pilot.
+    copilot->DrainLines(300);
+    mallory->SendIdentity("Mallory", "Aircraft/Heavy/B747.acf", "Eagle", 0);
+    EXPECT_TRUE(server_->WaitForLog("calls itself pilot of crew 'Eagle', which client 1 flies"));
+    auto lines = copilot->DrainLines(1000);
+    std::regex crewLine("^(\\d+)\\|I\\|Eagle$");
+    for (const auto &line : lines) {
+        std::smatch match;
+        if (std::regex_match(line, match, crewLine)) ADD_FAILURE() << "crew ID handed out again: " << line;
+    }
+    EXPECT_EQ(Count(lines, std::to_string(copilotSees["Mallory"]) + "|I|BLANK"), 1);
+
+    // When the pilot leaves, the crew goes to the next pilot who claims it.
+    pilot->SendLine("1|Closing Connection");
+    EXPECT_TRUE(copilot->WaitForLine(std::to_string(copilotSees["Mallory"]) + "|I|Eagle"));
+}
+
+}  // namespace
+}  // namespace servertest
