@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/UniqueId.h"
 #include "simhost/Host.h"
 #include "tests/support/FixtureServer.h"
 #include "tests/support/Loopback.h"
@@ -186,6 +187,17 @@ TEST_F(Lifecycle, EveryEnableReReadsTheSettingsAndConnectsWhenAsked) {
     plugin->Disable();
     plugin->Stop();
     EXPECT_EQ(dir.Read(kSettings), "userID=bob;connectAtStartup=1;");
+}
+
+// Pilots who start in the same second still log in under different IDs.
+TEST(UniqueId, StartsInTheSameSecondDrawDifferentNonNegativeIds) {
+    std::set<int> ids;
+    for (int i = 0; i < 8; i++) {
+        int id = DrawUniqueId();
+        EXPECT_GE(id, 0);
+        ids.insert(id);
+    }
+    EXPECT_EQ(ids.size(), 8u);
 }
 
 // The tag after the id of a location datagram: "LOC" or "VOLOC".
