@@ -65,7 +65,7 @@ void DrawChat(int left, int top, int right, int bottom) {
         // give way. The wrap width stays as the host's own guard.
         int wrapWidth = right - left - 2 * kTextMargin;
         size_t columns = Columns(left, right);
-        const int lines = (int)(sizeof imRead / sizeof imRead[0]);
+        constexpr int lines = (int)(sizeof imRead / sizeof imRead[0]);
         std::string_view rows[lines];
         int filled = 0;
         for (int k = lines - 1; k >= 0 && filled < lines; k--) {
