@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "core/RegularFile.h"
 #include "core/SkorvaleSE.h"
 #include "net/Protocol.h"
 
@@ -54,11 +54,21 @@ void AddEntry(std::string *file, const char *key, int value) {
 }  // namespace
 
 void LoadPreferences() {
-    FILE *file = std::fopen(kSettingsFile, "rb");
-    if (file == nullptr) return;
+    // Runs inside XPluginStart and XPluginEnable: a FIFO or device under the settings file's name must
+    // not hold up the simulator's start, so only a regular file is read.
+    int fd = OpenRegularFile(kSettingsFile);
+    if (fd < 0) return;
     char bytes[kReadLimit];
-    size_t count = std::fread(bytes, 1, sizeof bytes, file);
-    std::fclose(file);
+    size_t count = 0;
+    while (count < sizeof bytes) {
+        ssize_t n = read(fd, bytes + count, sizeof bytes - count);
+        if (n > 0) {
+            count += (size_t)n;
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    close(fd);
 
     // A NUL ends the text, as it would for a C string.
     const void *nul = std::memchr(bytes, '\0', count);

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "core/Preferences.h"
+#include "core/UniqueId.h"
 #include "net/Connection.h"
 #include "net/PacketProcess.h"
 #include "traffic/AircraftUtils.h"
@@ -126,8 +127,7 @@ PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc) {
     view = XPLMFindDataRef("sim/graphics/view/view_type");
     pilotheadx = XPLMFindDataRef("sim/graphics/view/pilots_head_x");
 
-    srand((unsigned)time(nullptr));
-    uniqueID = rand();
+    uniqueID = DrawUniqueId();
 
     LoadPreferences();
 

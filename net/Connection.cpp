@@ -16,14 +16,14 @@
 #include "core/SkorvaleSE.h"
 #include "net/Md5.h"
 #include "net/Protocol.h"
+#include "net/StreamPhase.h"
+#include "traffic/CrewRedirect.h"
 
 #ifndef SKORVALE_SERVER_ADDRESS
 #define SKORVALE_SERVER_ADDRESS "127.0.0.1"
 #endif
 
 namespace {
-
-const char kPlanePathOverride[] = "sim/operation/override/override_planepath";
 
 // The build names the server; the environment may name another one (a local server, a test fixture).
 // Only a valid dotted quad counts, so a typo falls back to the built-in address instead of to 0.0.0.0.
@@ -104,13 +104,6 @@ void CloseSockets() {
     tcpconnected = 0;
 }
 
-void ReleasePlanePath() {
-    if (!overridden) return;
-    int zero = 0;
-    XPLMSetDatavi(XPLMFindDataRef(kPlanePathOverride), &zero, 0, 1);
-    overridden = 0;
-}
-
 }  // namespace
 
 ssize_t SendOnStream(const std::string &message) {
@@ -151,6 +144,8 @@ int ConnectToServer() {
     tcptx = "Tx";
     // One send; a short one still counts, as the server reads the rest of the line when it comes.
     if (reached && SendOnStream(opening) > 0) {
+        // Nothing of an earlier connection's stream may join this one's first message.
+        ResetStreamPhase();
         tcpconnected = 1;
         return tcpconnected;
     }

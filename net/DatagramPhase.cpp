@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "net/FieldDecode.h"
 #include "net/Protocol.h"
 #include "traffic/AircraftUtils.h"
+#include "traffic/CrewRedirect.h"
 #include "traffic/WorldOrLocal.h"
 
 namespace {
@@ -19,10 +21,6 @@ namespace {
 // the socket for the next calls (90 per 0.03 s is 3000 a second, far above what 19 aircraft send).
 constexpr int kReceivesPerCall = 90;
 constexpr size_t kDatagramBytes = 1400;
-
-const char kPlanePathOverride[] = "sim/operation/override/override_planepath";
-
-void WritePlanePathOverride(int value) { XPLMSetDatavi(XPLMFindDataRef(kPlanePathOverride), &value, 0, 1); }
 
 // A field that ends with "|" and holds no line feed (the regex "(.*?)\|" of the field groups, whose "."
 // stops at a line feed). Moves `rest` past the "|".
@@ -44,56 +42,45 @@ bool TakeDigit(std::string_view *rest, std::string_view *field) {
     return true;
 }
 
-// The crewed redirect: in crewed mode a seat other than the pilot's is flown by the crew's pilot, whose
-// datagrams then move the user's own aircraft (slot 0) with the host's own flight model held off.
-// Returns the slot the datagram acts on.
-int Redirect(int slot) {
-    // An empty crew ID names no crew: without this check every slot whose crew is unknown would fly
-    // the user's aircraft.
-    if (flightMode == 1 && slot >= 0 && slot < kSlotCount && !crewID.empty() && CrewIDs[slot] == crewID &&
-        cockpitPosition > 0) {
-        if (overridden == 0) {
-            WritePlanePathOverride(1);
-            overridden = 1;
-        }
-        return 0;
-    }
-    if (flightMode == 0 && overridden != 0) {
-        WritePlanePathOverride(0);
-        overridden = 0;
-    }
-    return slot;
-}
-
+// A location with a non-finite number in any field is dropped whole: NaN or infinity written into the
+// host's position and control references would break its drawing and, for slot 0, its flight model.
 void Apply(Aircraft &record, const LocationFields &fields) {
     const std::string_view *f = fields.field;
+    // Every field but the five light digits is a number.
+    float value[40] = {};
+    for (int i = 0; i < 40; i++) {
+        if (i >= 27 && i < 32) continue;
+        value[i] = DecodeFloatField(f[i]);
+        if (!std::isfinite(value[i])) return;
+    }
     double x = 0, y = 0, z = 0;
     SVWorldOrLocal(f[3], f[4], f[5], f[0], f[1], f[2], &x, &y, &z);
+    if (!std::isfinite((float)x) || !std::isfinite((float)y) || !std::isfinite((float)z)) return;
     record.x = (float)x;
     record.y = (float)y;
     record.z = (float)z;
 
-    record.lat = DecodeFloatField(f[3]);
-    record.lon = DecodeFloatField(f[4]);
-    record.el = DecodeFloatField(f[5]);
-    record.theta = DecodeFloatField(f[6]);
-    record.phi = DecodeFloatField(f[7]);
-    record.psi = DecodeFloatField(f[8]);
-    record.flap = DecodeFloatField(f[9]);
-    record.flap2 = DecodeFloatField(f[10]);
-    record.speedbrake = DecodeFloatField(f[11]);
-    record.slat = DecodeFloatField(f[12]);
-    record.wingsweep = DecodeFloatField(f[13]);
-    record.yokePitch = DecodeFloatField(f[14]);
-    record.yokeRoll = DecodeFloatField(f[15]);
-    record.yokeYaw = DecodeFloatField(f[16]);
-    for (int i = 0; i < 10; i++) record.gear[i] = DecodeFloatField(f[17 + i]);
+    record.lat = value[3];
+    record.lon = value[4];
+    record.el = value[5];
+    record.theta = value[6];
+    record.phi = value[7];
+    record.psi = value[8];
+    record.flap = value[9];
+    record.flap2 = value[10];
+    record.speedbrake = value[11];
+    record.slat = value[12];
+    record.wingsweep = value[13];
+    record.yokePitch = value[14];
+    record.yokeRoll = value[15];
+    record.yokeYaw = value[16];
+    for (int i = 0; i < 10; i++) record.gear[i] = value[17 + i];
     record.beacon = f[27][0] - '0';
     record.landing = f[28][0] - '0';
     record.strobe = f[29][0] - '0';
     record.nav = f[30][0] - '0';
     record.taxi = f[31][0] - '0';
-    for (int i = 0; i < 8; i++) record.throttle[i] = DecodeFloatField(f[32 + i]);
+    for (int i = 0; i < 8; i++) record.throttle[i] = value[32 + i];
 
     record.SetAircraftData();
 }
@@ -121,8 +108,11 @@ void HandleDatagram(std::string_view text) {
     int slot = 0;
     char type = 0;
     if (!DatagramHeaderPattern().Consume(&input, &slot, &type)) return;
+    // Slot 0 is the user's own aircraft, reached only through the crew's pilot: the server has no say
+    // over it in Solo or any seat.
+    if (slot == 0) return;
 
-    slot = Redirect(slot);
+    slot = RedirectSlot(slot);
     if (type != 'l' || slot < 0 || slot >= kSlotCount) return;
 
     LocationFields fields;
@@ -156,10 +146,11 @@ void DatagramPhase() {
     for (int i = 0; i < received; i++) {
         size = (int)messages[i].msg_len;
         if (size <= 0) continue;
-        // Only the server speaks for the traffic; anyone else who learnt our port could move it.
+        // Only the server speaks for the traffic; anyone else who learnt our port could move it, and
+        // another program on the server's machine is not the server.
         const sockaddr_in &source = sources[i];
         if (messages[i].msg_hdr.msg_namelen < sizeof source || source.sin_family != AF_INET ||
-            source.sin_addr.s_addr != serverAddress.sin_addr.s_addr) {
+            source.sin_addr.s_addr != serverAddress.sin_addr.s_addr || source.sin_port != serverAddress.sin_port) {
             continue;
         }
         udprx = "Ur";

@@ -1,17 +1,16 @@
 // The stream phase of the packet processor: stream bytes into whole messages, and each message into the tables.
 #include "net/StreamPhase.h"
 
-#include <fcntl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string_view>
 
+#include "core/RegularFile.h"
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
+#include "net/ModelPath.h"
 #include "net/Protocol.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/ModelLoader.h"
@@ -33,25 +32,6 @@ const std::string &TextOrEmpty(const std::string &text) {
     return text == "BLANK" ? empty : text;
 }
 
-// The name of a model from its path: the part after the last "/" that is followed by ".acf" (any case).
-std::string ModelName(const std::string &path) {
-    static const pcrecpp::RE pattern("^.*\\/(.*?)\\.[aA][cC][fF]");
-    std::string name;
-    if (!pattern.PartialMatch(path, &name)) name.clear();
-    return name;
-}
-
-// Whether a model file can be read, without ever blocking the simulator: a FIFO with no writer would
-// hold a plain open for ever, so only a regular file counts, and the open itself does not wait.
-bool ModelFileOpens(const std::string &path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    close(fd);
-    return true;
-}
-
 void AddChatLine(const std::string &text) {
     newTextRcvd = 9;
     const int lines = (int)(sizeof imRead / sizeof imRead[0]);
@@ -64,11 +44,17 @@ void HandleModel(int slot, const std::string &path) {
         Planes[slot].clear();
         return;
     }
-    std::string name = ModelName(path);
+    if (path.size() > kModelPathLimit) return;
+    // A path written with "\" separators names its model as the same path with "/" would.
+    std::string name = ModelName(WithForwardSlashes(path));
     bool changed = Planes[slot] != name;
     if (changed) Planes[slot] = name;
-    // The name is stored even when the file does not open, so the same model is not tried again.
-    if (changed && ModelFileOpens(path)) RequestModel(slot, path);
+    // The name is stored even when the file does not open, so the same model is not tried again. Only a
+    // model file under this installation's aircraft folder is handed to the host; a peer cannot make it
+    // load any other file it can name.
+    std::string local;
+    if (!changed || !LocalModelPath(path, &local) || !RegularFileOpens(local)) return;
+    RequestModel(slot, local);
 }
 
 // What stays after parsing holds no terminator (else it would have been handled or dropped), so past
@@ -82,7 +68,9 @@ void EnforceBufferLimit() {
 }  // namespace
 
 void HandleStreamMessage(int slot, char type, const std::string &text) {
-    bool inRange = slot >= 0 && slot < kSlotCount;
+    // Slot 0 is the user's own aircraft: the server never names it, and a message that does would
+    // rename the user or load a model into their own aircraft.
+    bool inRange = slot > 0 && slot < kSlotCount;
     switch (type) {
         case 'c':
             if (inRange) Callsigns[slot] = TextOrEmpty(text);
@@ -113,6 +101,13 @@ void ParseStreamBuffer() {
         if (message.Consume(&input, &slot, &type, &text)) {
             position = (size_t)(input.data() - tcpBuffer.data());
             HandleStreamMessage(slot, type, text);
+            continue;
+        }
+        // No message begins with "=": one at the head is what is left of a terminator after a text that
+        // ended in "=" (the message stopped at the first "====" of "=====") or of a line end split
+        // across reads. Dropping it alone keeps the message behind it from being taken for junk.
+        if (tcpBuffer[position] == '=') {
+            while (position < tcpBuffer.size() && tcpBuffer[position] == '=') position++;
             continue;
         }
         // Not a message at the head. With a terminator behind it, the text before the terminator can

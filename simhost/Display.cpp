@@ -36,6 +36,7 @@ void DrawWindows(HostState &s) {
         it->second.draw(id, it->second.refcon);
         s.drawingWindow = nullptr;
     }
+    PaintWidgets(s);
 }
 
 // Calls the sniffers of one group; false when one of them swallowed the key.

@@ -74,6 +74,14 @@ void XPLMDrawString(float *inColorRGB, int inXOffset, int inYOffset, char *inCha
     s.current.strings.push_back(std::move(d));
 }
 
+void XPLMGetFontDimensions(XPLMFontID, int *outCharWidth, int *outCharHeight, int *outDigitsOnly) {
+    // The one font is monospaced. The picture draws it in DejaVu Sans Mono 12 (7.2 pixels a character,
+    // 14 between lines); the cell given is rounded up, so text laid out by it fits what is drawn.
+    if (outCharWidth) *outCharWidth = 8;
+    if (outCharHeight) *outCharHeight = 14;
+    if (outDigitsOnly) *outDigitsOnly = 0;
+}
+
 void XPLMWorldToLocal(double inLatitude, double inLongitude, double inAltitude, double *outX, double *outY,
                       double *outZ) {
     HostState &s = State();

@@ -217,6 +217,8 @@ void EndFrameRecord(HostState &s);
 // Widgets (Widgets.cpp, StandardWidgets.cpp, WidgetActions.cpp).
 XPWidgetFunc_t ClassBehaviour(XPWidgetClass widgetClass);
 bool IsShown(const HostState &s, XPWidgetID id);  // own flag and every ancestor's
+// Each frame, as the real library draws them: xpMsg_Paint to every shown widget, parents first.
+void PaintWidgets(HostState &s);
 void DeliverKeyToWidget(HostState &s, XPWidgetID widget, char key, XPLMKeyFlags flags, char vkey);
 void SetKeyboardFocus(HostState &s, XPLMWindowID window, XPWidgetID widget);
 // Mouse events that no plug-in window took go to the widget under the pointer (or the one pressed).

@@ -114,6 +114,14 @@ bool IsShown(const HostState &s, XPWidgetID id) {
     return true;
 }
 
+void PaintWidgets(HostState &s) {
+    // A copy: a paint handler may create, hide or destroy widgets.
+    const std::vector<XPWidgetID> order = s.widgetOrder;
+    for (XPWidgetID id : order) {
+        if (s.widgets.count(id) && IsShown(s, id)) Dispatch(s, id, xpMsg_Paint, xpMode_Direct, 0, 0);
+    }
+}
+
 // ---- Queries -----------------------------------------------------------------------------------------
 
 std::vector<XPWidgetID> Host::Widgets() const { return state_->widgetOrder; }

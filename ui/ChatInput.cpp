@@ -32,14 +32,33 @@ void SendChatLine() {
 
 }  // namespace
 
+bool ChatIsOpen() { return showChatWindow != 0 || networkShowChatOverride != 0; }
+
+void ReleaseChatKeyboard() {
+    // Only a keyboard the chat holds is given back: another window or a settings field keeps its own.
+    if (imWriteFocus) XPLMTakeKeyboardFocus(nullptr);
+    imWriteFocus = 0;
+    flashCursor = 0;
+}
+
 void HandleKeyCallback(XPLMWindowID inWindowID, char inKey, XPLMKeyFlags inFlags, char, void *, int losingFocus) {
-    if (inWindowID != imReadWin) {
+    if (inWindowID != imReadWin || losingFocus) {
+        // The keyboard went elsewhere (a click on the simulator, another window): the cursor and the
+        // bright frame go with it, so they show exactly while the chat holds the keyboard.
         imWriteFocus = 0;
         flashCursor = 0;
         return;
     }
-    // Key releases and focus-loss notices change nothing.
-    if (losingFocus || (inFlags & xplm_DownFlag) == 0) return;
+    // A key for a chat whose entry line is not shown (fading out or hidden) would go out as a chat line
+    // the user never meant to type: it is dropped and the keyboard handed back to the simulator.
+    if (!ChatIsOpen()) {
+        XPLMTakeKeyboardFocus(nullptr);
+        imWriteFocus = 0;
+        flashCursor = 0;
+        return;
+    }
+    // Key releases change nothing.
+    if ((inFlags & xplm_DownFlag) == 0) return;
 
     imWriteFocus = 1;
     flashCursor = 1;
@@ -55,7 +74,9 @@ void HandleKeyCallback(XPLMWindowID inWindowID, char inKey, XPLMKeyFlags inFlags
     } else if (key == 13) {
         SendChatLine();
     } else if (key >= 32 && key <= 126) {
-        imWrite += (char)key;
+        // The server closes a connection whose line runs far past its text limit; the entry line stops
+        // at that limit rather than getting the user thrown off.
+        if (imWrite.size() < kChatEntryLimit) imWrite += (char)key;
     }
 }
 

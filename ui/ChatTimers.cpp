@@ -25,6 +25,9 @@ float SkorvaleChatWinOpacityCallback(float, float, int, void *) {
     } else if (networkShowChatOverride == 0 && showChatWindow == 0 && chatOpacity > 0) {
         chatOpacity -= 0.069f;
     }
+    // A chat that closes, by Tab, by its countdown or otherwise, gives the keyboard back at once: its
+    // entry line is no longer drawn, and keys typed for the simulator must reach the simulator.
+    if (!ChatIsOpen() && imWriteFocus) ReleaseChatKeyboard();
     XPLMSetWindowIsVisible(imReadWin, chatOpacity > 0 ? 1 : 0);
     return 0.01f;
 }

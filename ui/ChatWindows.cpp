@@ -4,6 +4,7 @@
 #include <GL/gl.h>
 
 #include <string>
+#include <string_view>
 
 #include "core/SkorvaleSE.h"
 #include "traffic/AircraftUtils.h"
@@ -16,6 +17,23 @@ void DrawText(const float (&colour)[3], int x, int y, std::string text, int *wra
     XPLMDrawString(rgb, x, y, text.data(), wrapWidth, xplmFont_Basic);
 }
 
+// Text starts 5 pixels in from a window's left edge and keeps the same margin on the right.
+constexpr int kTextMargin = 5;
+
+// How many characters of the basic font (monospaced) fit across a window's text area; at least one.
+size_t Columns(int left, int right) {
+    int charWidth = 0;
+    XPLMGetFontDimensions(xplmFont_Basic, &charWidth, nullptr, nullptr);
+    if (charWidth <= 0) charWidth = 8;
+    int inner = right - left - 2 * kTextMargin;
+    return inner > charWidth ? (size_t)(inner / charWidth) : 1;
+}
+
+std::string Cut(std::string text, size_t columns) {
+    if (text.size() > columns) text.resize(columns);
+    return text;
+}
+
 const float kWhite[3] = {1.0f, 1.0f, 1.0f};
 const float kLightGreen[3] = {0.5f, 1.0f, 0.5f};
 const float kYellow[3] = {1.0f, 1.0f, 0.3f};
@@ -23,15 +41,17 @@ const float kYellow[3] = {1.0f, 1.0f, 0.3f};
 void DrawPlaneList(int left, int top, int right, int bottom) {
     XPLMDrawTranslucentDarkBox(left, top, right, bottom);
 
+    // Rows are cut at the window's edge: callsigns and model names come from peers, any length.
+    size_t columns = Columns(left, right);
     std::string indicators = recvstring + " " + tcptx + tcprx + udptx + udprx;
     if (overridden) indicators += " o";
-    DrawText(kWhite, left + 5, top - 20, indicators, nullptr);
+    DrawText(kWhite, left + kTextMargin, top - 20, Cut(indicators, columns), nullptr);
 
     // Slot 0 is the user's own aircraft and is not listed.
     for (int i = 1; i < kSlotCount; i++) {
         AircraftList[i].GetAircraftData();
         std::string row = std::to_string(i) + ": " + Callsigns[i] + " " + Planes[i];
-        DrawText(kWhite, left + 5, top - 48 - 14 * (i - 1), row, nullptr);
+        DrawText(kWhite, left + kTextMargin, top - 48 - 14 * (i - 1), Cut(row, columns), nullptr);
     }
 }
 
@@ -40,12 +60,29 @@ void DrawChat(int left, int top, int right, int bottom) {
 
     // While fading out only the box is drawn.
     if (networkShowChatOverride || showChatWindow) {
-        int wrapWidth = right - left;
-        for (int k = 0; k < 14; k++) DrawText(kLightGreen, left + 5, bottom + 300 - 20 * k, imRead[k], &wrapWidth);
+        // Every row fits the box's inner width, so nothing wraps past the box's edge or over the rows
+        // below: a long line takes as many rows as it needs, newest at the bottom, and the oldest rows
+        // give way. The wrap width stays as the host's own guard.
+        int wrapWidth = right - left - 2 * kTextMargin;
+        size_t columns = Columns(left, right);
+        constexpr int lines = (int)(sizeof imRead / sizeof imRead[0]);
+        std::string_view rows[lines];
+        int filled = 0;
+        for (int k = lines - 1; k >= 0 && filled < lines; k--) {
+            std::string_view line = imRead[k];
+            size_t pieces = line.empty() ? 1 : (line.size() + columns - 1) / columns;
+            for (size_t p = pieces; p-- > 0 && filled < lines;)
+                rows[lines - 1 - filled++] = line.substr(p * columns, columns);
+        }
+        for (int k = 0; k < lines; k++) {
+            DrawText(kLightGreen, left + kTextMargin, bottom + 300 - 20 * k, std::string(rows[k]), &wrapWidth);
+        }
 
+        // The entry line shows its end, where the typing and the cursor are.
         std::string entry = imWrite;
         if (imWriteFocus) entry += flashCursor ? "|" : " ";
-        DrawText(kYellow, left + 5, bottom + 20, entry, &wrapWidth);
+        if (entry.size() > columns) entry.erase(0, entry.size() - columns);
+        DrawText(kYellow, left + kTextMargin, bottom + 20, entry, &wrapWidth);
     }
 
     // Opened by arriving text only: show the seconds left before it fades out.

@@ -47,6 +47,16 @@ void ShowConnected(bool connected) {
     }
 }
 
+// The connection also ends without the pane (a server that drops it, a failed send) and opens without
+// it (connect at start): the buttons are matched to it at every draw and every click, and touched only
+// when they differ, so a steady state sends the widgets nothing.
+void FollowConnection() {
+    bool connected = tcpconnected != 0;
+    if ((XPIsWidgetVisible(DisconnectB) != 0) != connected || (XPIsWidgetVisible(ConnectB) != 0) == connected) {
+        ShowConnected(connected);
+    }
+}
+
 // A field's text, at most `limit` characters. The widget library copies like strncpy, so a cut copy
 // carries no terminator: the buffer has one byte more than the limit and is terminated here.
 // The settings file ends every value at a ";", so one kept here would cut this value short and make the
@@ -109,15 +119,12 @@ int HandleStateChanged(XPWidgetID button, intptr_t newState) {
 }
 
 int HandlePushed(XPWidgetID button) {
-    if (button == ConnectB && tcpconnected == 0) {
-        // A failed connect leaves the buttons as they were, so the user can simply try again.
-        ConnectToServer();
-        if (tcpconnected) ShowConnected(true);
-        return 0;
-    }
-    if (button == DisconnectB && tcpconnected != 0) {
-        DisconnectFromServer();
-        if (tcpconnected == 0) ShowConnected(false);
+    if (button == ConnectB || button == DisconnectB) {
+        // Each button acts only in the state it stands for; either way the buttons then show the
+        // connection as it is (a failed connect leaves "Connect", so the user can simply try again).
+        if (button == ConnectB && tcpconnected == 0) ConnectToServer();
+        if (button == DisconnectB && tcpconnected != 0) DisconnectFromServer();
+        FollowConnection();
         return 0;
     }
     if (button == CancelB) {
@@ -276,6 +283,10 @@ int PrefPaneHandler(XPWidgetMessage inMessage, XPWidgetID, intptr_t inParam1, in
         case xpMessage_CloseButtonPushed:
             HidePane();
             return 1;
+        case xpMsg_Paint:
+            // Sent each frame the pane is shown; the library still draws it (not handled here).
+            FollowConnection();
+            return 0;
         default:
             return 0;
     }

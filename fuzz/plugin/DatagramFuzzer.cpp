@@ -2,6 +2,7 @@
 // hand-written field splitter and degree-text search against the regular expressions they stand for.
 #include <pcrecpp.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +80,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::string datagram(text, length);
 
     HandleDatagram(datagram);
+    // No number that reaches the host is NaN or infinite.
+    for (const Aircraft &record : AircraftList) {
+        const float values[] = {record.x,  record.y,   record.z,       record.lat,     record.lon,
+                                record.el, record.psi, record.yokeYaw, record.gear[9], record.throttle[7]};
+        for (float value : values) {
+            if (!std::isfinite(value)) std::abort();
+        }
+    }
 
     // Everything after a header (or the whole text) through the splitter, and the text as a number.
     size_t afterHeader = datagram.find('|', datagram.find('|') + 1);

@@ -1,10 +1,16 @@
-// Fuzzes arbitrary stream bytes, split into reads, through line-end folding, message parsing and handling.
+// Fuzzes arbitrary stream bytes, split into reads, through line-end folding, message parsing and handling,
+// checks that a sound message after them and a line end always arrives, and checks the one-pass model
+// name reader against the pattern it stands for.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include <pcrecpp.h>
+
 #include "core/SkorvaleSE.h"
+#include "net/ModelPath.h"
 #include "net/StreamPhase.h"
 #include "simhost/Host.h"
 #include "traffic/AircraftUtils.h"
@@ -14,6 +20,23 @@ namespace {
 void Setup() {
     simhost::TheHost().Reset();
     for (int i = 0; i < kSlotCount; i++) AircraftList[i].set(i);
+}
+
+void CheckModelName(const std::string &path) {
+    static const pcrecpp::RE pattern("^.*\\/(.*?)\\.[aA][cC][fF]");
+    std::string expected;
+    if (!pattern.PartialMatch(path, &expected)) expected.clear();
+    if (ModelName(path) != expected) std::abort();
+}
+
+// What a model path may load here begins at the aircraft folder, climbs out of nothing and names a model.
+void CheckLocalModelPath(const std::string &path) {
+    std::string local;
+    if (path.find('\n') != std::string::npos || !LocalModelPath(path, &local)) return;
+    if (local.rfind("Aircraft/", 0) != 0 || local.find('\\') != std::string::npos) std::abort();
+    if (("/" + local + "/").find("/../") != std::string::npos) std::abort();
+    std::string file = local.substr(local.rfind('/') + 1);
+    if (file.size() <= 4 || ModelName("/" + file).empty()) std::abort();
 }
 
 }  // namespace
@@ -40,5 +63,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         bytes += count;
         left -= count;
     }
+
+    // Whatever came before, a line end and then a sound message: the message is handled.
+    Callsigns[7] = "before";
+    const char probe[] = "\n7|c|Probe\n";
+    TakeStreamBytes(probe, sizeof probe - 1);
+    if (Callsigns[7] != "Probe") std::abort();
+
+    // The pattern backtracks on long inputs, so the comparison takes the first kilobyte.
+    std::string text(reinterpret_cast<const char *>(data + 1), std::min<size_t>(size - 1, 1024));
+    CheckModelName(text);
+    CheckLocalModelPath(text);
     return 0;
 }

@@ -1,6 +1,7 @@
 // The plug-in module loaded by the headless host and taken through start, enable, disable and stop.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/UniqueId.h"
 #include "simhost/Host.h"
 #include "tests/support/FixtureServer.h"
 #include "tests/support/Loopback.h"
@@ -188,6 +190,17 @@ TEST_F(Lifecycle, EveryEnableReReadsTheSettingsAndConnectsWhenAsked) {
     EXPECT_EQ(dir.Read(kSettings), "userID=bob;connectAtStartup=1;");
 }
 
+// Pilots who start in the same second still log in under different IDs.
+TEST(UniqueId, StartsInTheSameSecondDrawDifferentNonNegativeIds) {
+    std::set<int> ids;
+    for (int i = 0; i < 8; i++) {
+        int id = DrawUniqueId();
+        EXPECT_GE(id, 0);
+        ids.insert(id);
+    }
+    EXPECT_EQ(ids.size(), 8u);
+}
+
 // The tag after the id of a location datagram: "LOC" or "VOLOC".
 std::string LocationTag(const std::string &bytes) {
     size_t bar = bytes.find('|');
@@ -220,7 +233,8 @@ TEST_F(Lifecycle, AircraftHeldByAnotherPlugInAreTakenWhenItLetsGo) {
     testsupport::FixtureServer server(address);
     ASSERT_TRUE(server.Ok());
     ASSERT_TRUE(dir.Write(kSettings, "connectAtStartup=1;"));
-    ASSERT_TRUE(dir.Write("trainer.acf", "model"));
+    ASSERT_EQ(mkdir(dir.Path("Aircraft").c_str(), 0700), 0);
+    ASSERT_TRUE(dir.Write("Aircraft/trainer.acf", "model"));
     host.HoldPlanesUntil(3.0);  // a traffic injector, say
     ASSERT_EQ(plugin->Start(), 1);
     ASSERT_EQ(plugin->Enable(), 1);
@@ -232,7 +246,7 @@ TEST_F(Lifecycle, AircraftHeldByAnotherPlugInAreTakenWhenItLetsGo) {
     ASSERT_GT(server.DatagramCount(), 0u) << "the datagram path opens with the first location";
 
     // Traffic arrives while the aircraft are not ours: the tables take it, the simulator sees none of it.
-    ASSERT_TRUE(server.SendStream("3|c|ANNA\n3|p|trainer.acf\n"));
+    ASSERT_TRUE(server.SendStream("3|c|ANNA\n3|p|Aircraft/trainer.acf\n"));
     ASSERT_TRUE(server.SendDatagram(LocationFor(3, "47.47")));
     host.RunFor(0.5);
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
@@ -253,7 +267,7 @@ TEST_F(Lifecycle, AircraftHeldByAnotherPlugInAreTakenWhenItLetsGo) {
     EXPECT_TRUE(planes.acquired);
     EXPECT_EQ(planes.activeCount, 20);
     EXPECT_EQ(planes.aiDisabled.size(), 20u);
-    EXPECT_EQ(planes.models[3], "trainer.acf");
+    EXPECT_EQ(planes.models[3], "Aircraft/trainer.acf");
     EXPECT_EQ(planes.models[0], "") << "the user's own aircraft never gets a model";
     ASSERT_TRUE(server.SendDatagram(LocationFor(3, "47.48")));
     for (int i = 0; i < 40 && host.GetDataRef("sim/multiplayer/position/plane3_x") == 0.0; i++) {

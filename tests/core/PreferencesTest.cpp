@@ -1,6 +1,7 @@
 // The settings file as the user's disk sees it: exact bytes written, what reads back, what is ignored.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <clocale>
@@ -181,6 +182,19 @@ TEST_F(Preferences, NothingChangesWithoutAUsableFile) {
         EXPECT_EQ(userID, "me") << bytes;
         EXPECT_EQ(flightMode, 1) << bytes;
     }
+
+    // A FIFO (which a plain open would wait on for ever) or a directory under the file's name is not
+    // read, and the start goes on at once; the alarm ends a hung run instead of the suite's timeout.
+    ASSERT_EQ(unlink(dir.Path(kFile).c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.Path(kFile).c_str(), 0600), 0);
+    alarm(30);
+    LoadPreferences();
+    alarm(0);
+    EXPECT_EQ(myCallsign, "keep");
+    ASSERT_EQ(unlink(dir.Path(kFile).c_str()), 0);
+    ASSERT_EQ(mkdir(dir.Path(kFile).c_str(), 0700), 0);
+    LoadPreferences();
+    EXPECT_EQ(myCallsign, "keep");
 
     // A file that cannot be created is silently not written, and the settings stay as they were.
     testsupport::ScratchDir bare;

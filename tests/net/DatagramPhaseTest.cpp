@@ -163,6 +163,17 @@ TEST(DatagramPhase, MalformedDatagramsChangeNoSlot) {
     bad.push_back("5|l" + good.substr(4));
     bad.push_back(good.substr(0, 60) + std::string(1, '\0') + good.substr(60));  // text ends at a NUL
     bad.push_back("");
+    // A number that is not finite, in any field, drops the whole datagram.
+    const std::pair<int, const char *> nonFinite[] = {{0, "nan"}, {3, "inf"}, {8, "-inf"}, {26, "1e39"}, {39, "-NAN"}};
+    for (const auto &[field, text] : nonFinite) {
+        l = slot5();
+        l.fields[field] = text;
+        bad.push_back(l.Text());
+    }
+    // Slot 0, the user's own aircraft, is never the server's to move.
+    l = slot5();
+    l.slot = 0;
+    bad.push_back(l.Text());
     // Cut at 1400 bytes: the throttle group never completes.
     l = slot5();
     l.fields[0] = std::string(1500, '1');
@@ -176,6 +187,7 @@ TEST(DatagramPhase, MalformedDatagramsChangeNoSlot) {
         EXPECT_EQ(AircraftList[slot].psi, 0.0f) << slot;
     }
     EXPECT_EQ(session.Slot(5, "x"), 0.0);
+    EXPECT_NE(session.Ref("sim/flightmodel/position/local_z"), -300.75);
     EXPECT_EQ(udprx, "Ur");  // received, just not used
 
     // Sound light digits go through.
@@ -214,6 +226,17 @@ TEST(DatagramPhase, OnlyTheServersAddressIsListenedTo) {
     EXPECT_EQ(udprx, "  ");
     EXPECT_EQ(std::memcmp(&serverBefore, &serverAddress, sizeof serverAddress), 0);
 
+    // Another program on the server's own address, from another port.
+    fd = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_TRUE(testsupport::MakeAddress(session.address, 0, &from));
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from), 0);
+    ASSERT_EQ(sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr *>(&plugin), sizeof plugin),
+              (ssize_t)text.size());
+    close(fd);
+    ASSERT_TRUE(inboundtest::WaitReadable(sockfd, 1));
+    ProcessPackets();
+    EXPECT_EQ(session.Slot(9, "x"), 0.0);
+
     session.SendDatagrams({text});
     ProcessPackets();
     EXPECT_FLOAT_EQ(session.Slot(9, "x"), 100.5f);
@@ -244,30 +267,68 @@ TEST(DatagramPhase, CrewPilotFliesTheUsersAircraftInCrewedMode) {
     ProcessPackets();
     EXPECT_FALSE(session.host.PlanePathOverridden());
 
-    // As pilot the same datagram moves the crew mate's own slot.
+    // As pilot the same datagram moves the crew mate's own slot, and the user's aircraft is handed back.
+    session.host.SetDataRef(kPlanePath, 1, 0);
     cockpitPosition = 0;
     session.SendDatagrams({pilot.Text()});
     ProcessPackets();
     EXPECT_FLOAT_EQ(session.Slot(4, "x"), 100.5f);
-
-    // Back to solo: the next datagram with a header, whatever its type, hands the aircraft back.
-    session.host.SetDataRef(kPlanePath, 1, 0);
-    flightMode = 0;
-    Location other;
-    other.type = "x";
-    session.SendDatagrams({other.Text()});
-    ProcessPackets();
     EXPECT_EQ(overridden, 0);
     EXPECT_FALSE(session.host.PlanePathOverridden());
 
     // In crewed mode even a datagram of another type takes the aircraft over.
-    flightMode = 1;
     cockpitPosition = 3;
+    Location other;
+    other.type = "x";
     other.slot = 4;
     session.SendDatagrams({other.Text()});
     ProcessPackets();
     EXPECT_EQ(overridden, 1);
     EXPECT_TRUE(session.host.PlanePathOverridden());
+}
+
+TEST(DatagramPhase, UsersAircraftIsHandedBackWhenNobodyFliesIt) {
+    Session session;
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    CrewIDs[4] = "Eagle";
+    Location pilot;
+    pilot.slot = 4;
+    auto crewed = [] {
+        flightMode = 1;
+        cockpitPosition = 1;
+        crewID = "Eagle";
+    };
+    auto fly = [&](float elapsed) {
+        session.SendDatagrams({pilot.Text()});
+        SkorvalePacketProcess(elapsed, 0.03f, 0, nullptr);
+    };
+
+    // Solo, the pilot's seat or no crew ID: handed back at the next flight loop, with no datagram needed.
+    for (int change = 0; change < 3; change++) {
+        crewed();
+        fly(0.03f);
+        ASSERT_EQ(overridden, 1) << change;
+        if (change == 0) flightMode = 0;
+        if (change == 1) cockpitPosition = 0;
+        if (change == 2) crewID = "";
+        ProcessPackets();
+        EXPECT_EQ(overridden, 0) << change;
+        EXPECT_FALSE(session.host.PlanePathOverridden()) << change;
+    }
+
+    // Held while the crew's pilot keeps sending; handed back two seconds after the last of them, here
+    // because the pilot's crew ID changed and its datagrams now move its own slot.
+    crewed();
+    fly(0.03f);
+    SkorvalePacketProcess(1.5f, 0.03f, 0, nullptr);
+    fly(1.5f);
+    CrewIDs[4] = "Hawk";
+    fly(1.9f);
+    EXPECT_EQ(overridden, 1);
+    EXPECT_FLOAT_EQ(session.Slot(4, "x"), 100.5f);
+    SkorvalePacketProcess(0.2f, 0.03f, 0, nullptr);
+    EXPECT_EQ(overridden, 0);
+    EXPECT_FALSE(session.host.PlanePathOverridden());
 }
 
 TEST(DatagramPhase, EmptyCrewIdMatchesNoSlot) {
@@ -285,18 +346,6 @@ TEST(DatagramPhase, EmptyCrewIdMatchesNoSlot) {
     EXPECT_EQ(overridden, 0);
     EXPECT_FALSE(session.host.PlanePathOverridden());
     EXPECT_NE(session.Ref("sim/flightmodel/position/local_x"), 100.5);
-}
-
-TEST(DatagramPhase, SlotZeroInSoloModeMovesTheUsersAircraft) {
-    Session session;
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
-    Location own;
-    own.slot = 0;
-    session.SendDatagrams({own.Text()});
-    ProcessPackets();
-    EXPECT_FLOAT_EQ(session.Ref("sim/flightmodel/position/local_z"), -300.75f);
-    EXPECT_FLOAT_EQ(session.Ref("sim/cockpit2/controls/flap_ratio"), 0.5f);
-    EXPECT_EQ(overridden, 0);
 }
 
 TEST(DatagramPhase, ClosedSocketsAreNeverRead) {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "net/ModelPath.h"
 #include "net/StreamPhase.h"
 #include "tests/net/PacketProcessSession.h"
 #include "traffic/AircraftUtils.h"
@@ -29,6 +30,13 @@ TEST(StreamPhase, CallsignCrewAndChatMessages) {
     EXPECT_EQ(tcpBuffer, "");
     EXPECT_EQ(Planes[19], "Plane 19");  // slot 25 and type x read past
     for (int slot : {0, 1, 6, 19}) EXPECT_EQ(Callsigns[slot], "") << slot;
+
+    // Slot 0 is the user's own aircraft: nothing from the server names it, crews it or loads its model.
+    session.SendStream("0|c|Me\n0|I|Eagle\n0|p|Aircraft/Jets/Trainer/trainer.acf\n");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[0], "");
+    EXPECT_EQ(CrewIDs[0], "");
+    EXPECT_EQ(Planes[0], "Plane 0");
 
     session.SendStream("3|c|BLANK\n4|I|BLANK\n");
     ProcessPackets();
@@ -72,15 +80,27 @@ TEST(StreamPhase, LinesSplitAcrossReadsAndCalls) {
     EXPECT_EQ(Callsigns[7], "Lee");
     EXPECT_EQ(tcpBuffer, "");
 
-    // Text waiting for its line end survives a reconnect and joins the next connection's stream.
+    // A dead connection's half line, or the rest of an over-long line being dropped, never joins the
+    // next connection's first message.
     session.SendStream("8|c|Ma");
     ProcessPackets();
     DisconnectFromServer();
     session.Connect();
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
-    session.SendStream("x\n", 1);
+    session.SendStream("8|c|Ned\n", 1);
     ProcessPackets();
-    EXPECT_EQ(Callsigns[8], "Max");
+    EXPECT_EQ(Callsigns[8], "Ned");
+    std::string longLine(kStreamBufferLimit + 1, 'A');
+    session.SendStream(longLine.substr(0, 40000), 1);
+    ProcessPackets();
+    session.SendStream(longLine.substr(40000), 1);
+    ProcessPackets();
+    DisconnectFromServer();
+    session.Connect();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    session.SendStream("9|c|Oli\n", 2);
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[9], "Oli");
 }
 
 TEST(StreamPhase, JunkAtTheHeadIsDroppedUpToItsLineEnd) {
@@ -92,6 +112,16 @@ TEST(StreamPhase, JunkAtTheHeadIsDroppedUpToItsLineEnd) {
     EXPECT_EQ(Callsigns[9], "Ned");
     EXPECT_EQ(Callsigns[10], "Oz");
     EXPECT_EQ(Callsigns[11], "Pia");
+    EXPECT_EQ(tcpBuffer, "");
+
+    // A text ending in "=" leaves "=" behind its terminator; the message after it still arrives, as
+    // does one after a text of "=" alone.
+    session.SendStream("4|c|Eq=\n5|c|Next\n6|c|==\n7|c|Last=\n3|c|Sam\n");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[4], "Eq");  // the pattern's text stops at the first "===="
+    EXPECT_EQ(Callsigns[5], "Next");
+    EXPECT_EQ(Callsigns[7], "Last");
+    EXPECT_EQ(Callsigns[3], "Sam");
     EXPECT_EQ(tcpBuffer, "");
 
     // Without a line end yet, junk may still be a message arriving: it waits.
@@ -202,6 +232,34 @@ TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
     session.host.RunFor(2.5);
     EXPECT_LE(session.host.Planes().modelLoads - loads, 3);
     EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Heavy/B747.ACF");
+
+    // Paths from another machine or installation load this installation's copy of the model.
+    session.SendStream(
+        "11|p|/home/other/X-Plane 12/Aircraft/Jets/Trainer/trainer.acf\n"
+        "12|p|C:\\X-Plane 11\\Aircraft\\Heavy\\B747.ACF\n");
+    ProcessPackets();
+    EXPECT_EQ(session.host.Planes().models[11], "Aircraft/Jets/Trainer/trainer.acf");
+    EXPECT_EQ(Planes[12], "B747");
+    EXPECT_EQ(session.host.Planes().models[12], "Aircraft/Heavy/B747.ACF");
+
+    // Nothing outside the aircraft folder, nothing but a model, and no over-long path: the name still
+    // shows where there is one, and nothing loads.
+    ASSERT_TRUE(scratch.Write("Resources/plugins/svprefs.txt", "password=secret;"));
+    ASSERT_TRUE(scratch.Write("Aircraft/Heavy/notes.txt", "text"));
+    ASSERT_TRUE(scratch.Write("escape.acf", "model"));
+    ASSERT_TRUE(scratch.Write("Aircraft/.acf", "model"));
+    session.SendStream(
+        "13|p|/etc/passwd\n14|p|../../../../etc/hostname\n15|p|Aircraft/../Resources/plugins/svprefs.txt\n"
+        "16|p|Aircraft/Heavy/../../escape.acf\n17|p|Aircraft/Heavy/notes.txt\n18|p|Aircraft/.acf\n"
+        "19|p|/proc/self/environ\n");
+    ProcessPackets();
+    EXPECT_EQ(Planes[16], "escape");
+    for (int slot = 13; slot <= 19; slot++) EXPECT_EQ(session.host.Planes().models[slot], "") << slot;
+    std::string deep = "Aircraft/" + std::string(kModelPathLimit - 20, 'd') + "/trainer.acf";
+    ASSERT_GT(deep.size(), kModelPathLimit);
+    session.SendStream("1|p|" + deep + "\n");
+    ProcessPackets();
+    EXPECT_EQ(Planes[1], "Plane 1");
     alarm(0);
 }
 

@@ -66,7 +66,7 @@ TEST_F(ChatWindowTest, TabFadesTheWindowInAndOutInTenSteps) {
     for (int k = 0; k < 14; k++) {
         EXPECT_EQ(strings[k].y, w.bottom + 300 - 20 * k);
         EXPECT_EQ(strings[k].rgb[1], 1.0f);
-        EXPECT_EQ(strings[k].wrapWidth, 500);
+        EXPECT_EQ(strings[k].wrapWidth, 490);  // the box's width inside a 5-pixel margin each side
     }
     EXPECT_EQ(strings[14].x, w.left + 5);
     EXPECT_EQ(strings[14].y, w.bottom + 20);
@@ -129,6 +129,68 @@ TEST_F(ChatWindowTest, EntryLineTakesPrintableBytesOnly) {
     host.RunFrame();
     std::string entry = EntryLine(Strings(imReadWin));
     EXPECT_EQ(entry.substr(0, entry.size() - 1), "ab |~x");
+
+    // The line stops at the server's 1024-byte text limit; what is drawn is its end, inside the box.
+    host.TypeText(std::string(1100, 'y'));
+    EXPECT_EQ(imWrite.size(), 1024u);
+    host.RunFrame();
+    entry = EntryLine(Strings(imReadWin));
+    int charWidth = 0;
+    XPLMGetFontDimensions(xplmFont_Basic, &charWidth, nullptr, nullptr);
+    EXPECT_EQ((int)entry.size(), 490 / charWidth);
+    EXPECT_EQ(entry.substr(0, entry.size() - 1), std::string(entry.size() - 1, 'y'));
+}
+
+TEST_F(ChatWindowTest, ChatHoldsTheKeyboardOnlyWhileItShows) {
+    std::string address = testsupport::UniqueLoopbackAddress();
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    testsupport::PointPluginAt(address);
+    Start("connectAtStartup=1;");
+    ASSERT_TRUE(server.WaitForStreamLines(1, 3000));
+
+    // A long line from a peer takes as many rows as it needs, each inside the box.
+    std::string longLine(150, 'L');
+    ASSERT_TRUE(server.SendStream("3|m|short\n3|m|" + longLine + "\n"));
+    ASSERT_TRUE(WaitForStreamData());
+    while (ChatAlpha() < 0.69f && host.Now() < 3) host.RunFrame();
+    const simhost::WindowInfo w = Geometry(imReadWin);
+    int charWidth = 0;
+    XPLMGetFontDimensions(xplmFont_Basic, &charWidth, nullptr, nullptr);
+    const size_t columns = (size_t)(490 / charWidth);
+    std::vector<DrawnString> strings = Strings(imReadWin);
+    ASSERT_EQ(strings.size(), 16u);
+    EXPECT_EQ(strings[13].text, longLine.substr(2 * columns));
+    EXPECT_EQ(strings[11].text + strings[12].text + strings[13].text, longLine);
+    EXPECT_EQ(strings[10].text, "short");
+    for (int k = 0; k < 15; k++) EXPECT_LE(strings[k].x + (int)strings[k].text.size() * charWidth, w.right - 5) << k;
+
+    // Clicked into, it holds the keyboard with cursor and bright frame; a click on the simulator's view
+    // takes both away.
+    const int insideX = (w.left + w.right) / 2, insideY = (w.top + w.bottom) / 2;
+    ASSERT_TRUE(host.MouseDown(insideX, insideY));
+    host.MouseUp(insideX, insideY);
+    EXPECT_EQ(host.WindowWithFocus(), imReadWin);
+    host.RunFrame();
+    EXPECT_EQ(Primitive(imReadWin, GL_LINES).vertices.at(0).rgba[0], 1.0f);
+    EXPECT_FALSE(host.MouseDown(10, 10));
+    host.RunFrames(40);
+    EXPECT_EQ(host.WindowWithFocus(), nullptr);
+    EXPECT_EQ(Strings(imReadWin).at(14).text, "");  // the entry line, under the countdown
+    EXPECT_EQ(Primitive(imReadWin, GL_LINES).vertices.at(0).rgba[0], 0.0f);
+
+    // Clicked into again and typed in, then left: when the countdown closes it, the keyboard is the
+    // simulator's again, and the next keys are not a chat line.
+    ASSERT_TRUE(host.MouseDown(insideX, insideY));
+    host.MouseUp(insideX, insideY);
+    host.TypeText("hi");
+    host.RunFor(11);
+    EXPECT_FALSE(Geometry(imReadWin).visible);
+    EXPECT_EQ(host.WindowWithFocus(), nullptr);
+    host.TypeText("gbp");
+    host.PressKey(kReturn, 0);
+    EXPECT_EQ(imWrite, "hi");
+    EXPECT_EQ(server.StreamBytes().find("|MESSAGE|"), std::string::npos);
 }
 
 TEST_F(ChatWindowTest, ReturnWhileDisconnectedKeepsTheTextAndShowsTheWindowForAWhile) {

@@ -55,6 +55,15 @@ TEST_F(PlaneListTest, ListsNineteenSlotsUnderTheTrafficIndicators) {
     EXPECT_EQ(strings.at(0).text, "Network Traffic:" + std::string(9, ' ') + " o");
     EXPECT_EQ(strings.at(4).text, "4: Anna Plane 4");
 
+    // Rows stay inside the window: a peer's long callsign is cut at its edge.
+    Callsigns[5] = std::string(300, 'C');
+    host.RunFrame();
+    strings = Strings(gWindow);
+    int charWidth = 0;
+    XPLMGetFontDimensions(xplmFont_Basic, &charWidth, nullptr, nullptr);
+    EXPECT_EQ(strings.at(5).text, "5: " + std::string((w.right - w.left - 10) / charWidth - 3, 'C'));
+    for (const simhost::DrawnString &s : strings) EXPECT_LE(s.x + (int)s.text.size() * charWidth, w.right - 5);
+
     // Toggling twice returns it to where it was.
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
     host.RunFrame();

@@ -293,6 +293,18 @@ TEST_F(PrefPaneTest, ConnectAndDisconnectButtonsFollowTheConnection) {
     OpenPane();
     EXPECT_FALSE(host.IsWidgetShown(ConnectB));
     EXPECT_TRUE(host.IsWidgetShown(DisconnectB));
+
+    // The server drops the connection: the next frames offer "Connect" again, and it connects.
+    ASSERT_TRUE(server.WaitForConnections(2, 3000));
+    server.CloseStream(1);
+    ASSERT_TRUE(WaitForStreamData());
+    host.RunFor(0.1);
+    EXPECT_EQ(tcpconnected, 0);
+    EXPECT_TRUE(host.IsWidgetShown(ConnectB));
+    EXPECT_FALSE(host.IsWidgetShown(DisconnectB));
+    ASSERT_TRUE(Click("Connect"));
+    EXPECT_TRUE(host.IsWidgetShown(DisconnectB));
+    ASSERT_TRUE(server.WaitForConnections(3, 3000));
 }
 
 TEST_F(PrefPaneTest, MenuIgnoresUnknownItems) {
