@@ -159,7 +159,11 @@ void Relay::OnStreamData(ConnectionId connection, const char *data, std::size_t 
     if (found == connections_.end()) return;
     Connection &conn = *found->second;
     if (conn.refused) return;
-    bool framed = conn.lines.Feed(data, size, [&](std::string_view line) { return HandleLine(conn, line, now); });
+    // Counted as read, not as handled: lines held behind a login under check are handled again later.
+    bool framed = conn.lines.Feed(data, size, [&](std::string_view line) {
+        ++counters_.streamMessagesIn;
+        return HandleLine(conn, line, now);
+    });
     if (!framed) {
         badLineLog_.Log(now, spdlog::level::warn, "closing connection from {}: a line longer than {} bytes",
                         AddressText(conn.address), limits_.maxLineLength);
@@ -204,7 +208,6 @@ void Relay::CloseConnection(ConnectionId connection, const char *reason) {
 }
 
 bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint now) {
-    ++counters_.streamMessagesIn;
     if (connection.refused) return false;
     if (connection.ticket != 0) {
         // The login is still being checked: keep what follows for when it is in.
