@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <functional>
 #include <system_error>
 #include <unordered_map>
 #include <vector>
@@ -95,6 +96,12 @@ public:
         sendHeaders_.resize(kBatch);
         sendIov_.resize(2 * kBatch);
         sendAddresses_.resize(kBatch);
+
+        if (!options.cluster.urls.empty()) {
+            bridge_ = StartNatsBridge(options.cluster, relay_,
+                                      [this](std::function<void()> work) { asio::post(io_, std::move(work)); });
+            relay_.SetCluster(bridge_.get());
+        }
     }
 
     void Observe(TrafficObserver &observer, Clock::duration period) {
@@ -371,7 +378,9 @@ private:
 
     void Tick() {
         CheckStalls();
-        relay_.OnTick(Clock::now());
+        TimePoint now = Clock::now();
+        relay_.OnTick(now);
+        if (bridge_) bridge_->OnTick(now);
         tick_.expires_after(std::chrono::milliseconds(100));
         tick_.async_wait([this](const asio::error_code &error) {
             if (!error) Tick();
@@ -399,6 +408,7 @@ private:
     }
 
     void Shutdown() {
+        if (bridge_) bridge_->Stop();
         asio::error_code ignored;
         acceptor_.close(ignored);
         udp_.close(ignored);
@@ -414,6 +424,7 @@ private:
     asio::io_context io_{1};
     ServerOptions options_;
     Relay relay_;
+    std::unique_ptr<ClusterBridge> bridge_;  // before relay_ in destruction: it calls into the relay
     tcp::acceptor acceptor_;
     udp::socket udp_;
     asio::steady_timer tick_;

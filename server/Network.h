@@ -7,6 +7,7 @@
 #include <string>
 
 #include "server/Authenticator.h"
+#include "server/NatsBridge.h"
 #include "server/Relay.h"
 #include "server/TrafficObserver.h"
 
@@ -16,6 +17,7 @@ struct ServerOptions {
     std::string address = "127.0.0.1";
     std::uint16_t port = 49556;
     RelayLimits limits;
+    ClusterOptions cluster;  // no NATS servers: the node runs alone
 };
 
 class RelayServer {

@@ -59,7 +59,10 @@ struct Relay::Client {
     bool pointValid = false;
     EarthPoint point;
     TimePoint lastHeard{};
+    // When it logged in (microseconds of the wall clock, which the nodes of a network share), so every
+    // node picks the same first pilot of a crew.
     std::uint64_t order = 0;
+    bool remote = false;   // logged in on another node: shown here, never a receiver here
     std::string loginKey;  // its entry in seenLogins_
 
     // Each sender's share. A change that finds its bucket empty is held, and the latest held value goes
@@ -87,7 +90,8 @@ struct Relay::Connection {
     LineBuffer lines;
     TimePoint opened;
     Client *client = nullptr;
-    bool pending = true;  // counted in its address's connections that have not logged in
+    bool pending = true;    // counted in its address's connections that have not logged in
+    bool claiming = false;  // checked, and waiting for the network to agree that it is online nowhere else
     // A login under check: what it asked for, and the lines that came after it, held until the answer.
     std::uint64_t ticket = 0;
     int loginId = 0;
@@ -209,7 +213,7 @@ void Relay::CloseConnection(ConnectionId connection, const char *reason) {
 
 bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint now) {
     if (connection.refused) return false;
-    if (connection.ticket != 0) {
+    if (connection.ticket != 0 || connection.claiming) {
         // The login is still being checked: keep what follows for when it is in.
         connection.heldBytes += line.size();
         if (connection.heldBytes > kMaxHeldBytes) {
@@ -370,7 +374,7 @@ void Relay::CompleteLogin(Connection &connection, TimePoint now) {
     std::string from = AddressText(connection.address);
     int uniqueId = connection.loginId;
     auto existing = clients_.find(uniqueId);
-    if (existing != clients_.end()) {
+    if (existing != clients_.end() && !existing->second->remote) {
         Client &old = *existing->second;
         // The plug-in keeps its unique ID across reconnects and does not notice a lost connection, so
         // the same user coming back from the same address replaces its stale session instead of
@@ -382,9 +386,32 @@ void Relay::CompleteLogin(Connection &connection, TimePoint now) {
             RefuseLogin(connection, now, nullptr, false);
             return;
         }
-        loginLog_.Log(now, spdlog::level::info, "client {} ({}) logged in again from {}; its old connection is closed",
-                      uniqueId, Preview(user), from);
-        CloseConnection(old.connection, nullptr);
+    }
+    if (cluster_) {
+        // One network, one login: the other nodes' answer comes back through OnLoginClaimed.
+        connection.claiming = true;
+        cluster_->ClaimLogin(connection.id, uniqueId, user, connection.address);
+        return;
+    }
+    Admit(connection, now);
+}
+
+void Relay::Admit(Connection &connection, TimePoint now) {
+    const std::string &user = connection.loginUser;
+    std::string from = AddressText(connection.address);
+    int uniqueId = connection.loginId;
+    auto existing = clients_.find(uniqueId);
+    if (existing != clients_.end()) {
+        Client &old = *existing->second;
+        if (old.remote) {
+            // Its pilot came over from another node, which closes the old session there.
+            RemoveClient(old, now);
+        } else {
+            loginLog_.Log(now, spdlog::level::info,
+                          "client {} ({}) logged in again from {}; its old connection is closed", uniqueId,
+                          Preview(user), from);
+            CloseConnection(old.connection, nullptr);
+        }
     }
     ReleasePending(connection);
     auto client = std::make_unique<Client>(limits_);
@@ -393,7 +420,10 @@ void Relay::CompleteLogin(Connection &connection, TimePoint now) {
     client->streamAddress = connection.address;
     client->user = user;
     client->lastHeard = now;
-    client->order = nextOrder_++;
+    auto wall =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch());
+    client->order = std::max(nextOrder_, static_cast<std::uint64_t>(wall.count()));
+    nextOrder_ = client->order + 1;
     client->loginKey = connection.loginKey;
     auto seen = seenLogins_.find(connection.loginKey);
     if (seen == seenLogins_.end()) {
@@ -403,9 +433,138 @@ void Relay::CompleteLogin(Connection &connection, TimePoint now) {
     seen->second.address = connection.address;
     seen->second.live = true;
     connection.client = client.get();
+    Client &admitted = *client;
     clients_.emplace(uniqueId, std::move(client));
     viewsDirty_ = true;
     loginLog_.Log(now, spdlog::level::info, "client {} ({}) logged in from {}", uniqueId, Preview(user), from);
+    PublishIdentity(admitted);
+}
+
+bool Relay::OnLoginClaimed(ConnectionId connection, bool granted, const std::string &reason, TimePoint now) {
+    now_ = now;
+    auto found = connections_.find(connection);
+    if (found == connections_.end() || !found->second->claiming) return false;
+    Connection &conn = *found->second;
+    conn.claiming = false;
+    if (!granted) {
+        RefuseLogin(conn, now, reason.c_str(), false);
+        return false;
+    }
+    Admit(conn, now);
+    std::vector<std::string> held;
+    held.swap(conn.heldLines);
+    conn.heldBytes = 0;
+    for (const std::string &line : held) {
+        if (!HandleLine(conn, line, now)) break;  // the client logged out, or was closed
+    }
+    return true;
+}
+
+void Relay::OnReplacedElsewhere(int uniqueId, const std::string &where) {
+    auto found = clients_.find(uniqueId);
+    if (found == clients_.end() || found->second->remote) return;
+    Client &client = *found->second;
+    loginLog_.Log(now_, spdlog::level::info, "client {} ({}) logged in again on node {}; its session here is closed",
+                  uniqueId, Preview(client.user), where);
+    CloseConnection(client.connection, nullptr);
+}
+
+void Relay::PublishIdentity(const Client &client) {
+    if (!cluster_ || client.remote) return;
+    AircraftIdentity identity;
+    identity.uniqueId = client.uniqueId;
+    identity.since = client.order;
+    identity.user = client.user;
+    identity.callsign = client.callsign;
+    identity.plane = client.plane;
+    identity.crew = client.crew;
+    identity.position = client.position;
+    identity.crewedWithoutId = client.crewedWithoutId;
+    identity.viewOnly = client.viewOnly;
+    cluster_->PublishIdentity(identity);
+}
+
+// Another node's aircraft is checked like a client's identity messages, but not rate-limited again:
+// its own node did that.
+void Relay::OnRemoteIdentity(const AircraftIdentity &identity, TimePoint now) {
+    now_ = now;
+    auto found = clients_.find(identity.uniqueId);
+    Client *client = nullptr;
+    if (found != clients_.end()) {
+        client = found->second.get();
+        if (!client->remote) {
+            remoteLog_.Log(now, spdlog::level::warn, "dropped another node's aircraft {}: it is logged in here",
+                           identity.uniqueId);
+            return;
+        }
+    } else {
+        auto created = std::make_unique<Client>(limits_);
+        created->uniqueId = identity.uniqueId;
+        created->remote = true;
+        client = created.get();
+        clients_.emplace(identity.uniqueId, std::move(created));
+        viewsDirty_ = true;
+    }
+    client->order = identity.since;
+    client->lastHeard = now;
+    client->user = StreamText(identity.user, kMaxText);
+    std::string callsign = StreamText(identity.callsign, kMaxText);
+    if (callsign != client->callsign) {
+        client->callsign = std::move(callsign);
+        SendToViewers(*client, 'c', client->callsign);
+    }
+    std::string plane = StreamText(PortableModelPath(identity.plane), kMaxText);
+    if (!IsAircraftModelPath(plane)) plane = "BLANK";
+    if (plane != client->plane) {
+        client->plane = std::move(plane);
+        SendToViewers(*client, 'p', client->plane);
+    }
+    if (identity.viewOnly != client->viewOnly) {
+        client->viewOnly = identity.viewOnly;
+        viewsDirty_ = true;
+    }
+    std::string crew = identity.crew.empty() ? std::string() : StreamText(identity.crew, kMaxText);
+    if (crew == "BLANK") crew.clear();
+    if (crew != client->crew || identity.position != client->position ||
+        identity.crewedWithoutId != client->crewedWithoutId) {
+        SetCrew(*client, std::move(crew), identity.position, identity.crewedWithoutId);
+    }
+}
+
+bool Relay::OnRemoteLocation(int uniqueId, std::string_view fields, TimePoint now) {
+    now_ = now;
+    auto found = clients_.find(uniqueId);
+    if (found == clients_.end() || !found->second->remote) return false;
+    Client &client = *found->second;
+    if (fields.size() + SlotPrefix(kSlotCount - 1).size() > kMaxDatagram) {
+        remoteLog_.Log(now, spdlog::level::warn,
+                       "dropped another node's location of aircraft {}: {} bytes is too long to relay", uniqueId,
+                       fields.size());
+        return true;
+    }
+    client.lastHeard = now;
+    client.location.assign(fields.data(), fields.size());
+    client.locationChanged = true;
+    if (!client.hasPosition) {
+        client.hasPosition = true;
+        viewsDirty_ = true;
+    }
+    ForwardLocation(client);
+    return true;
+}
+
+void Relay::OnRemoteLeave(int uniqueId) {
+    auto found = clients_.find(uniqueId);
+    if (found != clients_.end() && found->second->remote) RemoveClient(*found->second, now_);
+}
+
+void Relay::OnRemoteChat(std::string_view line) {
+    std::string message = "0|m|" + StreamText(line, kMaxText) + "\n";
+    for (const auto &entry : clients_) {
+        ConnectionId receiver = entry.second->connection;
+        if (entry.second->remote || transport_.Queued(receiver) + message.size() > limits_.chatQueueShare) continue;
+        transport_.SendStream(receiver, message);
+    }
 }
 
 void Relay::CountExcess(Client &client, TimePoint now, std::uint64_t Client::*counter) {
@@ -440,6 +599,7 @@ void Relay::OfferCallsign(Client &client, std::string callsign, bool viewOnly, T
         client.callsign = std::move(callsign);
         SendToViewers(client, 'c', client.callsign);
     }
+    PublishIdentity(client);
 }
 
 void Relay::OfferPlane(Client &client, std::string plane, TimePoint now) {
@@ -453,6 +613,7 @@ void Relay::OfferPlane(Client &client, std::string plane, TimePoint now) {
     }
     client.plane = std::move(plane);
     SendToViewers(client, 'p', client.plane);
+    PublishIdentity(client);
 }
 
 void Relay::HandleCrew(Client &client, std::string crew, int position, bool crewedWithoutId, TimePoint now) {
@@ -466,6 +627,11 @@ void Relay::HandleCrew(Client &client, std::string crew, int position, bool crew
         CountExcess(client, now, &Client::excessIdentity);
         return;
     }
+    SetCrew(client, std::move(crew), position, crewedWithoutId);
+    PublishIdentity(client);
+}
+
+void Relay::SetCrew(Client &client, std::string crew, int position, bool crewedWithoutId) {
     std::string oldCrew = std::move(client.crew);
     client.crew = std::move(crew);
     client.position = position;
@@ -501,7 +667,18 @@ void Relay::ClaimCrew(Client &client) {
         crewOwners_.emplace(client.crew, &client);
         return;
     }
-    if (owner->second == &client || client.crewClaimLogged) return;
+    if (owner->second == &client) return;
+    // Pilots on other nodes become known here in any order: the one that logged in first holds the crew,
+    // as every node of the network decides alike.
+    Client &holder = *owner->second;
+    if (client.order < holder.order || (client.order == holder.order && client.uniqueId < holder.uniqueId)) {
+        owner->second = &client;
+        viewsDirty_ = true;
+        ResendCrew(holder);
+        ResendCrew(client);
+        return;
+    }
+    if (client.crewClaimLogged) return;
     client.crewClaimLogged = true;
     crewLog_.Log(now_, spdlog::level::warn,
                  "client {} ({}) calls itself pilot of crew '{}', which client {} flies; it is not given the crew",
@@ -552,7 +729,9 @@ void Relay::HandleChat(Client &client, std::string_view text, TimePoint now) {
     std::string line = StreamText(name + ": " + std::string(text), kMaxText);
     std::string message = "0|m|" + line + "\n";
     std::size_t skipped = 0;
+    if (cluster_) cluster_->PublishChat(line);
     for (const auto &entry : clients_) {
+        if (entry.second->remote) continue;
         ConnectionId receiver = entry.second->connection;
         // Chat is what a crowd can pile up in a slow reader's queue; past its share it is skipped for that
         // reader, which keeps room for the slot messages and keeps it from looking like one that stopped.
@@ -649,8 +828,11 @@ void Relay::RemoveClient(Client &client, TimePoint now) {
                                      [&](const Viewer &viewer) { return viewer.receiver == &client; }),
                       viewers.end());
     }
-    auto connection = connections_.find(client.connection);
-    if (connection != connections_.end()) connection->second->client = nullptr;
+    if (!client.remote) {
+        auto connection = connections_.find(client.connection);
+        if (connection != connections_.end()) connection->second->client = nullptr;
+        if (cluster_) cluster_->ReleaseLogin(client.connection, client.uniqueId, client.user);
+    }
     viewsDirty_ = true;
     clients_.erase(client.uniqueId);
 }
@@ -721,6 +903,8 @@ void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size,
 
 void Relay::ForwardLocation(Client &client) {
     client.locationHeld = false;
+    if (cluster_ && !client.remote)
+        cluster_->PublishLocation(client.uniqueId, client.location, IsShownAsAircraft(client));
     if (client.viewers.empty() || !IsShownAsAircraft(client)) return;
     batch_.clear();
     for (const Viewer &viewer : client.viewers) {
@@ -758,6 +942,15 @@ void Relay::OnTick(TimePoint now) {
             CloseConnection(connection, reason);
         }
     }
+    // An aircraft of another node that nothing was heard of for so long either left unnoticed (its leave
+    // was lost) or flies where no pilot of this node is: forget it. Should it come near again, its first
+    // location makes the bridge ask its node for it anew.
+    std::vector<Client *> stale;
+    for (auto &entry : clients_) {
+        Client &client = *entry.second;
+        if (client.remote && now - client.lastHeard >= limits_.silenceTimeout) stale.push_back(&client);
+    }
+    for (Client *client : stale) RemoveClient(*client, now);
     for (auto &entry : clients_) ApplyHeld(*entry.second, now);
     if (now - lastExpiry_ >= std::chrono::seconds(1)) ExpireRecords(now);
     if (viewsDirty_ || now - lastViewRefresh_ >= limits_.viewPeriod) RefreshViews(now);
@@ -803,7 +996,9 @@ void Relay::RefreshViews(TimePoint now) {
         client.pointValid = ReadWorldPosition(client.location, &latitude, &longitude, &elevation);
         if (client.pointValid) client.point = ToEarthPoint(latitude, longitude, elevation);
     }
-    for (auto &entry : clients_) RefreshView(*entry.second);
+    for (auto &entry : clients_) {
+        if (!entry.second->remote) RefreshView(*entry.second);
+    }
 }
 
 void Relay::RefreshView(Client &receiver) {
@@ -844,8 +1039,17 @@ void Relay::Snapshot(TrafficSnapshot &snapshot) {
     observed_ = true;
     snapshot.aircraft.clear();
     snapshot.clients = {};
+    std::size_t local = 0;
     for (const auto &entry : clients_) {
         const Client &client = *entry.second;
+        // Aircraft of other nodes are on the map; the client counts are this node's.
+        if (client.remote) {
+            if (IsShownAsAircraft(client) && !client.location.empty()) {
+                snapshot.aircraft.push_back({client.order, client.callsign, client.plane, client.location});
+            }
+            continue;
+        }
+        ++local;
         if (client.viewOnly) {
             ++snapshot.clients.viewOnly;
         } else if (IsCrewMember(client)) {
@@ -857,7 +1061,7 @@ void Relay::Snapshot(TrafficSnapshot &snapshot) {
             snapshot.aircraft.push_back({client.order, client.callsign, client.plane, client.location});
         }
     }
-    snapshot.clients.connecting = connections_.size() - clients_.size();
+    snapshot.clients.connecting = connections_.size() - local;
     snapshot.chat.swap(snapshotChat_);
     snapshotChat_.clear();
     snapshot.counters = counters_;

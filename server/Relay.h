@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "server/Cluster.h"
 #include "server/Counters.h"
 #include "server/LineBuffer.h"
 #include "server/LogLimiter.h"
@@ -77,6 +78,21 @@ public:
     void OnDatagram(const Endpoint &from, const char *data, std::size_t size, TimePoint now);
     // The answer to Transport::CheckLogin.
     void OnLoginChecked(std::uint64_t ticket, LoginResult result, TimePoint now);
+
+    // Joins the relay to a network of nodes; without one it runs alone. Set once, before the first call.
+    void SetCluster(ClusterLink *cluster) { cluster_ = cluster; }
+    // From the bridge to the other nodes, on the same thread as every other call:
+    // the network's answer to a ClaimLogin (refused: `reason` says why). Returns false when the
+    // connection is gone (a granted claim must then be given back).
+    bool OnLoginClaimed(ConnectionId connection, bool granted, const std::string &reason, TimePoint now);
+    // A newer login of the same pilot (same user, same address) replaced this local session elsewhere.
+    void OnReplacedElsewhere(int uniqueId, const std::string &where);
+    // Aircraft of other nodes: they take slots like local ones, but are never receivers here.
+    void OnRemoteIdentity(const AircraftIdentity &identity, TimePoint now);
+    // False when no aircraft of another node has that ID here (its identity has not arrived).
+    bool OnRemoteLocation(int uniqueId, std::string_view fields, TimePoint now);
+    void OnRemoteLeave(int uniqueId);
+    void OnRemoteChat(std::string_view line);
     // Called about ten times a second: timeouts, held-back changes, and the re-evaluation of who sees whom.
     void OnTick(TimePoint now);
 
@@ -120,6 +136,9 @@ private:
     void RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure);
     void ReleasePending(Connection &connection);
     void HandleCrew(Client &client, std::string crew, int position, bool crewedWithoutId, TimePoint now);
+    void SetCrew(Client &client, std::string crew, int position, bool crewedWithoutId);
+    void Admit(Connection &connection, TimePoint now);
+    void PublishIdentity(const Client &client);
     void HandleChat(Client &client, std::string_view text, TimePoint now);
     void OfferCallsign(Client &client, std::string callsign, bool viewOnly, TimePoint now);
     void OfferPlane(Client &client, std::string plane, TimePoint now);
@@ -154,6 +173,7 @@ private:
     std::unordered_map<std::uint64_t, ConnectionId> checking_;  // login checks under way, by ticket
     std::uint64_t nextTicket_ = 1;
     std::uint64_t nextOrder_ = 0;
+    ClusterLink *cluster_ = nullptr;
     bool viewsDirty_ = false;
     TimePoint lastViewRefresh_{};
     TimePoint lastExpiry_{};
@@ -167,7 +187,7 @@ private:
     LogLimiter connectLog_{std::chrono::milliseconds(100), 50}, refusedLog_{std::chrono::milliseconds(100), 50};
     LogLimiter coolOffLog_{std::chrono::seconds(1), 10}, loginLog_{std::chrono::milliseconds(100), 50};
     LogLimiter leaveLog_{std::chrono::milliseconds(100), 50}, endpointLog_{std::chrono::milliseconds(100), 50};
-    LogLimiter crewLog_{std::chrono::seconds(1), 10}, slowReaderLog_;
+    LogLimiter crewLog_{std::chrono::seconds(1), 10}, slowReaderLog_, remoteLog_{std::chrono::seconds(1), 10};
 
     // The web observer's share.
     RelayCounters counters_;

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <iostream>
 #include <string>
@@ -81,6 +83,9 @@ int main(int argc, char **argv) {
     double silenceSeconds = inSeconds(limits.silenceTimeout), loginSeconds = inSeconds(limits.loginTimeout),
            stallSeconds = inSeconds(limits.stallTimeout), coolOffSeconds = inSeconds(limits.loginCoolOff),
            refusalSeconds = inSeconds(limits.refusalDelay), replaySeconds = inSeconds(limits.replayWindow);
+    server::ClusterOptions &cluster = options.cluster;
+    double nodeTimeout = inSeconds(cluster.nodeTimeout), claimTimeout = inSeconds(cluster.claimTimeout),
+           claimLifetime = inSeconds(cluster.claimLifetime);
     app.add_option("--address", options.address, "IPv4 address to listen on (TCP and UDP)")->capture_default_str();
     app.add_option("--port", options.port, "Port to listen on (TCP and UDP); the plug-in uses 49556")
         ->capture_default_str();
@@ -150,6 +155,24 @@ int main(int argc, char **argv) {
     limit("--refusal-delay", refusalSeconds, "Seconds before a refused login's connection is closed", 0, 60);
     limit("--replay-window", replaySeconds, "Seconds after a session ends that its login line is still taken", 0,
           30 * 86400);
+    // A network of nodes: see the README's "Running a network".
+    auto *natsOption = app.add_option("--nats", cluster.urls,
+                                      "NATS servers of the network (nats://host:port, comma-separated); without "
+                                      "them the node runs alone")
+                           ->delimiter(',');
+    auto *nodeOption = app.add_option("--node", cluster.node, "This node's name, unique in the network");
+    natsOption->needs(nodeOption);
+    nodeOption->needs(natsOption);
+    limit("--node-timeout", nodeTimeout, "Seconds without a word from a node before its aircraft are dropped", 0.5, 60);
+    limit("--claim-timeout", claimTimeout, "Seconds a login waits for the network's login store", 0.5, 60);
+    limit("--claim-lifetime", claimLifetime,
+          "Seconds before the logins of a node that vanished are freed (renewed every third of it)", 3, 3600);
+    limit("--store-replicas", cluster.storeReplicas,
+          "Copies of the login store kept across the NATS servers (at most their number)", 1, 5);
+    limit("--max-remote-aircraft", cluster.maxRemoteAircraft, "Most aircraft taken from other nodes", 1, 1000000);
+    limit("--max-nodes", cluster.maxNodes, "Most other nodes heard", 1, 10000);
+    limit("--max-network-backlog", cluster.maxInbound, "Network messages waiting for the relay; more are dropped", 1000,
+          10000000);
 
     auto *accounts = app.add_subcommand("accounts", "Manage the accounts file");
     accounts->require_subcommand(1);
@@ -188,6 +211,10 @@ int main(int argc, char **argv) {
     limits.loginCoolOff = seconds(coolOffSeconds);
     limits.refusalDelay = seconds(refusalSeconds);
     limits.replayWindow = seconds(replaySeconds);
+    cluster.nodeTimeout = seconds(nodeTimeout);
+    cluster.heartbeatPeriod = std::min(cluster.heartbeatPeriod, cluster.nodeTimeout / 3);
+    cluster.claimTimeout = seconds(claimTimeout);
+    cluster.claimLifetime = seconds(claimLifetime);
 
     // Writes to a peer that has gone must fail with an error, not end the server.
     std::signal(SIGPIPE, SIG_IGN);

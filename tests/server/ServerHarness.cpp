@@ -328,17 +328,23 @@ void ServerTest::StartServer(const std::vector<std::string> &arguments) {
 
 std::unique_ptr<ProtocolClient> ServerTest::Join(int id, const std::string &callsign, double latitude, double longitude,
                                                  const std::string &plane, const std::string &source) {
+    return JoinAt(*server_, id, callsign, latitude, longitude, plane, source);
+}
+
+std::unique_ptr<ProtocolClient> JoinAt(const ServerProcess &server, int id, const std::string &callsign,
+                                       double latitude, double longitude, const std::string &plane,
+                                       const std::string &source) {
     std::string loggedIn = "client " + std::to_string(id) + " (" + callsign + ") logged in";
     std::string learned = "client " + std::to_string(id) + " sends its datagrams from";
-    std::size_t logins = server_->CountInLog(loggedIn), endpoints = server_->CountInLog(learned);
-    auto client = std::make_unique<ProtocolClient>(address_, id, source);
+    std::size_t logins = server.CountInLog(loggedIn), endpoints = server.CountInLog(learned);
+    auto client = std::make_unique<ProtocolClient>(server.Address(), id, source);
     client->Login(callsign);
     client->SendIdentity(callsign, plane.empty() ? "Aircraft/General/" + callsign + "/" + callsign + ".acf" : plane);
     // A datagram that overtakes the login is dropped, as it would be for a plug-in (which sends the next
     // one a frame later): wait for the login before the first position.
-    EXPECT_TRUE(server_->WaitForLog(loggedIn, 3000, logins + 1));
+    EXPECT_TRUE(server.WaitForLog(loggedIn, 3000, logins + 1));
     client->SendLocation(latitude, longitude, 500, id);
-    EXPECT_TRUE(server_->WaitForLog(learned, 3000, endpoints + 1));
+    EXPECT_TRUE(server.WaitForLog(learned, 3000, endpoints + 1));
     return client;
 }
 

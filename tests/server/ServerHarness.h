@@ -111,6 +111,13 @@ private:
 
 namespace servertest {
 
+// A client that has logged in to `server`, named its callsign and model (by default
+// "Aircraft/General/<callsign>/<callsign>.acf"), and reported a first position with its ID as marker;
+// its sockets bound to `source` when given.
+std::unique_ptr<ProtocolClient> JoinAt(const ServerProcess &server, int id, const std::string &callsign,
+                                       double latitude = 47.0, double longitude = 8.0, const std::string &plane = "",
+                                       const std::string &source = "");
+
 // A fixture with a server of its own on a loopback address no other test process uses.
 class ServerTest : public ::testing::Test {
 protected:

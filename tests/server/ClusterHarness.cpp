@@ -1,0 +1,129 @@
+// The network test harness: nats-server child processes and relay nodes joined to them.
+#include "tests/server/ClusterHarness.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+#include <chrono>
+#include <thread>
+
+#include "tests/support/Command.h"
+#include "tests/support/Loopback.h"
+
+namespace servertest {
+
+namespace {
+
+constexpr int kClientPort = 14222;
+constexpr int kRoutePort = 16222;
+
+bool Accepts(const std::string &address, int port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in endpoint{};
+    endpoint.sin_family = AF_INET;
+    endpoint.sin_port = htons(static_cast<std::uint16_t>(port));
+    inet_pton(AF_INET, address.c_str(), &endpoint.sin_addr);
+    bool ok = connect(fd, reinterpret_cast<sockaddr *>(&endpoint), sizeof endpoint) == 0;
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+NatsCluster::NatsCluster(int count) : address_(testsupport::UniqueLoopbackAddress()) {
+    dir_ = testsupport::MakeTempDir("nats");
+    for (int i = 0; i < count; ++i) {
+        std::string routes;
+        for (int j = 0; j < count; ++j) {
+            if (j == i) continue;
+            if (!routes.empty()) routes += ",";
+            routes += "nats://" + address_ + ":" + std::to_string(kRoutePort + j);
+        }
+        std::string name = "n" + std::to_string(i);
+        std::vector<std::string> argv = {"nats-server",
+                                         "-a",
+                                         address_,
+                                         "-p",
+                                         std::to_string(kClientPort + i),
+                                         "-n",
+                                         name,
+                                         "-js",
+                                         "-sd",
+                                         dir_ + "/" + name,
+                                         "--cluster_name",
+                                         "skorvale-test",
+                                         "--cluster",
+                                         "nats://" + address_ + ":" + std::to_string(kRoutePort + i),
+                                         "--routes",
+                                         routes};
+        std::string log = dir_ + "/" + name + ".log";
+        pid_t pid = fork();
+        if (pid == 0) {
+            int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fd, 1);
+            dup2(fd, 2);
+            std::vector<char *> raw;
+            for (auto &argument : argv) raw.push_back(argument.data());
+            raw.push_back(nullptr);
+            execvp(raw[0], raw.data());
+            _exit(127);
+        }
+        pids_.push_back(pid);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (int i = 0; i < count; ++i) {
+        while (!Accepts(address_, kClientPort + i) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    ready_ = true;
+    for (int i = 0; i < count; ++i) ready_ = ready_ && Accepts(address_, kClientPort + i);
+}
+
+NatsCluster::~NatsCluster() {
+    for (std::size_t i = 0; i < pids_.size(); ++i) Kill(static_cast<int>(i));
+    testsupport::RemoveTree(dir_);
+}
+
+std::string NatsCluster::Url(int index) const {
+    return "nats://" + address_ + ":" + std::to_string(kClientPort + index);
+}
+
+std::string NatsCluster::Urls(int first) const {
+    std::string urls;
+    int count = static_cast<int>(pids_.size());
+    for (int k = 0; k < count; ++k) {
+        if (!urls.empty()) urls += ",";
+        urls += Url((first + k) % count);
+    }
+    return urls;
+}
+
+void NatsCluster::Kill(int index) {
+    pid_t &pid = pids_[static_cast<std::size_t>(index)];
+    if (pid <= 0) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+std::string NatsCluster::Log(int index) const {
+    return testsupport::ReadFile(dir_ + "/n" + std::to_string(index) + ".log");
+}
+
+std::unique_ptr<ServerProcess> StartNode(const std::string &address, const std::string &node, const std::string &urls,
+                                         const std::vector<std::string> &extra) {
+    std::vector<std::string> arguments = {"--nats", urls, "--node", node};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    auto server = std::make_unique<ServerProcess>(address, arguments);
+    // A fresh cluster elects its JetStream leader first; logins wait for that.
+    EXPECT_TRUE(server->WaitForLog("login store ready", 15000)) << server->Log();
+    return server;
+}
+
+}  // namespace servertest

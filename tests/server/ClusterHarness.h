@@ -1,0 +1,46 @@
+// Test harness for networks of relay nodes: a NATS cluster of real nats-server processes, and nodes
+// started on it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/server/ServerHarness.h"
+
+namespace servertest {
+
+// `count` nats-server processes with JetStream, routed to each other, on one loopback address of this
+// test process (client ports 14222.., route ports 16222..), each with its store in a scratch folder.
+// Stopped and cleaned up when destroyed.
+class NatsCluster {
+public:
+    explicit NatsCluster(int count = 3);
+    ~NatsCluster();
+    NatsCluster(const NatsCluster &) = delete;
+    NatsCluster &operator=(const NatsCluster &) = delete;
+
+    // True when every server accepted a connection in time.
+    bool Ready() const { return ready_; }
+    std::string Url(int index) const;
+    // Every server's URL, comma-separated, starting with `first`: the order in which a node tries them.
+    std::string Urls(int first = 0) const;
+    // Ends one server at once (SIGKILL), as a crash would.
+    void Kill(int index);
+    std::string Log(int index) const;
+
+private:
+    std::string address_;
+    std::string dir_;
+    std::vector<pid_t> pids_;
+    bool ready_ = false;
+};
+
+// A relay node named `node` on `address`, joined to the servers `urls`; waits (bounded) until its login
+// store is ready, so logins are decided at once.
+std::unique_ptr<ServerProcess> StartNode(const std::string &address, const std::string &node, const std::string &urls,
+                                         const std::vector<std::string> &extra = {"--open"});
+
+}  // namespace servertest

@@ -1,0 +1,185 @@
+// Relay nodes joined through a real three-server NATS cluster: pilots on different nodes fly, talk and
+// log in as one network, and the network survives a lost NATS server, a dead node and its return.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "tests/server/ClusterHarness.h"
+#include "tests/support/Loopback.h"
+
+namespace servertest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class ClusterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(nats_.Ready()) << nats_.Log(0);
+        // Each node tries a different server first, so the two talk across a route.
+        alpha_ = StartNode(alphaAddress_, "alpha", nats_.Urls(0));
+        bravo_ = StartNode(bravoAddress_, "bravo", nats_.Urls(1));
+    }
+    void TearDown() override {
+        if (!HasFailure()) return;
+        for (const auto *node : {alpha_.get(), bravo_.get()}) {
+            if (node) std::cerr << "--- node at " << node->Address() << ":\n" << node->Log();
+        }
+    }
+
+    // Joins a pilot who keeps reporting this position whenever the test waits for a slot, as a plug-in
+    // does every frame.
+    std::unique_ptr<ProtocolClient> Fly(const ServerProcess &node, int id, const std::string &callsign, double latitude,
+                                        double longitude, const std::string &plane = "") {
+        auto client = JoinAt(node, id, callsign, latitude, longitude, plane);
+        flying_[client.get()] = {latitude, longitude};
+        return client;
+    }
+    void Report() {
+        for (const auto &[client, where] : flying_) client->SendLocation(where.first, where.second, 500, client->Id());
+    }
+    // The slot in which `client` shows an aircraft it is told about by callsign, its model line checked.
+    std::string SlotWith(ProtocolClient &client, const std::string &callsign, const std::string &plane) {
+        int slot = 0;
+        for (int i = 0; i < 50 && slot == 0; ++i) {
+            Report();
+            slot = client.WaitForSlot(callsign, 100);
+        }
+        if (slot == 0) return "";
+        std::string prefix = std::to_string(slot);
+        EXPECT_EQ(client.ReadLine(), prefix + "|I|BLANK");
+        EXPECT_EQ(client.ReadLine(), prefix + "|p|" + plane);
+        return prefix;
+    }
+
+    NatsCluster nats_;
+    std::string alphaAddress_ = testsupport::UniqueLoopbackAddress();
+    std::string bravoAddress_ = testsupport::UniqueLoopbackAddress();
+    std::unique_ptr<ServerProcess> alpha_, bravo_;
+    std::map<ProtocolClient *, std::pair<double, double>> flying_;
+};
+
+TEST_F(ClusterTest, PilotsOnDifferentNodesFlyTalkAndLogInAsOneNetwork) {
+    const std::string swift = "Aircraft/Gliders/Swift/swift.acf";
+    auto anna = Fly(*alpha_, 1, "ANNA", 47.0, 8.0);
+    auto ben = Fly(*bravo_, 2, "BEN", 47.01, 8.01, swift);
+
+    // Each sees the other with its callsign and model, and its positions byte for byte.
+    std::string benSlot = SlotWith(*anna, "BEN", swift);
+    std::string annaSlot = SlotWith(*ben, "ANNA", "Aircraft/General/ANNA/ANNA.acf");
+    ASSERT_FALSE(benSlot.empty() || annaSlot.empty());
+    ben->SendLocation(47.02, 8.03, 650, 77);
+    EXPECT_EQ(anna->WaitForDatagram(benSlot + "|l|77|"), benSlot + "|l|" + LocationFields(47.02, 8.03, 650, 77));
+    anna->SendLocation(47.0, 8.0, 500, 78);
+    EXPECT_EQ(ben->WaitForDatagram(annaSlot + "|l|78|"), annaSlot + "|l|" + LocationFields(47.0, 8.0, 500, 78));
+
+    // Chat and identity changes cross.
+    anna->SendLine("1|MESSAGE|hello bravo");
+    EXPECT_TRUE(ben->WaitForLine("0|m|ANNA: hello bravo"));
+    ben->SendIdentity("BEN2", swift);
+    EXPECT_TRUE(anna->WaitForLine(benSlot + "|c|BEN2"));
+
+    // A unique ID online on one node is refused on another, for another user.
+    ProtocolClient mallory(bravoAddress_, 1);
+    mallory.Login("mallory");
+    EXPECT_TRUE(mallory.WaitClosed(6000));
+    EXPECT_TRUE(bravo_->WaitForLog("unique ID 1 is logged in on node alpha"));
+    EXPECT_EQ(alpha_->CountInLog("client 1 (ANNA) gone"), 0u);
+
+    // A node that joins late learns who flies, in what, and where they were last, without waiting for them.
+    flying_.clear();
+    std::string charlieAddress = testsupport::UniqueLoopbackAddress();
+    auto charlie = StartNode(charlieAddress, "charlie", nats_.Urls(2));
+    auto carl = JoinAt(*charlie, 3, "CARL", 47.005, 8.005);
+    std::string annaAtCarl = SlotWith(*carl, "ANNA", "Aircraft/General/ANNA/ANNA.acf");
+    ASSERT_FALSE(annaAtCarl.empty());
+    EXPECT_TRUE(carl->WaitForDatagram(annaAtCarl + "|l|78|"));
+    std::string benAtCarl = SlotWith(*carl, "BEN2", swift);
+    ASSERT_FALSE(benAtCarl.empty());
+    EXPECT_TRUE(carl->WaitForDatagram(benAtCarl + "|l|77|"));
+
+    // Positions only go where a pilot is near: Dan, on the other side of the world, is named at alpha but
+    // not shown until Anna flies to him.
+    auto dan = JoinAt(*bravo_, 4, "DAN", 10.5, 100.5);
+    bool shownEarly = false;
+    for (int i = 0; i < 10 && !shownEarly; ++i) {
+        dan->SendLocation(10.5, 100.5, 500, 4);
+        shownEarly = anna->WaitForSlot("DAN", 50) != 0;
+    }
+    EXPECT_FALSE(shownEarly);
+    int danSlot = 0;
+    for (int i = 0; i < 60 && danSlot == 0; ++i) {
+        anna->SendLocation(10.6, 100.6, 500, 1);
+        dan->SendLocation(10.5, 100.5, 500, 4);
+        danSlot = anna->WaitForSlot("DAN", 50);
+    }
+    EXPECT_NE(danSlot, 0);
+
+    // A pilot who logs out leaves every node's view.
+    ben->SendLine("2|Closing Connection");
+    EXPECT_TRUE(anna->WaitForLine(benSlot + "|c|BLANK"));
+    EXPECT_TRUE(carl->WaitForLine(benAtCarl + "|c|BLANK"));
+}
+
+TEST_F(ClusterTest, LostServersAreRoutedAroundAndDeadNodesLeaveAndRejoin) {
+    auto anna = Fly(*alpha_, 1, "ANNA", 47.0, 8.0);
+    auto ben = Fly(*bravo_, 2, "BEN", 47.01, 8.01);
+    std::string slot = SlotWith(*anna, "BEN", "Aircraft/General/BEN/BEN.acf");
+    ASSERT_FALSE(slot.empty());
+
+    // Ben keeps flying at 50 Hz while the server alpha talks through dies; alpha moves to the next one.
+    std::atomic<bool> flying{true};
+    std::thread pilot([&] {
+        auto end = Clock::now() + std::chrono::seconds(10);
+        for (int marker = 1000; flying && Clock::now() < end; ++marker) {
+            ben->SendLocation(47.01, 8.01, 500, marker);
+            anna->SendLocation(47.0, 8.0, 500, 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    auto longestGap = [&](int ms) {
+        long long longest = 0;
+        auto start = Clock::now(), last = Clock::now();
+        while (MillisecondsSince(start) < ms) {
+            auto datagram = anna->ReadDatagram(ms);
+            if (datagram && datagram->rfind(slot + "|l|", 0) == 0) {
+                longest = std::max(longest, MillisecondsSince(last));
+                last = Clock::now();
+            }
+        }
+        return std::max(longest, MillisecondsSince(last));
+    };
+    EXPECT_LT(longestGap(500), 500);
+    nats_.Kill(0);
+    EXPECT_LT(longestGap(3000), 2000);
+    EXPECT_TRUE(alpha_->WaitForLog("joined the network through " + nats_.Url(1)));
+    flying = false;
+    pilot.join();
+    for (const std::string &line : anna->DrainLines(100)) EXPECT_NE(line, slot + "|c|BLANK");
+
+    // A node that dies leaves the others' views within 5 s.
+    auto died = Clock::now();
+    bravo_->Stop(SIGKILL);
+    EXPECT_TRUE(anna->WaitForLine(slot + "|c|BLANK", 6000));
+    EXPECT_LT(MillisecondsSince(died), 5000);
+
+    // It comes back under its name; its pilot logs in again (same user, same address) and is seen again.
+    bravo_ = StartNode(bravoAddress_, "bravo", nats_.Urls(1));
+    flying_.clear();
+    auto back = Fly(*bravo_, 2, "BEN", 47.01, 8.01);
+    EXPECT_FALSE(SlotWith(*anna, "BEN", "Aircraft/General/BEN/BEN.acf").empty());
+    EXPECT_EQ(bravo_->CountInLog("refused login"), 0u) << bravo_->Log();
+}
+
+}  // namespace
+}  // namespace servertest
