@@ -17,7 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/server/ClusterHarness.h"
 #include "tests/server/ServerHarness.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/Paths.h"
 
 namespace {
@@ -31,6 +33,7 @@ struct Pilot {
     std::string script;
     std::string aircraft = "Aircraft/General/Trainer/trainer.acf";
     bool viewOnly = false;
+    std::string server = {};  // the node it logs in to; empty: the test's own server
 };
 
 class MultiplayerTest : public servertest::ServerTest {
@@ -79,7 +82,7 @@ protected:
                                          (dir / "state.json").string()};
         pid_t pid = fork();
         if (pid == 0) {
-            setenv("SKORVALE_SERVER_ADDRESS", address_.c_str(), 1);
+            setenv("SKORVALE_SERVER_ADDRESS", pilot.server.empty() ? address_.c_str() : pilot.server.c_str(), 1);
             std::string log = (dir / "host.log").string();
             freopen(log.c_str(), "w", stdout);
             freopen(log.c_str(), "a", stderr);
@@ -196,6 +199,52 @@ TEST_F(MultiplayerTest, CoPilotsAircraftFollowsItsPilotAndWatchersStayUnseen) {
         EXPECT_NE(std::find(history.begin(), history.end(), "PAT: cleared for takeoff"), history.end())
             << history.dump();
     }
+}
+
+TEST_F(MultiplayerTest, PilotsOnTwoNodesOfANetworkSeeAndHearEachOther) {
+    servertest::NatsCluster nats;
+    ASSERT_TRUE(nats.Ready()) << nats.Log(0);
+    std::string alpha = testsupport::UniqueLoopbackAddress(), bravo = testsupport::UniqueLoopbackAddress();
+    auto alphaNode = servertest::StartNode(alpha, "alpha", nats.Urls(0));
+    auto bravoNode = servertest::StartNode(bravo, "bravo", nats.Urls(1));
+
+    // Anna flies a trainer through alpha, Ben a glider 2 km south through bravo. The plug-in names its
+    // callsign and model 10 s after it connects, so both talk after that; Ben stops first, so his state
+    // is taken while Anna is still online.
+    Pilot anna{"anna",
+               Settings("anna", "ANNA", "x"),
+               "0 position 47.4818 -122.3079 300 10\n0.5 menu Skorvale/Toggle Plane List\n"
+               "11 key Tab\n11.2 type hello from alpha\n11.5 key Return\n11.7 key Tab\n",
+               "Aircraft/General/Trainer/trainer.acf",
+               false,
+               alpha};
+    Pilot ben{"ben",
+              Settings("ben", "BEN", "x"),
+              "0 position 47.4638 -122.3079 131 200\n0.5 menu Skorvale/Toggle Plane List\n"
+              "10.3 key Tab\n10.5 type roger from bravo\n10.7 key Return\n10.9 key Tab\n",
+              "Aircraft/Gliders/Swift/swift.acf",
+              false,
+              bravo};
+    pid_t a = Launch(anna, 13);
+    NextSecond();
+    pid_t b = Launch(ben, 11);
+    json benState = Finish(b, "ben");
+    json annaState = Finish(a, "anna");
+    ASSERT_FALSE(annaState.is_discarded() || benState.is_discarded());
+
+    EXPECT_TRUE(HasRow(benState, "ANNA trainer")) << benState["planeList"].dump();
+    bool annaInASlot = false;
+    for (const json &slot : benState["slots"]) {
+        if (slot["model"].get<std::string>().find("trainer.acf") == std::string::npos) continue;
+        annaInASlot = std::fabs(slot["lat"].get<double>() - annaState["aircraft"]["lat"].get<double>()) < 1e-4 &&
+                      std::fabs(slot["lon"].get<double>() - annaState["aircraft"]["lon"].get<double>()) < 1e-4;
+    }
+    EXPECT_TRUE(annaInASlot) << benState["slots"].dump();
+    const json &annaHeard = annaState["chat"]["history"];
+    const json &benHeard = benState["chat"]["history"];
+    EXPECT_NE(std::find(benHeard.begin(), benHeard.end(), "ANNA: hello from alpha"), benHeard.end()) << benHeard.dump();
+    EXPECT_NE(std::find(annaHeard.begin(), annaHeard.end(), "BEN: roger from bravo"), annaHeard.end())
+        << annaHeard.dump();
 }
 
 }  // namespace
