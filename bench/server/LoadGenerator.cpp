@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -139,63 +140,122 @@ double BareSendtoCost(const std::string &address, std::size_t size, int count) {
     return spent / count;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
-    CLI::App app{"skorvale-server-load: load generator for skorvale-server (loopback only)"};
-    std::string serverPath = SKORVALE_SERVER_PATH;
-    std::string address = "127.0.0.50";
+// One measured run: the nodes (one alone, or two joined through a NATS server), the clients spread
+// over them, and what the receivers saw.
+struct Setup {
+    std::string serverPath, natsPath;
+    std::vector<std::string> addresses;  // one per node
     int clients = 20, rate = 60;
     double seconds = 5;
-    app.add_option("--server", serverPath, "The skorvale-server program")->capture_default_str();
-    app.add_option("--address", address, "Loopback address for the server")->capture_default_str();
-    app.add_option("--clients", clients, "Protocol clients")->capture_default_str()->check(CLI::Range(2, 200));
-    app.add_option("--rate", rate, "Location datagrams a second per client; 0 for as fast as possible")
-        ->capture_default_str()
-        ->check(CLI::Range(0, 100000));
-    app.add_option("--seconds", seconds, "Length of the measurement")
-        ->capture_default_str()
-        ->check(CLI::Range(0.5, 120.0));
-    CLI11_PARSE(app, argc, argv);
-    if (address.rfind("127.", 0) != 0) {
-        std::fprintf(stderr, "skorvale-server-load: only loopback addresses (127.0.0.0/8)\n");
-        return 2;
-    }
-    signal(SIGPIPE, SIG_IGN);
+};
 
-    // The server, quiet, with the location rate lifted when the load asks for more, and all clients
-    // (one address here, where they stand for many machines) allowed to log in at once.
-    pid_t server = fork();
-    if (server == 0) {
+struct Result {
+    bool ok = false;
+    double elapsed = 0, serverCpu = 0, natsCpu = 0;
+    std::uint64_t sent = 0, received = 0;
+    Histogram latency;
+};
+
+pid_t StartQuiet(const std::vector<std::string> &argv) {
+    pid_t pid = fork();
+    if (pid == 0) {
         int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
         dup2(null, 2);
-        std::string limit = std::to_string(rate == 0 || rate > 100 ? 1000000 : 100);
-        execl(serverPath.c_str(), serverPath.c_str(), "--open", "--address", address.c_str(), "--location-rate",
-              limit.c_str(), "--max-pending-per-address", "100000", static_cast<char *>(nullptr));
+        std::vector<char *> raw;
+        for (const std::string &argument : argv) raw.push_back(const_cast<char *>(argument.c_str()));
+        raw.push_back(nullptr);
+        execvp(raw[0], raw.data());
         _exit(127);
     }
-    auto stopServer = [&] {
-        kill(server, SIGTERM);
-        waitpid(server, nullptr, 0);
+    return pid;
+}
+
+void StopProcess(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+bool WaitAccepts(const std::string &address, int port, int timeoutMs) {
+    sockaddr_in endpoint = Endpoint(address, port);
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        bool ok = connect(fd, reinterpret_cast<sockaddr *>(&endpoint), sizeof endpoint) == 0;
+        close(fd);
+        if (ok) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (Clock::now() < deadline);
+    return false;
+}
+
+Result Run(const Setup &setup) {
+    Result result;
+    const int clients = setup.clients, rate = setup.rate;
+    const std::size_t nodes = setup.addresses.size();
+    // Two nodes talk through one NATS server with JetStream (for the login store) on the first address.
+    pid_t nats = -1;
+    char storeDir[] = "/tmp/skorvale-load-nats-XXXXXX";
+    std::string natsUrl = "nats://" + setup.addresses[0] + ":14222";
+    if (nodes > 1) {
+        if (!mkdtemp(storeDir)) return result;
+        nats = StartQuiet({setup.natsPath, "-a", setup.addresses[0], "-p", "14222", "-js", "-sd", storeDir});
+        if (!WaitAccepts(setup.addresses[0], 14222, 5000)) {
+            std::fprintf(stderr, "skorvale-server-load: %s does not start\n", setup.natsPath.c_str());
+            StopProcess(nats);
+            return result;
+        }
+    }
+    // The nodes, quiet, with the location rate lifted when the load asks for more, and all clients (one
+    // address here, where they stand for many machines) allowed to log in at once.
+    std::vector<pid_t> servers;
+    std::string limit = std::to_string(rate == 0 || rate > 100 ? 1000000 : 100);
+    for (std::size_t n = 0; n < nodes; ++n) {
+        std::vector<std::string> argv = {setup.serverPath,
+                                         "--open",
+                                         "--address",
+                                         setup.addresses[n],
+                                         "--location-rate",
+                                         limit,
+                                         "--max-pending-per-address",
+                                         "100000"};
+        if (nodes > 1) {
+            for (const char *argument : {"--nats", natsUrl.c_str(), "--store-replicas", "1", "--node"}) {
+                argv.emplace_back(argument);
+            }
+            argv.push_back("node" + std::to_string(n));
+        }
+        servers.push_back(StartQuiet(argv));
+    }
+    auto stopAll = [&] {
+        for (pid_t pid : servers) StopProcess(pid);
+        StopProcess(nats);
+        if (nodes > 1) std::filesystem::remove_all(storeDir);
     };
 
-    sockaddr_in serverEndpoint = Endpoint(address, kPort);
     std::vector<Client> all(static_cast<std::size_t>(clients));
+    std::vector<sockaddr_in> endpoints;
     for (int i = 0; i < clients; ++i) {
         Client &client = all[static_cast<std::size_t>(i)];
         client.id = 1000 + i;
+        // Client i talks to node i mod N: with two nodes, half of each receiver's aircraft are remote.
+        const std::string &address = setup.addresses[static_cast<std::size_t>(i) % nodes];
+        endpoints.push_back(Endpoint(address, kPort));
         auto deadline = Clock::now() + std::chrono::seconds(5);
         do {
             client.tcp = socket(AF_INET, SOCK_STREAM, 0);
-            if (connect(client.tcp, reinterpret_cast<sockaddr *>(&serverEndpoint), sizeof serverEndpoint) == 0) break;
+            if (connect(client.tcp, reinterpret_cast<sockaddr *>(&endpoints.back()), sizeof endpoints.back()) == 0) {
+                break;
+            }
             close(client.tcp);
             client.tcp = -1;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         } while (Clock::now() < deadline);
         if (client.tcp < 0) {
             std::fprintf(stderr, "skorvale-server-load: cannot connect to %s:%d\n", address.c_str(), kPort);
-            stopServer();
-            return 1;
+            stopAll();
+            return result;
         }
         std::string id = std::to_string(client.id), user = "load" + id;
         std::string login = id + "|Opening Connection|" + user + "|" + server::LoginDigest(client.id, user, "") +
@@ -206,18 +266,18 @@ int main(int argc, char **argv) {
         int buffer = 8 << 20;
         setsockopt(client.udp, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     }
-
     // Until every client shows all the others it can (19 at most), report positions now and then.
     int expected = std::min(clients - 1, 19);
     std::vector<int> named(all.size(), 0);
-    auto setupEnd = Clock::now() + std::chrono::seconds(10);
+    auto setupEnd = Clock::now() + std::chrono::seconds(15);
     auto nextReport = Clock::now();
     while (Clock::now() < setupEnd && std::any_of(named.begin(), named.end(), [&](int n) { return n < expected; })) {
         if (Clock::now() >= nextReport) {
             for (Client &client : all) {
                 std::string datagram = LocationDatagram(client.id, 0);
-                sendto(client.udp, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&serverEndpoint),
-                       sizeof serverEndpoint);
+                sendto(client.udp, datagram.data(), datagram.size(), 0,
+                       reinterpret_cast<sockaddr *>(&endpoints[static_cast<std::size_t>(&client - all.data())]),
+                       sizeof(sockaddr_in));
             }
             nextReport = Clock::now() + std::chrono::milliseconds(200);
         }
@@ -236,9 +296,9 @@ int main(int argc, char **argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (std::any_of(named.begin(), named.end(), [&](int n) { return n < expected; })) {
-        std::fprintf(stderr, "skorvale-server-load: the clients did not all see each other within 10 s\n");
-        stopServer();
-        return 1;
+        std::fprintf(stderr, "skorvale-server-load: the clients did not all see each other within 15 s\n");
+        stopAll();
+        return result;
     }
     // Drop the set-up traffic.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -249,8 +309,8 @@ int main(int argc, char **argv) {
     }
 
     std::atomic<bool> running{true};
-    Histogram latency;
-    std::uint64_t received = 0;
+    Histogram &latency = result.latency;
+    std::uint64_t &received = result.received;
     std::thread receiver([&] {
         int poller = epoll_create1(0);
         for (Client &client : all) {
@@ -292,10 +352,15 @@ int main(int argc, char **argv) {
     });
 
     // Paced senders: client i sends at times start + (k + i / N) / R, spread evenly.
-    std::uint64_t sent = 0;
-    double serverCpuStart = ProcessCpuSeconds(server);
+    std::uint64_t &sent = result.sent;
+    auto serversCpu = [&] {
+        double total = 0;
+        for (pid_t pid : servers) total += ProcessCpuSeconds(pid);
+        return total;
+    };
+    double serverCpuStart = serversCpu(), natsCpuStart = nodes > 1 ? ProcessCpuSeconds(nats) : 0;
     auto start = Clock::now();
-    auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(setup.seconds));
     std::int64_t round = 0;
     while (Clock::now() < end) {
         for (std::size_t i = 0; i < all.size(); ++i) {
@@ -306,39 +371,110 @@ int main(int argc, char **argv) {
                 std::this_thread::sleep_until(due);
             }
             std::string datagram = LocationDatagram(all[i].id, NowNs());
-            sendto(all[i].udp, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&serverEndpoint),
-                   sizeof serverEndpoint);
+            sendto(all[i].udp, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr *>(&endpoints[i]),
+                   sizeof(sockaddr_in));
             ++sent;
         }
         ++round;
     }
-    double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    result.elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    double serverCpu = ProcessCpuSeconds(server) - serverCpuStart;
+    result.serverCpu = serversCpu() - serverCpuStart;
+    if (nodes > 1) result.natsCpu = ProcessCpuSeconds(nats) - natsCpuStart;
     running = false;
     receiver.join();
-    stopServer();
+    for (Client &client : all) {
+        close(client.tcp);
+        close(client.udp);
+    }
+    stopAll();
+    result.ok = true;
+    return result;
+}
 
+void Report(const char *title, const Result &result, const Setup &setup, double bare) {
     std::size_t size = LocationDatagram(1000, NowNs()).size() - 5;  // as relayed: "<slot>|l|" + fields
-    double bare = BareSendtoCost(address, size, 200000);
-    double relayedPerSecond = static_cast<double>(received) / elapsed;
-    double perRelayed = received ? serverCpu / static_cast<double>(received) : 0;
-    std::printf("clients %d, rate %s, %.1f s, datagram %zu bytes\n", clients,
-                rate ? (std::to_string(rate) + "/s each").c_str() : "as fast as possible", elapsed, size);
-    std::printf("sent %llu location datagrams (%.0f/s), relayed %llu (%.0f/s)\n", static_cast<unsigned long long>(sent),
-                static_cast<double>(sent) / elapsed, static_cast<unsigned long long>(received), relayedPerSecond);
+    double elapsed = result.elapsed;
+    double perRelayed = result.received ? result.serverCpu / static_cast<double>(result.received) : 0;
+    std::printf("== %s\n", title);
+    std::printf("clients %d, rate %s, %.1f s, datagram %zu bytes\n", setup.clients,
+                setup.rate ? (std::to_string(setup.rate) + "/s each").c_str() : "as fast as possible", elapsed, size);
+    std::printf("sent %llu location datagrams (%.0f/s), relayed %llu (%.0f/s)\n",
+                static_cast<unsigned long long>(result.sent), static_cast<double>(result.sent) / elapsed,
+                static_cast<unsigned long long>(result.received), static_cast<double>(result.received) / elapsed);
     // The histogram ends at 100 ms; a percentile there means "at least".
     auto percentile = [&](double p) {
-        double ms = latency.PercentileMs(p);
+        double ms = result.latency.PercentileMs(p);
         char text[32];
         std::snprintf(text, sizeof text, ms >= 100.0 ? ">= %.0f ms" : "%.3f ms", ms);
         return std::string(text);
     };
     std::printf("relay latency: p50 %s, p99 %s, max %.3f ms\n", percentile(0.50).c_str(), percentile(0.99).c_str(),
-                latency.MaxMs());
-    std::printf("server CPU: %.2f s in %.2f s = %.1f%% of one core; %.2f us per relayed datagram\n", serverCpu,
-                elapsed + 0.3, 100.0 * serverCpu / (elapsed + 0.3), perRelayed * 1e6);
+                result.latency.MaxMs());
+    std::printf("server CPU (all nodes): %.2f s in %.2f s = %.1f%% of one core; %.2f us per relayed datagram\n",
+                result.serverCpu, elapsed + 0.3, 100.0 * result.serverCpu / (elapsed + 0.3), perRelayed * 1e6);
+    if (setup.addresses.size() > 1) {
+        std::printf("NATS server CPU: %.2f s = %.2f us per relayed datagram\n", result.natsCpu,
+                    result.received ? result.natsCpu / static_cast<double>(result.received) * 1e6 : 0.0);
+    }
     std::printf("bare sendto of %zu bytes: %.2f us; server per relayed datagram / bare sendto = %.2f\n", size,
                 bare * 1e6, bare > 0 ? perRelayed / bare : 0.0);
+}
+
+// The address after `address` (127.a.b.c + 1), for the second node.
+std::string NextAddress(const std::string &address) {
+    in_addr parsed{};
+    inet_pton(AF_INET, address.c_str(), &parsed);
+    parsed.s_addr = htonl(ntohl(parsed.s_addr) + 1);
+    char text[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &parsed, text, sizeof text);
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    CLI::App app{"skorvale-server-load: load generator for skorvale-server (loopback only)"};
+    Setup setup;
+    setup.serverPath = SKORVALE_SERVER_PATH;
+    setup.natsPath = "nats-server";
+    std::string address = "127.0.0.50";
+    std::string nodes = "1";
+    app.add_option("--server", setup.serverPath, "The skorvale-server program")->capture_default_str();
+    app.add_option("--nats-server", setup.natsPath, "The nats-server program, for --nodes 2")->capture_default_str();
+    app.add_option("--address", address, "Loopback address for the server (a second node takes the next one)")
+        ->capture_default_str();
+    app.add_option("--nodes", nodes,
+                   "1: one node; 2: clients spread over two nodes joined through NATS; both: one run of each")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"1", "2", "both"}));
+    app.add_option("--clients", setup.clients, "Protocol clients")->capture_default_str()->check(CLI::Range(2, 200));
+    app.add_option("--rate", setup.rate, "Location datagrams a second per client; 0 for as fast as possible")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 100000));
+    app.add_option("--seconds", setup.seconds, "Length of the measurement")
+        ->capture_default_str()
+        ->check(CLI::Range(0.5, 120.0));
+    CLI11_PARSE(app, argc, argv);
+    if (address.rfind("127.", 0) != 0 || NextAddress(address).rfind("127.", 0) != 0) {
+        std::fprintf(stderr, "skorvale-server-load: only loopback addresses (127.0.0.0/8)\n");
+        return 2;
+    }
+    signal(SIGPIPE, SIG_IGN);
+
+    std::size_t size = LocationDatagram(1000, NowNs()).size() - 5;
+    double bare = BareSendtoCost(address, size, 200000);
+    if (nodes != "2") {
+        setup.addresses = {address};
+        Result one = Run(setup);
+        if (!one.ok) return 1;
+        Report("one node", one, setup, bare);
+    }
+    if (nodes != "1") {
+        setup.addresses = {address, NextAddress(address)};
+        Result two = Run(setup);
+        if (!two.ok) return 1;
+        Report("two nodes through NATS, half of each receiver's aircraft on the other node", two, setup, bare);
+    }
     return 0;
 }
