@@ -461,8 +461,12 @@ private:
                 break;
             case ClusterKind::Location: {
                 auto owner = remote_.find(message.uniqueId);
-                if (owner == remote_.end() || owner->second != message.node ||
-                    !relay_.OnRemoteLocation(message.uniqueId, message.text, now)) {
+                if (owner != remote_.end() && owner->second != message.node) {
+                    Warn(badMessageLog_, now,
+                         "dropped a location of aircraft " + std::to_string(message.uniqueId) + " from node " +
+                             message.node + ": it flies on node " + owner->second);
+                } else if (owner == remote_.end() || !relay_.OnRemoteLocation(message.uniqueId, message.text, now)) {
+                    // Its identity was missed (or has not arrived yet): ask its node again.
                     AskSync(message.node, *peer, now);
                 }
                 break;

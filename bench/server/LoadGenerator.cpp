@@ -212,14 +212,11 @@ Result Run(const Setup &setup) {
     std::vector<pid_t> servers;
     std::string limit = std::to_string(rate == 0 || rate > 100 ? 1000000 : 100);
     for (std::size_t n = 0; n < nodes; ++n) {
-        std::vector<std::string> argv = {setup.serverPath,
-                                         "--open",
-                                         "--address",
-                                         setup.addresses[n],
-                                         "--location-rate",
-                                         limit,
-                                         "--max-pending-per-address",
-                                         "100000"};
+        std::vector<std::string> argv = {setup.serverPath, "--open", "--address", setup.addresses[n]};
+        for (const char *argument :
+             {"--max-clients", "1000", "--location-rate", limit.c_str(), "--max-pending-per-address", "100000"}) {
+            argv.emplace_back(argument);
+        }
         if (nodes > 1) {
             for (const char *argument : {"--nats", natsUrl.c_str(), "--store-replicas", "1", "--node"}) {
                 argv.emplace_back(argument);

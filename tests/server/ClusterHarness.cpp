@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -114,6 +115,34 @@ void NatsCluster::Kill(int index) {
 
 std::string NatsCluster::Log(int index) const {
     return testsupport::ReadFile(dir_ + "/n" + std::to_string(index) + ".log");
+}
+
+bool NatsCluster::Publish(int index, const std::string &subject, const std::string &payload) const {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in endpoint{};
+    endpoint.sin_family = AF_INET;
+    endpoint.sin_port = htons(static_cast<std::uint16_t>(kClientPort + index));
+    inet_pton(AF_INET, address_.c_str(), &endpoint.sin_addr);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&endpoint), sizeof endpoint) != 0) {
+        close(fd);
+        return false;
+    }
+    std::string request = "CONNECT {\"verbose\":false,\"pedantic\":false}\r\nPUB " + subject + " " +
+                          std::to_string(payload.size()) + "\r\n" + payload + "\r\nPING\r\n";
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    // The server answers PING with PONG once it has handled everything before it.
+    std::string answer;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (answer.find("PONG") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{fd, POLLIN, 0};
+        if (poll(&ready, 1, 100) <= 0) continue;
+        char chunk[4096];
+        ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) break;
+        answer.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return answer.find("PONG") != std::string::npos;
 }
 
 std::unique_ptr<ServerProcess> StartNode(const std::string &address, const std::string &node, const std::string &urls,

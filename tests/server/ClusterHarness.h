@@ -30,6 +30,9 @@ public:
     // Ends one server at once (SIGKILL), as a crash would.
     void Kill(int index);
     std::string Log(int index) const;
+    // Publishes `payload` on `subject` through server `index`, speaking the NATS protocol itself, as an
+    // outsider (or a broken node) would. True once the server has taken it.
+    bool Publish(int index, const std::string &subject, const std::string &payload) const;
 
 private:
     std::string address_;

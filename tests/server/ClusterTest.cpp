@@ -125,6 +125,23 @@ TEST_F(ClusterTest, PilotsOnDifferentNodesFlyTalkAndLogInAsOneNetwork) {
     }
     EXPECT_NE(danSlot, 0);
 
+    // The network is no more trusted than a client: garbage, messages on the wrong subject, a location of
+    // Anna's from a node she does not fly on, and a message under the receiver's own name are dropped
+    // with a log line, and nothing of them reaches a pilot.
+    std::string annaCell = "skorvale.loc.10.100";
+    int annaAtDan = dan->WaitForSlot("ANNA", 3000);
+    EXPECT_NE(annaAtDan, 0);
+    ASSERT_TRUE(nats_.Publish(2, "skorvale.net", "no message of ours"));
+    ASSERT_TRUE(nats_.Publish(2, "skorvale.net", "L\nmallory\n1\n" + LocationFields(10.6, 100.6, 500, 666)));
+    ASSERT_TRUE(nats_.Publish(2, annaCell, "L\nmallory\n1\n" + LocationFields(10.6, 100.6, 500, 666)));
+    ASSERT_TRUE(nats_.Publish(2, "skorvale.net", "M\nbravo\nforged chat"));
+    EXPECT_TRUE(bravo_->WaitForLog("dropped a malformed network message on skorvale.net: no message of ours"));
+    EXPECT_TRUE(bravo_->WaitForLog("dropped a network message on the wrong subject skorvale.net"));
+    EXPECT_TRUE(bravo_->WaitForLog("dropped a location of aircraft 1 from node mallory: it flies on node alpha"));
+    EXPECT_TRUE(bravo_->WaitForLog("another node that calls itself bravo"));
+    for (const std::string &line : ben->DrainLines(300)) EXPECT_EQ(line.find("forged"), std::string::npos);
+    EXPECT_FALSE(dan->WaitForDatagram(std::to_string(annaAtDan) + "|l|666|", 300));
+
     // A pilot who logs out leaves every node's view.
     ben->SendLine("2|Closing Connection");
     EXPECT_TRUE(anna->WaitForLine(benSlot + "|c|BLANK"));
