@@ -424,7 +424,7 @@ private:
     void Handle(const std::string &subject, const std::string &data, TimePoint now) {
         ClusterMessage message;
         if (data.size() > kMaxPayload || !ParseClusterMessage(data, &message)) {
-            Warn(badMessageLog_, now,
+            Warn(malformedLog_, now,
                  "dropped a malformed network message on " + Preview(subject) + ": " + Preview(data));
             return;
         }
@@ -433,11 +433,11 @@ private:
         bool onCell = subject.compare(0, 13, "skorvale.loc.") == 0;
         bool location = message.kind == ClusterKind::Location;
         if (onCell != location && !(location && subject == ownSubject_)) {
-            Warn(badMessageLog_, now, "dropped a network message on the wrong subject " + Preview(subject));
+            Warn(subjectLog_, now, "dropped a network message on the wrong subject " + Preview(subject));
             return;
         }
         if (message.node == options_.node) {
-            Warn(badMessageLog_, now,
+            Warn(nameLog_, now,
                  "dropped a network message from another node that calls itself " + options_.node +
                      ": node names must be unique");
             return;
@@ -462,7 +462,7 @@ private:
             case ClusterKind::Location: {
                 auto owner = remote_.find(message.uniqueId);
                 if (owner != remote_.end() && owner->second != message.node) {
-                    Warn(badMessageLog_, now,
+                    Warn(foreignLog_, now,
                          "dropped a location of aircraft " + std::to_string(message.uniqueId) + " from node " +
                              message.node + ": it flies on node " + owner->second);
                 } else if (owner == remote_.end() || !relay_.OnRemoteLocation(message.uniqueId, message.text, now)) {
@@ -492,7 +492,7 @@ private:
         auto found = peers_.find(node);
         if (found == peers_.end()) {
             if (peers_.size() >= options_.maxNodes) {
-                Warn(badMessageLog_, now,
+                Warn(capacityLog_, now,
                      "dropped a message from node " + node + ": already " + std::to_string(peers_.size()) +
                          " nodes in the network");
                 return nullptr;
@@ -516,13 +516,13 @@ private:
             owner->second = message.node;
         } else if (owner == remote_.end()) {
             if (remote_.size() >= options_.maxRemoteAircraft) {
-                Warn(badMessageLog_, now,
+                Warn(capacityLog_, now,
                      "dropped aircraft " + std::to_string(message.uniqueId) + " of node " + message.node +
                          ": already " + std::to_string(remote_.size()) + " aircraft from other nodes");
                 return;
             }
             if (local_.count(message.uniqueId) != 0) {
-                Warn(badMessageLog_, now,
+                Warn(capacityLog_, now,
                      "dropped aircraft " + std::to_string(message.uniqueId) + " of node " + message.node +
                          ": it is logged in here");
                 return;
@@ -908,7 +908,8 @@ private:
     std::unordered_map<int, std::string> remote_;  // aircraft of other nodes, by unique ID: their node
     std::map<std::string, Peer> peers_;
     std::map<Cell, CellSubscription> cells_;
-    LogLimiter badMessageLog_, publishLog_, overflowLog_;
+    // One line of each kind a second, so one kind of bad message cannot hide another.
+    LogLimiter malformedLog_, subjectLog_, nameLog_, foreignLog_, capacityLog_, publishLog_, overflowLog_;
 
     // Worker thread only (and the destructor, after the worker has stopped).
     std::thread worker_;

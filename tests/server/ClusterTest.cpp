@@ -7,6 +7,7 @@
 #include <chrono>
 #include <iostream>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -48,18 +49,26 @@ protected:
     void Report() {
         for (const auto &[client, where] : flying_) client->SendLocation(where.first, where.second, 500, client->Id());
     }
-    // The slot in which `client` shows an aircraft it is told about by callsign, its model line checked.
-    std::string SlotWith(ProtocolClient &client, const std::string &callsign, const std::string &plane) {
-        int slot = 0;
-        for (int i = 0; i < 50 && slot == 0; ++i) {
+    // The slots in which `client` shows the aircraft of `planes` (callsign to model), in whatever order
+    // they come; each one's model line checked. Missing ones are absent from the result.
+    std::map<std::string, std::string> SlotsWith(ProtocolClient &client,
+                                                 const std::map<std::string, std::string> &planes) {
+        std::map<std::string, std::string> slots, models;  // callsign to slot, slot to model
+        for (int i = 0; i < 50 && slots.size() < planes.size(); ++i) {
             Report();
-            slot = client.WaitForSlot(callsign, 100);
+            for (const std::string &line : client.DrainLines(100)) {
+                std::size_t bar = line.find('|');
+                if (bar == std::string::npos || line.size() < bar + 3) continue;
+                std::string slot = line.substr(0, bar), text = line.substr(bar + 3);
+                if (line[bar + 1] == 'c' && planes.count(text) != 0) slots[text] = slot;
+                if (line[bar + 1] == 'p') models[slot] = text;
+            }
         }
-        if (slot == 0) return "";
-        std::string prefix = std::to_string(slot);
-        EXPECT_EQ(client.ReadLine(), prefix + "|I|BLANK");
-        EXPECT_EQ(client.ReadLine(), prefix + "|p|" + plane);
-        return prefix;
+        for (const auto &[callsign, slot] : slots) EXPECT_EQ(models[slot], planes.at(callsign)) << callsign;
+        return slots;
+    }
+    std::string SlotWith(ProtocolClient &client, const std::string &callsign, const std::string &plane) {
+        return SlotsWith(client, {{callsign, plane}})[callsign];
     }
 
     NatsCluster nats_;
@@ -101,12 +110,15 @@ TEST_F(ClusterTest, PilotsOnDifferentNodesFlyTalkAndLogInAsOneNetwork) {
     std::string charlieAddress = testsupport::UniqueLoopbackAddress();
     auto charlie = StartNode(charlieAddress, "charlie", nats_.Urls(2));
     auto carl = JoinAt(*charlie, 3, "CARL", 47.005, 8.005);
-    std::string annaAtCarl = SlotWith(*carl, "ANNA", "Aircraft/General/ANNA/ANNA.acf");
-    ASSERT_FALSE(annaAtCarl.empty());
-    EXPECT_TRUE(carl->WaitForDatagram(annaAtCarl + "|l|78|"));
-    std::string benAtCarl = SlotWith(*carl, "BEN2", swift);
-    ASSERT_FALSE(benAtCarl.empty());
-    EXPECT_TRUE(carl->WaitForDatagram(benAtCarl + "|l|77|"));
+    auto atCarl = SlotsWith(*carl, {{"ANNA", "Aircraft/General/ANNA/ANNA.acf"}, {"BEN2", swift}});
+    std::string annaAtCarl = atCarl["ANNA"], benAtCarl = atCarl["BEN2"];
+    ASSERT_FALSE(annaAtCarl.empty() || benAtCarl.empty());
+    std::set<std::string> lastSeen, expected = {annaAtCarl + "|l|" + LocationFields(47.0, 8.0, 500, 78),
+                                                benAtCarl + "|l|" + LocationFields(47.02, 8.03, 650, 77)};
+    for (int i = 0; i < 30 && lastSeen != expected; ++i) {
+        if (auto datagram = carl->ReadDatagram(100); datagram && expected.count(*datagram)) lastSeen.insert(*datagram);
+    }
+    EXPECT_EQ(lastSeen, expected);
 
     // Positions only go where a pilot is near: Dan, on the other side of the world, is named at alpha but
     // not shown until Anna flies to him.
