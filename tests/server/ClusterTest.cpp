@@ -166,6 +166,32 @@ TEST_F(ClusterTest, LostServersAreRoutedAroundAndDeadNodesLeaveAndRejoin) {
     std::string slot = SlotWith(*anna, "BEN", "Aircraft/General/BEN/BEN.acf");
     ASSERT_FALSE(slot.empty());
 
+    // Crew ownership holds across nodes: Anna took crew "Eagle" first, so Eve, a later pilot of it on
+    // bravo, is not given Cole, its crew member there; Cole flies with Anna.
+    anna->SendIdentity("ANNA", "Aircraft/General/ANNA/ANNA.acf", "Eagle", 0);
+    ASSERT_TRUE(alpha_->WaitForLog("client 1 sends its datagrams"));
+    auto eve = Fly(*bravo_, 5, "EVE", 47.02, 8.02);
+    eve->SendIdentity("EVE", "Aircraft/General/EVE/EVE.acf", "Eagle", 0);
+    EXPECT_TRUE(bravo_->WaitForLog("calls itself pilot of crew 'Eagle', which client 1 flies"));
+    auto cole = Fly(*bravo_, 6, "COLE", 47.0, 8.0);
+    cole->SendIdentity("COLE", "Aircraft/General/COLE/COLE.acf", "Eagle", 1);
+    std::map<std::string, std::string> slotOf, crewOf;  // callsign to slot, slot to crew ID
+    for (int i = 0; i < 30 && (crewOf[slotOf["ANNA"]] != "Eagle" || crewOf[slotOf["EVE"]].empty()); ++i) {
+        Report();
+        for (const std::string &line : cole->DrainLines(100)) {
+            std::size_t bar = line.find('|');
+            if (bar == std::string::npos || line.size() < bar + 3) continue;
+            if (line[bar + 1] == 'c') slotOf[line.substr(bar + 3)] = line.substr(0, bar);
+            if (line[bar + 1] == 'I') crewOf[line.substr(0, bar)] = line.substr(bar + 3);
+        }
+    }
+    EXPECT_EQ(crewOf[slotOf["ANNA"]], "Eagle");
+    EXPECT_EQ(crewOf[slotOf["EVE"]], "BLANK");
+    flying_.erase(eve.get());
+    flying_.erase(cole.get());
+    eve.reset();
+    cole.reset();
+
     // Ben keeps flying at 50 Hz while the server alpha talks through dies; alpha moves to the next one.
     std::atomic<bool> flying{true};
     std::thread pilot([&] {
