@@ -11,7 +11,7 @@ namespace {
 const char kPlanePathOverride[] = "sim/operation/override/override_planepath";
 
 // Seconds of packet processing since load, and when the crew's pilot was last heard.
-double clock = 0;
+double redirectClock = 0;
 double lastCrewDatagram = 0;
 
 void WritePlanePathOverride(int value) { XPLMSetDatavi(XPLMFindDataRef(kPlanePathOverride), &value, 0, 1); }
@@ -23,7 +23,7 @@ bool RedirectApplies() { return flightMode == 1 && cockpitPosition > 0 && !crewI
 
 int RedirectSlot(int slot) {
     if (!RedirectApplies() || slot < 0 || slot >= kSlotCount || CrewIDs[slot] != crewID) return slot;
-    lastCrewDatagram = clock;
+    lastCrewDatagram = redirectClock;
     if (overridden == 0) {
         WritePlanePathOverride(1);
         overridden = 1;
@@ -32,12 +32,12 @@ int RedirectSlot(int slot) {
 }
 
 void AdvanceRedirectClock(float elapsedSeconds) {
-    if (std::isfinite(elapsedSeconds) && elapsedSeconds > 0) clock += elapsedSeconds;
+    if (std::isfinite(elapsedSeconds) && elapsedSeconds > 0) redirectClock += elapsedSeconds;
 }
 
 void ReleaseIdleRedirect() {
     if (overridden == 0) return;
-    if (!RedirectApplies() || clock - lastCrewDatagram > kCrewSilenceLimit) ReleasePlanePath();
+    if (!RedirectApplies() || redirectClock - lastCrewDatagram > kCrewSilenceLimit) ReleasePlanePath();
 }
 
 void ReleasePlanePath() {
