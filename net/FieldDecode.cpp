@@ -20,3 +20,14 @@ float DecodeFloatField(std::string_view field) {
     }
     return stringtof(std::string(field));
 }
+
+double DecodeDoubleField(std::string_view field) {
+    const char *begin = field.data();
+    const char *end = begin + field.size();
+    if (begin != end && (*begin == '-' || (*begin >= '0' && *begin <= '9'))) {
+        double value = 0;
+        auto result = std::from_chars(begin, end, value, std::chars_format::general);
+        if (result.ec == std::errc() && result.ptr == end) return value;
+    }
+    return (double)stringtof(std::string(field));
+}

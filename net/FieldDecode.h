@@ -7,3 +7,7 @@
 // none), bit for bit what stringtof gives. A plain decimal field takes a path without the C library's
 // locale machinery and without a copy; anything else (spaces, "+", hex, out of range) goes to stringtof.
 float DecodeFloatField(std::string_view field);
+
+// The same rules read into a double, for the world position that peers send with more digits than a
+// float holds.
+double DecodeDoubleField(std::string_view field);

@@ -35,6 +35,13 @@ void AddFloatToString(std::string *message, const char *prefix, float value) {
     message->append(digits, result.ptr);
 }
 
+void AddDoubleToString(std::string *message, const char *prefix, double value) {
+    char digits[40];
+    auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 12);
+    message->append(prefix);
+    message->append(digits, result.ptr);
+}
+
 float stringtof(std::string text) { return strtof_l(text.c_str(), nullptr, CLocale()); }
 
 int stringtoi(std::string text) {

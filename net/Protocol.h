@@ -10,6 +10,9 @@
 
 void AddIntToString(std::string *message, const char *prefix, int value);
 void AddFloatToString(std::string *message, const char *prefix, float value);
+// A position in degrees or metres with 12 significant digits (centimetres anywhere on the earth): still a
+// plain decimal that every float reader parses.
+void AddDoubleToString(std::string *message, const char *prefix, double value);
 float stringtof(std::string text);
 int stringtoi(std::string text);
 std::string ReplaceSeparators(std::string path);

@@ -61,11 +61,14 @@ bool SendLocationMessage() {
     // The first location waits for the packet processor's first run after start.
     if (tcpconnected == 0 || shouldIDraw == 0) return false;
 
-    XPLMDataRef scalars[17] = {gPlaneX,     gPlaneY,         gPlaneZ,     gPlaneLat,  gPlaneLon,   gPlaneEl,
-                               gPlaneTheta, gPlanePhi,       gPlanePsi,   gPlaneFlap, gPlaneFlap2, gPlaneSpeedbrake,
+    XPLMDataRef local[3] = {gPlaneX, gPlaneY, gPlaneZ};
+    // The world position is read as the doubles it is: a float steps 0.2 to 0.3 m at mid latitudes, and
+    // peers with another local origin place this aircraft by it.
+    XPLMDataRef world[3] = {gPlaneLat, gPlaneLon, gPlaneEl};
+    XPLMDataRef scalars[11] = {gPlaneTheta, gPlanePhi,       gPlanePsi,   gPlaneFlap, gPlaneFlap2, gPlaneSpeedbrake,
                                gPlaneSlat,  gPlaneWingsweep, gPlanePitch, gPlaneRoll, gPlaneYaw};
-    float values[17];
-    for (int i = 0; i < 17; i++) values[i] = ReadFloat(scalars[i]);
+    float values[11];
+    for (int i = 0; i < 11; i++) values[i] = ReadFloat(scalars[i]);
     float gear[10], throttle[8];
     ReadFloats(gPlaneGear, gear, 10);
     ReadFloats(gPlaneThrottle, throttle, 8);
@@ -79,6 +82,8 @@ bool SendLocationMessage() {
     message.clear();
     AddIntToString(&message, "", uniqueID);
     message += viewOnly ? "|VOLOC" : "|LOC";
+    for (XPLMDataRef ref : local) AddFloatToString(&message, "|", ReadFloat(ref));
+    for (XPLMDataRef ref : world) AddDoubleToString(&message, "|", ref ? XPLMGetDatad(ref) : 0.0);
     for (float value : values) AddFloatToString(&message, "|", value);
     for (float value : gear) AddFloatToString(&message, "|", value);
     for (int value : lights) AddIntToString(&message, "|", value);

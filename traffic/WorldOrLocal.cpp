@@ -12,8 +12,7 @@ void SVWorldOrLocal(std::string_view lat, std::string_view lon, std::string_view
     // when the aircraft flies far, so two simulators in the same whole-degree band can have origins a
     // degree apart. The world position always means the same place; the local one only in the same frame.
     double worldX = 0, worldY = 0, worldZ = 0;
-    XPLMWorldToLocal((double)DecodeFloatField(lat), (double)DecodeFloatField(lon), (double)DecodeFloatField(el),
-                     &worldX, &worldY, &worldZ);
+    XPLMWorldToLocal(DecodeDoubleField(lat), DecodeDoubleField(lon), DecodeDoubleField(el), &worldX, &worldY, &worldZ);
     double localX = DecodeFloatField(x), localY = DecodeFloatField(y), localZ = DecodeFloatField(z);
     double apart = std::sqrt((localX - worldX) * (localX - worldX) + (localY - worldY) * (localY - worldY) +
                              (localZ - worldZ) * (localZ - worldZ));

@@ -19,6 +19,13 @@ std::string G9(double value) {
     return text;
 }
 
+// "%.12g" of a double: the world position, to centimetres.
+std::string G12(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.12g", value);
+    return text;
+}
+
 std::vector<std::string> Split(const std::string &text) {
     std::vector<std::string> fields;
     size_t start = 0;
@@ -60,10 +67,9 @@ void SetOwnState(simhost::Host &host) {
 // Everything the datagram should hold before the two clock fields, formatted independently of the plug-in.
 std::string ExpectedHead(simhost::Host &host, const std::string &tag) {
     std::string text = "12345" + tag;
-    const char *scalars[] = {"sim/flightmodel/position/local_x",   "sim/flightmodel/position/local_y",
-                             "sim/flightmodel/position/local_z",   "sim/flightmodel/position/latitude",
-                             "sim/flightmodel/position/longitude", "sim/flightmodel/position/elevation"};
-    for (const char *name : scalars) text += "|" + G9(host.GetDataRef(name));
+    for (const char *axis : {"x", "y", "z"})
+        text += "|" + G9(host.GetDataRef(std::string("sim/flightmodel/position/local_") + axis));
+    text += "|" + G12(host.Latitude()) + "|" + G12(host.Longitude()) + "|" + G12(host.ElevationM());
     for (int i = 0; i < 11; i++) text += "|" + G9((float)(0.1 + 1.01 * (i + 3)));
     for (int i = 0; i < 10; i++) text += "|" + G9((float)(0.1 * i));
     text += "|1|2|3|4|5";
@@ -88,6 +94,8 @@ TEST(OwnAircraft, LocationDatagramCarriesTheWholeOwnState) {
     Session session;
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     SetOwnState(session.host);
+    // Digits a float would lose: a step of 1e-7 degrees is about a centimetre.
+    session.host.MoveAircraftTo(47.4500123456, -122.3100987654, 100.257);
     size_t count = session.server->DatagramCount();
     udptx = "  ";
 
@@ -103,6 +111,10 @@ TEST(OwnAircraft, LocationDatagramCarriesTheWholeOwnState) {
     EXPECT_EQ(datagram[head.size()], '|');
     CheckClockFields(datagram, before, after);
     EXPECT_EQ(udptx, "Ux");
+    std::vector<std::string> fields = Split(datagram);
+    EXPECT_NEAR(std::stod(fields[5]), 47.4500123456, 1e-9);
+    EXPECT_NEAR(std::stod(fields[6]), -122.3100987654, 1e-9);
+    EXPECT_NEAR(std::stod(fields[7]), 100.257, 1e-6);
 
     // The same bytes under a locale with a decimal comma; view-only mode changes the tag alone.
     if (std::setlocale(LC_ALL, "de_DE.UTF-8")) {
