@@ -7,6 +7,7 @@
 #include "XPLMGraphics.h"
 #include "XPLMMenus.h"
 #include "XPLMPlanes.h"
+#include "XPLMPlugin.h"
 #include "XPLMProcessing.h"
 #include "XPLMUtilities.h"
 #include "XPStandardWidgets.h"

@@ -25,6 +25,7 @@ int winbuff = 20;
 XPLMWindowID gWindow = nullptr;
 XPLMWindowID imReadWin = nullptr;
 XPLMMenuID PlaneMenu = nullptr;
+XPLMCommandRef toggleChatCommand = nullptr;
 int uniqueID = 0;
 int viewOnly = 0;
 
@@ -147,6 +148,8 @@ PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc) {
     XPLMRegisterDrawCallback(SkorvaleDrawPlanes, xplm_Phase_Airplanes, 0, nullptr);
     XPLMRegisterDrawCallback(SkorvaleDC3DCockpit, xplm_Phase_FirstScene, 0, nullptr);
     XPLMRegisterKeySniffer(MyKeySniffer, 0, nullptr);
+    toggleChatCommand = XPLMCreateCommand("skorvale/toggle_chat", "Open or close the Skorvale chat");
+    XPLMRegisterCommandHandler(toggleChatCommand, ToggleChatCommand, 1, nullptr);
     XPLMRegisterFlightLoopCallback(SkorvalePacketProcess, 0.03f, nullptr);
     XPLMRegisterFlightLoopCallback(SkorvaleProcessAirplaneCallback, 10.0f, nullptr);
     XPLMRegisterFlightLoopCallback(SkorvaleProcessCursorCallback, 1.0f, nullptr);
@@ -175,6 +178,7 @@ PLUGIN_API void XPluginStop(void) {
     XPLMUnregisterDrawCallback(SkorvaleDrawPlanes, xplm_Phase_Airplanes, 0, nullptr);
     XPLMUnregisterDrawCallback(SkorvaleDC3DCockpit, xplm_Phase_FirstScene, 0, nullptr);
     XPLMUnregisterKeySniffer(MyKeySniffer, 0, nullptr);
+    XPLMUnregisterCommandHandler(toggleChatCommand, ToggleChatCommand, 1, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvalePacketProcess, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleProcessAirplaneCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleProcessCursorCallback, nullptr);

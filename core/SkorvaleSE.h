@@ -22,6 +22,7 @@ extern int winbuff;
 extern XPLMWindowID gWindow;
 extern XPLMWindowID imReadWin;
 extern XPLMMenuID PlaneMenu;
+extern XPLMCommandRef toggleChatCommand;  // "skorvale/toggle_chat"
 extern int uniqueID;
 extern int viewOnly;
 

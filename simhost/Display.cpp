@@ -21,7 +21,9 @@ void RunPhase(HostState &s, XPLMDrawingPhase phase, bool before) {
         const int owner = s.drawCallbacks[i].owner;
         if (info.phase != phase || info.before != before || !Active(s, owner)) continue;
         PluginScope scope(s, owner);
+        s.drawingPhase = phase;
         info.callback(phase, before ? 1 : 0, info.refcon);
+        s.drawingPhase = -1;
     }
 }
 
@@ -32,9 +34,11 @@ void DrawWindows(HostState &s) {
         if (it == s.windows.end() || !it->second.visible || !it->second.draw || !Active(s, it->second.owner)) continue;
         s.current.windowsDrawn.push_back(id);
         s.drawingWindow = id;
+        s.drawingPhase = kWindowPhase;
         PluginScope scope(s, it->second.owner);
         it->second.draw(id, it->second.refcon);
         s.drawingWindow = nullptr;
+        s.drawingPhase = -1;
     }
     PaintWidgets(s);
 }
@@ -303,6 +307,8 @@ void XPLMSetWindowIsVisible(XPLMWindowID inWindowID, int inIsVisible) {
 void XPLMTakeKeyboardFocus(XPLMWindowID inWindow) {
     HostState &s = State();
     if (inWindow && !s.windows.count(inWindow)) return;
+    // Granted, as X-Plane does, but keys typed now would go to a window the user cannot see.
+    if (inWindow && !s.windows[inWindow].visible) ++s.focusToHiddenWindow;
     simhost::SetKeyboardFocus(s, inWindow, nullptr);
 }
 

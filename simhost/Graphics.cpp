@@ -48,6 +48,10 @@ extern "C" {
 void XPLMSetGraphicsState(int inEnableFog, int inNumberTexUnits, int inEnableLighting, int inEnableAlphaTesting,
                           int inEnableAlphaBlending, int inEnableDepthTesting, int inEnableDepthWriting) {
     HostState &s = State();
+    // The cockpit phases (35 and up) and windows are 2-D: X-Plane asks for no fog and no lighting there,
+    // and with lighting on the colours given by glColor are ignored.
+    bool twoD = s.drawingWindow != nullptr || s.drawingPhase >= xplm_Phase_FirstCockpit;
+    if (twoD && (inEnableFog || inEnableLighting)) ++s.fogOrLightingIn2D;
     s.current.graphicsStates.push_back({s.drawingWindow, inEnableFog, inNumberTexUnits, inEnableLighting,
                                         inEnableAlphaTesting, inEnableAlphaBlending, inEnableDepthTesting,
                                         inEnableDepthWriting});

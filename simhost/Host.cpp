@@ -193,5 +193,7 @@ void Host::SetUserAircraftModel(const std::string &fileName, const std::string &
 }
 
 const FrameRecord &Host::LastFrame() const { return state_->last; }
+long Host::FocusToHiddenWindow() const { return state_->focusToHiddenWindow; }
+long Host::FogOrLightingIn2D() const { return state_->fogOrLightingIn2D; }
 
 }  // namespace simhost

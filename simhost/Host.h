@@ -13,6 +13,7 @@
 #include "XPLMMenus.h"
 #include "XPLMPlanes.h"
 #include "XPLMProcessing.h"
+#include "XPLMUtilities.h"
 #include "XPWidgetDefs.h"
 
 namespace simhost {
@@ -264,6 +265,11 @@ public:
     std::vector<MenuInfo> Menus() const;
     XPLMMenuID PluginsMenu() const;
 
+    // -- Commands, as a user's key or joystick binding runs them: Begin, then End. False (with a reason)
+    // when no plug-in created a command of that name.
+    bool RunCommand(const std::string &name, std::string *error = nullptr);
+    std::vector<std::string> CommandNames() const;  // in name order
+
     // -- Multiplayer planes. Another plug-in (a traffic injector, say) may hold them until `seconds` of
     // simulated time: XPLMAcquirePlanes is refused until then, and the planes-available callbacks of
     // those refused are called when it lets go.
@@ -293,6 +299,10 @@ public:
 
     // -- Draw record.
     const FrameRecord &LastFrame() const;  // the most recent complete frame
+    // XPLMTakeKeyboardFocus calls since Reset that named a hidden window.
+    long FocusToHiddenWindow() const;
+    // XPLMSetGraphicsState calls since Reset that asked for fog or lighting in a window or 2-D phase.
+    long FogOrLightingIn2D() const;
 
     HostState &Internal();  // for the SDK function implementations only
 

@@ -9,6 +9,7 @@
 
 #include "Host.h"
 #include "XPLMGraphics.h"
+#include "XPLMUtilities.h"
 #include "XPWidgets.h"
 
 namespace simhost {
@@ -94,6 +95,21 @@ struct AircraftMotion {
     std::vector<Waypoint> route;
 };
 
+// A command and the handlers registered for it (tombstoned, so a handler may unregister itself).
+struct CommandHandlerEntry {
+    int owner = 0;
+    XPLMCommandCallback_f callback = nullptr;
+    bool before = false;
+    void *refcon = nullptr;
+    bool removed = false;
+};
+
+struct CommandEntry {
+    std::string name;
+    std::string description;
+    std::vector<CommandHandlerEntry> handlers;
+};
+
 // A planes-available callback waiting for the multiplayer aircraft to be let go.
 struct PlanesWaiter {
     int owner = 0;
@@ -141,6 +157,9 @@ struct HostState {
     XPLMWindowID mouseCapture = nullptr;
     XPWidgetID widgetCapture = nullptr;
     XPLMWindowID drawingWindow = nullptr;  // whose draw callback is running
+    XPLMDrawingPhase drawingPhase = -1;    // the phase being drawn, -1 outside drawing
+    long fogOrLightingIn2D = 0;            // XPLMSetGraphicsState calls with either during 2-D drawing
+    long focusToHiddenWindow = 0;          // XPLMTakeKeyboardFocus calls naming a hidden window
 
     // Menus.
     std::map<XPLMMenuID, MenuEntry> menus;
@@ -153,6 +172,10 @@ struct HostState {
     PlanesInfo planes;
     int planesHolder = kNobody;
     std::vector<PlanesWaiter> planesWaiters;
+
+    // Commands: handles are numbers from NewHandle, never reused.
+    std::map<XPLMCommandRef, CommandEntry> commands;
+    std::map<std::string, XPLMCommandRef> commandByName;
 
     // Widgets.
     std::map<XPWidgetID, WidgetEntry> widgets;

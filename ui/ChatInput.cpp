@@ -15,6 +15,12 @@ int dX = 0, dY = 0;
 int Weight = 0, Height = 0;
 bool gDragging = false;
 
+// Set by opening the chat until its window is shown: a hidden window must not hold the keyboard.
+bool keyboardWanted = false;
+
+// Tab, plain: Shift, Alt/Option or Control with it belong to the simulator's or other plug-ins' bindings.
+constexpr XPLMKeyFlags kModifiers = xplm_ShiftFlag | xplm_OptionAltFlag | xplm_ControlFlag;
+
 void SendChatLine() {
     std::string message;
     AddIntToString(&message, "", uniqueID);
@@ -110,16 +116,33 @@ int HandleMouseClickCallback(XPLMWindowID inWindowID, int x, int y, XPLMMouseSta
     return 1;
 }
 
-int MyKeySniffer(char inChar, XPLMKeyFlags inFlags, char, void *) {
-    if (inChar != 9 || (inFlags & xplm_DownFlag) == 0) return 1;
-
+void ToggleChat() {
     if (showChatWindow == 0) {
         showChatWindow = 1;
-        XPLMTakeKeyboardFocus(imReadWin);
-        imWriteFocus = 1;
-        flashCursor = 1;
+        keyboardWanted = true;
+        TakeChatKeyboardWhenShown();
     } else {
         showChatWindow = 0;
+        keyboardWanted = false;
     }
+}
+
+void TakeChatKeyboardWhenShown() {
+    if (!keyboardWanted || !ChatIsOpen() || !XPLMGetWindowIsVisible(imReadWin)) return;
+    keyboardWanted = false;
+    XPLMTakeKeyboardFocus(imReadWin);
+    imWriteFocus = 1;
+    flashCursor = 1;
+}
+
+int MyKeySniffer(char inChar, XPLMKeyFlags inFlags, char, void *) {
+    if (inChar != 9 || (inFlags & xplm_DownFlag) == 0 || (inFlags & kModifiers) != 0) return 1;
+    ToggleChat();
+    return 0;
+}
+
+int ToggleChatCommand(XPLMCommandRef, XPLMCommandPhase inPhase, void *) {
+    // A held key or button repeats Continue and ends with End: only the press toggles.
+    if (inPhase == xplm_CommandBegin) ToggleChat();
     return 0;
 }

@@ -29,5 +29,7 @@ float SkorvaleChatWinOpacityCallback(float, float, int, void *) {
     // entry line is no longer drawn, and keys typed for the simulator must reach the simulator.
     if (!ChatIsOpen() && imWriteFocus) ReleaseChatKeyboard();
     XPLMSetWindowIsVisible(imReadWin, chatOpacity > 0 ? 1 : 0);
+    TakeChatKeyboardWhenShown();
+    KeepWindowsOnScreen();
     return 0.01f;
 }

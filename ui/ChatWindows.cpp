@@ -102,7 +102,9 @@ void DrawWindowCallback(XPLMWindowID inWindowID, void *) {
 }
 
 void SVDrawTranslucentBox(int left, int top, int right, int bottom, int focused, float alpha) {
-    XPLMSetGraphicsState(0, 0, 1, 0, 1, 0, 0);
+    // Blending only: fog and lighting have no place in 2-D drawing, and with lighting on X-Plane ignores
+    // the colours given by glColor, so the box would lose its shade and translucency.
+    XPLMSetGraphicsState(0, 0, 0, 0, 1, 0, 0);
 
     float l = (float)left, t = (float)top, r = (float)right, b = (float)bottom;
     glColor4f(0.1f, 0.1f, 0.1f, alpha);

@@ -21,6 +21,15 @@ float SkorvaleChatWinOpacityCallback(float inElapsedSinceLastCall, float inElaps
                                      int inCounter, void *inRefcon);
 void SVDrawTranslucentBox(int left, int top, int right, int bottom, int focused, float alpha);
 
+// Opens the chat (its window takes the keyboard once shown) or closes it: plain Tab and the command.
+void ToggleChat();
+// The keyboard for a chat just opened, once its window is visible; run after each visibility change.
+void TakeChatKeyboardWhenShown();
+// The handler of the command "skorvale/toggle_chat", which pilots bind to a key or button of their own.
+int ToggleChatCommand(XPLMCommandRef inCommand, XPLMCommandPhase inPhase, void *inRefcon);
+// Keeps both windows whole on the screen after its size changes (a resized or moved main window).
+void KeepWindowsOnScreen();
+
 // Whether the chat shows its text and entry line: opened by Tab or by arriving text, not fading out.
 bool ChatIsOpen();
 // Gives the keyboard back to the simulator if the chat holds it, and clears the cursor and frame.

@@ -10,6 +10,7 @@ extern "C" {
 
 typedef void (*XPLMPlanesAvailable_f)(void *inRefcon);
 
+XPLM_API void XPLMCountAircraft(int *outTotalAircraft, int *outActiveAircraft, XPLMPluginID *outController);
 XPLM_API void XPLMSetActiveAircraftCount(int inCount);
 XPLM_API int XPLMAcquirePlanes(char **inAircraft, XPLMPlanesAvailable_f inCallback, void *inRefcon);
 XPLM_API void XPLMReleasePlanes(void);

@@ -243,6 +243,27 @@ bool DataRef(Call &c) {
     return true;
 }
 
+bool RunCommand(Call &c) {
+    if (!c.Count(1, 1, "command NAME (e.g. skorvale/toggle_chat)")) return false;
+    return !c.play || TheHost().RunCommand(c.event.args[0], &c.error);
+}
+
+bool Screen(Call &c) {
+    const char usage[] = "screen WIDTHxHEIGHT (whole pixels, e.g. 1280x800)";
+    if (!c.Count(1, 1, usage)) return false;
+    const std::string &size = c.event.args[0];
+    size_t x = size.find('x');
+    int width = 0, height = 0;
+    auto parse = [](const std::string &text, int &out) {
+        auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+        return !text.empty() && ec == std::errc() && ptr == text.data() + text.size() && out >= 1 && out <= 16384;
+    };
+    if (x == std::string::npos || !parse(size.substr(0, x), width) || !parse(size.substr(x + 1), height))
+        return c.Fail(std::string("usage: ") + usage);
+    if (c.play) TheHost().SetScreenSize(width, height);
+    return true;
+}
+
 bool Echo(Call &c) {
     if (c.play && c.out) {
         char stamp[32];
@@ -278,6 +299,8 @@ const std::map<std::string, Command> &Commands() {
         {"close", Close},
         {"view", View},
         {"dataref", DataRef},
+        {"command", RunCommand},
+        {"screen", Screen},
         {"echo", Echo},
     };
     return commands;

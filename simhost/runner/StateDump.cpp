@@ -193,6 +193,8 @@ json BuildState(const LoadedPlugin &plugin) {
          {{"type", host.GetDataRef("sim/graphics/view/view_type")},
           {"pilotsHeadX", host.GetDataRef("sim/graphics/view/pilots_head_x")}}},
         {"windows", Windows()},
+        {"drawing", {{"fogOrLightingIn2D", host.FogOrLightingIn2D()}}},
+        {"keyboard", {{"focusToHiddenWindow", host.FocusToHiddenWindow()}}},
         {"planeList", PlaneList()},
         {"chat", Chat()},
         {"widgets", Widgets()},

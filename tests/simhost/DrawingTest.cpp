@@ -127,6 +127,8 @@ TEST_F(HostTest, GlBlocksKeepTheirModeVerticesAndColourPerVertex) {
     EXPECT_EQ(frame.graphicsStates[0].lighting, 1);
     EXPECT_EQ(frame.graphicsStates[0].alphaBlending, 1);
     EXPECT_EQ(frame.graphicsStates[0].window, w);
+    // Lighting inside a window is what X-Plane asks plug-ins never to do: counted once per call.
+    EXPECT_EQ(host.FogOrLightingIn2D(), 1);
     ASSERT_EQ(frame.primitives.size(), 2u);
     EXPECT_EQ(frame.primitives[0].mode, static_cast<unsigned>(GL_QUADS));
     ASSERT_EQ(frame.primitives[0].vertices.size(), 4u);

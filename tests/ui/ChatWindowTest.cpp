@@ -1,4 +1,5 @@
 // The chat window as a user sees it: Tab, typing, sending, the fade and the history of received lines.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,12 @@ TEST_F(ChatWindowTest, TabFadesTheWindowInAndOutInTenSteps) {
     EXPECT_FALSE(Geometry(imReadWin).visible);
     EXPECT_EQ(ChatAlpha(), -1.0f);
 
+    // The keyboard follows once the window shows, never to the hidden window.
     host.PressKey(kTab, 0);
-    EXPECT_EQ(host.WindowWithFocus(), imReadWin);
+    EXPECT_EQ(host.WindowWithFocus(), nullptr);
     host.RunFrame();
+    EXPECT_EQ(host.WindowWithFocus(), imReadWin);
+    EXPECT_EQ(host.FocusToHiddenWindow(), 0);
     EXPECT_TRUE(Geometry(imReadWin).visible);
     EXPECT_FLOAT_EQ(ChatAlpha(), 0.069f);
     host.RunFrames(9);
@@ -58,7 +62,8 @@ TEST_F(ChatWindowTest, TabFadesTheWindowInAndOutInTenSteps) {
     const simhost::GraphicsStateCall &g = host.LastFrame().graphicsStates.back();
     EXPECT_EQ(std::vector<int>(
                   {g.fog, g.texUnits, g.lighting, g.alphaTesting, g.alphaBlending, g.depthTesting, g.depthWriting}),
-              std::vector<int>({0, 0, 1, 0, 1, 0, 0}));
+              std::vector<int>({0, 0, 0, 0, 1, 0, 0}));
+    EXPECT_EQ(host.FogOrLightingIn2D(), 0);
 
     // Fourteen empty history lines and the entry line with its blinking cursor.
     std::vector<DrawnString> strings = Strings(imReadWin);
@@ -119,6 +124,7 @@ TEST_F(ChatWindowTest, EntryLineTakesPrintableBytesOnly) {
     Start();
     host.RunFor(0.2);
     host.PressKey(kTab, 0);
+    host.RunFrame();
     host.PressKey(kBackspace, 0);  // nothing to remove
     host.TypeText("abcd");
     host.PressKey(kBackspace, 0);
@@ -139,6 +145,77 @@ TEST_F(ChatWindowTest, EntryLineTakesPrintableBytesOnly) {
     XPLMGetFontDimensions(xplmFont_Basic, &charWidth, nullptr, nullptr);
     EXPECT_EQ((int)entry.size(), 490 / charWidth);
     EXPECT_EQ(entry.substr(0, entry.size() - 1), std::string(entry.size() - 1, 'y'));
+}
+
+TEST_F(ChatWindowTest, OnlyAPlainTabOrTheCommandTogglesTheChat) {
+    Start();
+    host.RunFor(0.2);
+    for (XPLMKeyFlags modifier : {xplm_ShiftFlag, xplm_OptionAltFlag, xplm_ControlFlag}) {
+        host.PressKey(kTab, 0, modifier);
+        host.RunFrames(2);
+        EXPECT_FALSE(Geometry(imReadWin).visible) << modifier;
+        EXPECT_EQ(host.WindowWithFocus(), nullptr) << modifier;
+    }
+
+    // The command a pilot binds to a key or button of their own does what Tab does.
+    const std::vector<std::string> commands = host.CommandNames();
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "skorvale/toggle_chat"), commands.end());
+    ASSERT_TRUE(host.RunCommand("skorvale/toggle_chat"));
+    host.RunFrame();
+    EXPECT_TRUE(Geometry(imReadWin).visible);
+    EXPECT_EQ(host.WindowWithFocus(), imReadWin);
+    host.TypeText("hi");
+    host.RunFrame();
+    EXPECT_EQ(EntryLine(Strings(imReadWin)).substr(0, 2), "hi");
+    ASSERT_TRUE(host.RunCommand("skorvale/toggle_chat"));
+    host.RunFor(0.5);
+    EXPECT_FALSE(Geometry(imReadWin).visible);
+    EXPECT_EQ(host.WindowWithFocus(), nullptr);
+    EXPECT_EQ(host.FocusToHiddenWindow(), 0);
+
+    // Opened and closed again before it ever showed: the keyboard stays the simulator's.
+    host.PressKey(kTab, 0);
+    host.PressKey(kTab, 0);
+    host.RunFor(0.5);
+    EXPECT_EQ(host.WindowWithFocus(), nullptr);
+}
+
+TEST_F(ChatWindowTest, WindowsStayOnTheScreenWhenItShrinks) {
+    host.SetScreenSize(1920, 1080);
+    Start();
+    ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
+    host.PressKey(kTab, 0);
+    host.RunFor(0.3);
+    // The user drags the plane list to the lower left corner; the chat stays top right.
+    simhost::WindowInfo list = Geometry(gWindow);
+    ASSERT_TRUE(host.MouseDown(list.left + 5, list.top - 5));
+    host.MouseDrag(5, list.top - list.bottom - 5 + 10);
+    host.MouseUp(5, list.top - list.bottom - 5 + 10);
+    list = Geometry(gWindow);
+    EXPECT_EQ(list.left, 0);
+    host.RunFrames(2);
+
+    host.SetScreenSize(800, 600);
+    host.RunFrames(2);
+    for (XPLMWindowID id : {gWindow, imReadWin}) {
+        simhost::WindowInfo w = Geometry(id);
+        EXPECT_GE(w.left, 0);
+        EXPECT_LE(w.right, 800);
+        EXPECT_GE(w.bottom, 0);
+        EXPECT_LE(w.top, 600);
+    }
+    // Moved as little as needed and not resized: the plane list did not move, the chat sits in the corner.
+    EXPECT_EQ(Geometry(gWindow).left, list.left);
+    EXPECT_EQ(Geometry(gWindow).bottom, list.bottom);
+    EXPECT_EQ(Geometry(imReadWin).right, 800);
+    EXPECT_EQ(Geometry(imReadWin).top, 600);
+    EXPECT_EQ(Geometry(imReadWin).right - Geometry(imReadWin).left, 500);
+
+    // Too small for the chat: its top left corner stays on the screen, where it is dragged from.
+    host.SetScreenSize(400, 200);
+    host.RunFrames(2);
+    EXPECT_EQ(Geometry(imReadWin).left, 0);
+    EXPECT_EQ(Geometry(imReadWin).top, 200);
 }
 
 TEST_F(ChatWindowTest, ChatHoldsTheKeyboardOnlyWhileItShows) {
@@ -203,6 +280,7 @@ TEST_F(ChatWindowTest, ReturnWhileDisconnectedKeepsTheTextAndShowsTheWindowForAW
     host.RunFor(0.2);
 
     host.PressKey(kTab, 0);
+    host.RunFrame();
     host.TypeText("hello");
     host.PressKey(kReturn, 0);
     host.PressKey(kTab, 0);  // release
@@ -234,6 +312,7 @@ TEST_F(ChatWindowTest, ReturnWhileConnectedSendsTheLineAndEmptiesTheEntry) {
     host.RunFor(0.2);
 
     host.PressKey(kTab, 0);
+    host.RunFrame();
     host.TypeText("hi | there");
     host.PressKey(kReturn, 0);
     host.PressKey(kReturn, 0);  // an empty line is still sent

@@ -94,6 +94,7 @@ TEST_F(PlaneListTest, DraggingMovesEitherWindowAndKeepsItsSize) {
 
     // The chat window drags the same way, and a press in it focuses the entry line.
     host.PressKey(kTab, 0);
+    host.RunFrame();         // shown, it takes the keyboard
     host.PressKey(kTab, 0);  // open, then hand the keyboard back
     host.RunFrames(10);
     const simhost::WindowInfo chat = Geometry(imReadWin);
