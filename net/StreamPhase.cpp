@@ -11,6 +11,7 @@
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
 #include "net/ModelPath.h"
+#include "net/PeerText.h"
 #include "net/Protocol.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/ModelLoader.h"
@@ -46,7 +47,7 @@ void HandleModel(int slot, const std::string &path) {
     }
     if (path.size() > kModelPathLimit) return;
     // A path written with "\" separators names its model as the same path with "/" would.
-    std::string name = ModelName(WithForwardSlashes(path));
+    std::string name = CleanPeerText(ModelName(WithForwardSlashes(path)));
     bool changed = Planes[slot] != name;
     if (changed) Planes[slot] = name;
     // The name is stored even when the file does not open, so the same model is not tried again. Only a
@@ -73,11 +74,11 @@ void HandleStreamMessage(int slot, char type, const std::string &text) {
     bool inRange = slot > 0 && slot < kSlotCount;
     switch (type) {
         case 'c':
-            if (inRange) Callsigns[slot] = TextOrEmpty(text);
+            if (inRange) Callsigns[slot] = CleanPeerText(TextOrEmpty(text));
             break;
         case 'm':
             // The slot number of a chat line means nothing.
-            AddChatLine(text);
+            AddChatLine(CleanPeerText(text));
             break;
         case 'I':
             if (inRange) CrewIDs[slot] = TextOrEmpty(text);

@@ -3,10 +3,12 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
 #include "core/SkorvaleSE.h"
+#include "net/PeerText.h"
 #include "traffic/AircraftUtils.h"
 
 namespace {
@@ -20,7 +22,8 @@ void DrawText(const float (&colour)[3], int x, int y, std::string text, int *wra
 // Text starts 5 pixels in from a window's left edge and keeps the same margin on the right.
 constexpr int kTextMargin = 5;
 
-// How many characters of the basic font (monospaced) fit across a window's text area; at least one.
+// How many characters of the basic font (monospaced, a UTF-8 character to a cell) fit across a window's text area; at
+// least one.
 size_t Columns(int left, int right) {
     int charWidth = 0;
     XPLMGetFontDimensions(xplmFont_Basic, &charWidth, nullptr, nullptr);
@@ -29,8 +32,9 @@ size_t Columns(int left, int right) {
     return inner > charWidth ? (size_t)(inner / charWidth) : 1;
 }
 
+// Callsigns and model names come from peers: a cut in the middle of a character would draw junk.
 std::string Cut(std::string text, size_t columns) {
-    if (text.size() > columns) text.resize(columns);
+    text.resize(Utf8Prefix(text, columns));
     return text;
 }
 
@@ -69,10 +73,21 @@ void DrawChat(int left, int top, int right, int bottom) {
         std::string_view rows[lines];
         int filled = 0;
         for (int k = lines - 1; k >= 0 && filled < lines; k--) {
+            // The line's rows of `columns` characters each, whole characters only, filled from the last.
             std::string_view line = imRead[k];
-            size_t pieces = line.empty() ? 1 : (line.size() + columns - 1) / columns;
-            for (size_t p = pieces; p-- > 0 && filled < lines;)
-                rows[lines - 1 - filled++] = line.substr(p * columns, columns);
+            std::string_view pieces[lines];
+            int count = 0;
+            for (std::string_view rest = line; count == 0 || !rest.empty();) {
+                size_t bytes = Utf8Prefix(rest, columns);
+                // Only the newest rows can show: a longer line keeps its end.
+                if (count == lines) {
+                    std::copy(pieces + 1, pieces + lines, pieces);
+                    count--;
+                }
+                pieces[count++] = rest.substr(0, bytes);
+                rest.remove_prefix(bytes);
+            }
+            for (int p = count; p-- > 0 && filled < lines;) rows[lines - 1 - filled++] = pieces[p];
         }
         for (int k = 0; k < lines; k++) {
             DrawText(kLightGreen, left + kTextMargin, bottom + 300 - 20 * k, std::string(rows[k]), &wrapWidth);

@@ -38,6 +38,17 @@ TEST(StreamPhase, CallsignCrewAndChatMessages) {
     EXPECT_EQ(CrewIDs[0], "");
     EXPECT_EQ(Planes[0], "Plane 0");
 
+    // Controls a peer could hide or turn text with show as nothing: C1 controls and the bidirectional
+    // embeddings, overrides and isolates. Other bytes stay, UTF-8 or not.
+    session.SendStream(
+        "6|c|\xE2\x80\xAE"
+        "An\xC2\x85na\n7|m|\xE2\x81\xA6hi\xE2\x81\xA9 \xC2\x9Fthere \xC3\xA9\xE9\n"
+        "8|p|Aircraft/\xE2\x80\xAB\xD7\x90/x\xE2\x80\xAD.acf\n");
+    ProcessPackets();
+    EXPECT_EQ(Callsigns[6], "Anna");
+    EXPECT_EQ(imRead[13], "hi there \xC3\xA9\xE9");
+    EXPECT_EQ(Planes[8], "x");
+
     session.SendStream("3|c|BLANK\n4|I|BLANK\n");
     ProcessPackets();
     EXPECT_EQ(Callsigns[3], "");

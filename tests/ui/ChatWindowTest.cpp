@@ -240,7 +240,25 @@ TEST_F(ChatWindowTest, ChatHoldsTheKeyboardOnlyWhileItShows) {
     EXPECT_EQ(strings[13].text, longLine.substr(2 * columns));
     EXPECT_EQ(strings[11].text + strings[12].text + strings[13].text, longLine);
     EXPECT_EQ(strings[10].text, "short");
-    for (int k = 0; k < 15; k++) EXPECT_LE(strings[k].x + (int)strings[k].text.size() * charWidth, w.right - 5) << k;
+
+    // A line of three-byte characters wraps between characters, a row holding as many as fit.
+    std::string arrows;
+    for (size_t i = 0; i < columns + 5; i++) arrows += "\xE2\x86\x92";
+    ASSERT_TRUE(server.SendStream("3|m|" + arrows + "\n"));
+    ASSERT_TRUE(WaitForStreamData());
+    host.RunFor(0.1);
+    strings = Strings(imReadWin);
+    EXPECT_EQ(strings.at(12).text, arrows.substr(0, 3 * columns));
+    EXPECT_EQ(strings.at(13).text, arrows.substr(3 * columns));
+    ASSERT_TRUE(server.SendStream("3|m|" + longLine + "\n"));
+    ASSERT_TRUE(WaitForStreamData());
+    host.RunFor(0.1);
+    strings = Strings(imReadWin);
+    // Each row's characters (UTF-8 continuation bytes are no cells of their own) fit inside the box.
+    auto cells = [](const std::string &text) {
+        return (int)std::count_if(text.begin(), text.end(), [](char c) { return ((unsigned char)c & 0xC0) != 0x80; });
+    };
+    for (int k = 0; k < 15; k++) EXPECT_LE(strings[k].x + cells(strings[k].text) * charWidth, w.right - 5) << k;
 
     // Clicked into, it holds the keyboard with cursor and bright frame; a click on the simulator's view
     // takes both away.

@@ -63,6 +63,12 @@ TEST_F(PlaneListTest, ListsNineteenSlotsUnderTheTrafficIndicators) {
     XPLMGetFontDimensions(xplmFont_Basic, &charWidth, nullptr, nullptr);
     EXPECT_EQ(strings.at(5).text, "5: " + std::string((w.right - w.left - 10) / charWidth - 3, 'C'));
     for (const simhost::DrawnString &s : strings) EXPECT_LE(s.x + (int)s.text.size() * charWidth, w.right - 5);
+    // A character is a cell and is never cut in two: 300 two-byte letters fill the row with whole ones.
+    std::string accents;
+    for (int i = 0; i < 300; i++) accents += "\xC3\xA9";
+    Callsigns[5] = accents;
+    host.RunFrame();
+    EXPECT_EQ(Strings(gWindow).at(5).text, "5: " + accents.substr(0, 2 * ((w.right - w.left - 10) / charWidth - 3)));
 
     // Toggling twice returns it to where it was.
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
