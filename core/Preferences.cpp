@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/RegularFile.h"
+#include "core/SimulatorPath.h"
 #include "core/SkorvaleSE.h"
 #include "net/Protocol.h"
 
@@ -56,7 +57,7 @@ void AddEntry(std::string *file, const char *key, int value) {
 void LoadPreferences() {
     // Runs inside XPluginStart and XPluginEnable: a FIFO or device under the settings file's name must
     // not hold up the simulator's start, so only a regular file is read.
-    int fd = OpenRegularFile(kSettingsFile);
+    int fd = OpenRegularFile(InSimulatorFolder(kSettingsFile));
     if (fd < 0) return;
     char bytes[kReadLimit];
     size_t count = 0;
@@ -83,7 +84,7 @@ void LoadPreferences() {
 void SavePreferences() {
     // The file holds the password in plain text, so a file made here is for its owner only; one that
     // already exists keeps whatever permissions its owner gave it.
-    int fd = open(kSettingsFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = open(InSimulatorFolder(kSettingsFile).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return;
 
     if (flightMode < 0) flightMode = 0;

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "core/Preferences.h"
+#include "core/SimulatorPath.h"
 #include "core/UniqueId.h"
 #include "net/Connection.h"
 #include "net/PacketProcess.h"
@@ -191,16 +192,15 @@ PLUGIN_API void XPluginStop(void) {
 
 PLUGIN_API int XPluginEnable(void) {
     // Only the marker's presence counts; nothing ever switches view-only mode off again.
-    if (FILE *marker = std::fopen(kViewOnlyMarker, "r")) {
+    if (FILE *marker = std::fopen(InSimulatorFolder(kViewOnlyMarker).c_str(), "r")) {
         viewOnly = 1;
         std::fclose(marker);
     }
 
     LoadPreferences();
 
-    // First the access, then the count and the AI: X-Plane refuses both to a plug-in without access.
-    AcquirePlanes();
-
+    // The multiplayer aircraft are asked for once the login is sent, not here: offline, X-Plane's own
+    // AI traffic and other traffic plug-ins keep them.
     if (connectAtStartup) ConnectToServer();
     return 1;
 }
@@ -210,4 +210,13 @@ PLUGIN_API void XPluginDisable(void) {
     ReleasePlanes();
 }
 
-PLUGIN_API void XPluginReceiveMessage(XPLMPluginID, int, void *) {}
+#ifdef XPLM_MSG_RELEASE_PLANES
+constexpr int kReleasePlanesMessage = XPLM_MSG_RELEASE_PLANES;
+#else
+// SDK headers before 3.0.3 (or without XPLM303) lack the name; X-Plane 11.41 and later send it.
+constexpr int kReleasePlanesMessage = 111;
+#endif
+
+PLUGIN_API void XPluginReceiveMessage(XPLMPluginID, int inMessage, void *) {
+    if (inMessage == kReleasePlanesMessage) ReleasePlanesRequested();
+}

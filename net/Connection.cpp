@@ -18,6 +18,7 @@
 #include "net/Protocol.h"
 #include "net/StreamPhase.h"
 #include "traffic/CrewRedirect.h"
+#include "traffic/PlaneAccess.h"
 
 #ifndef SKORVALE_SERVER_ADDRESS
 #define SKORVALE_SERVER_ADDRESS "127.0.0.1"
@@ -147,6 +148,8 @@ int ConnectToServer() {
         // Nothing of an earlier connection's stream may join this one's first message.
         ResetStreamPhase();
         tcpconnected = 1;
+        // Online now: the multiplayer aircraft are ours to show the other pilots in.
+        AcquirePlanes();
         return tcpconnected;
     }
 
@@ -157,8 +160,10 @@ int ConnectToServer() {
 
 void CloseServerConnection() {
     CloseSockets();
-    // The user's aircraft goes back to the host whether or not a connection was open.
+    // The user's aircraft goes back to the host whether or not a connection was open, and the
+    // multiplayer aircraft to X-Plane's AI and other plug-ins.
     ReleasePlanePath();
+    ReleasePlanes();
 }
 
 int DisconnectFromServer() {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/RegularFile.h"
+#include "core/SimulatorPath.h"
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
 #include "net/ModelPath.h"
@@ -54,8 +55,9 @@ void HandleModel(int slot, const std::string &path) {
     // model file under this installation's aircraft folder is handed to the host; a peer cannot make it
     // load any other file it can name.
     std::string local;
-    if (!changed || !LocalModelPath(path, &local) || !RegularFileOpens(local)) return;
-    RequestModel(slot, local);
+    if (!changed || !LocalModelPath(path, &local)) return;
+    std::string full = InSimulatorFolder(local);
+    if (RegularFileOpens(full)) RequestModel(slot, full);
 }
 
 // What stays after parsing holds no terminator (else it would have been handled or dropped), so past

@@ -58,9 +58,13 @@ void Host::RunFrame() {
     s.lastFrameDuration = 1.0 / s.frameRate;
     ++s.frameCount;
     // Time as frames x period rather than a running sum, so long runs do not drift.
-    s.now = static_cast<double>(s.frameCount) / s.frameRate;
+    // The last frame's model loads made it longer: this frame comes that much later.
+    s.lastFrameDuration += s.frameLoadSeconds;
+    EndFrameLoads(s);
+    s.now = static_cast<double>(s.frameCount) / s.frameRate + s.loadSeconds;
     Value(s, "sim/time/total_running_time_sec") = static_cast<float>(s.now);
     ExpirePlanesHold(s);
+    SendDueReleaseRequest(s);
     RunFlightLoops(s);
     MoveUserAircraft(s);
     BeginFrameRecord(s);
@@ -185,7 +189,14 @@ XPWidgetID Host::WidgetWithFocus() const { return state_->focusWidget; }
 
 // ---- Planes and the draw record ------------------------------------------------------------------------
 
-PlanesInfo Host::Planes() const { return state_->planes; }
+PlanesInfo Host::Planes() const {
+    // The frame just run counts too, though its loads are folded in only when the next one starts.
+    const HostState &s = *state_;
+    PlanesInfo planes = s.planes;
+    planes.mostModelLoadsInFrame = std::max(planes.mostModelLoadsInFrame, s.frameModelLoads);
+    if (s.frameCount > 0) planes.longestFrame = std::max(planes.longestFrame, 1.0 / s.frameRate + s.frameLoadSeconds);
+    return planes;
+}
 
 void Host::SetUserAircraftModel(const std::string &fileName, const std::string &path) {
     state_->userModelFile = fileName;

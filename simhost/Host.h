@@ -126,11 +126,22 @@ struct RefusedCall {
     std::string call;
 };
 
+// Who holds the multiplayer aircraft.
+enum class PlanesHolder { Nobody, PlugIn, OtherPlugIn };
+
 struct PlanesInfo {
-    int activeCount = 0;               // last value given to XPLMSetActiveAircraftCount (the host starts at 1)
-    bool acquired = false;             // held by a plug-in via XPLMAcquirePlanes
-    double heldByOtherUntil = 0;       // another plug-in holds them until this simulated time (0: nobody)
-    std::set<int> aiDisabled;          // indices passed to XPLMDisableAIForPlane
+    int activeCount = 0;    // last value given to XPLMSetActiveAircraftCount (the host starts at 1)
+    int aiCount = 19;       // the pilot's AI aircraft setting: XPLMCountAircraft gives one more
+    bool acquired = false;  // held by a plug-in via XPLMAcquirePlanes
+    PlanesHolder holder = PlanesHolder::Nobody;
+    double heldSince = 0;                 // simulated seconds, when the holder took them
+    double heldByOtherUntil = 0;          // another plug-in holds them until this simulated time (0: nobody)
+    std::set<int> aiDisabled;             // indices passed to XPLMDisableAIForPlane since the last release
+    std::vector<double> releaseRequests;  // when XPLM_MSG_RELEASE_PLANES was sent to the holder
+    long mostModelLoadsInFrame = 0;       // of every frame since Reset
+    double longestFrame = 0;              // seconds, model loads included
+    // X-Plane's own AI flies slot n while the simulator offers it and no plug-in has disabled the AI there.
+    bool AIFlies(int n) const { return n >= 1 && n <= aiCount && aiDisabled.count(n) == 0; }
     std::vector<std::string> models;   // index 0..19: path last set by XPLMSetAircraftModel ("" if never)
     long modelLoads = 0;               // XPLMSetAircraftModel calls that loaded a model
     std::vector<RefusedCall> refused;  // the first kRefusedCallsKept refused calls
@@ -275,6 +286,19 @@ public:
     // those refused are called when it lets go.
     PlanesInfo Planes() const;
     void HoldPlanesUntil(double seconds);
+    // The pilot's AI aircraft count (default 19): XPLMCountAircraft offers that many plus the user's,
+    // and the active count is capped there.
+    void SetAIAircraftCount(int count);
+    // At `seconds`, a stand-in plug-in sends XPLM_MSG_RELEASE_PLANES to the plug-in holding the aircraft.
+    void RequestPlanesReleaseAt(double seconds);
+    // Code linked into the test program (owner 0) receives plug-in messages through this function.
+    void SetMessageReceiver(void (*receive)(XPLMPluginID inFrom, int inMessage, void *inParam));
+    // Simulated milliseconds each XPLMSetAircraftModel adds to its frame (default 0), as a real load blocks.
+    void SetModelLoadMs(double milliseconds);
+    // X-Plane's folder as XPLMGetSystemPath gives it, with a trailing "/" (default: the working
+    // directory at the time of the call).
+    void SetSystemPath(const std::string &path);
+    std::string SystemPath() const;
 
     // -- Widgets.
     std::vector<XPWidgetID> Widgets() const;  // creation order, live ones only

@@ -172,6 +172,14 @@ struct HostState {
     PlanesInfo planes;
     int planesHolder = kNobody;
     std::vector<PlanesWaiter> planesWaiters;
+    double releaseRequestAt = 0;                                          // 0: none
+    std::map<int, void (*)(XPLMPluginID, int, void *)> messageReceivers;  // by owner
+
+    // Model loads: what one costs, and this frame's count and cost so far.
+    double modelLoadSeconds = 0;
+    long frameModelLoads = 0;
+    double frameLoadSeconds = 0;
+    double loadSeconds = 0;  // all frames' load time: the clock runs ahead of frames x period by this
 
     // Commands: handles are numbers from NewHandle, never reused.
     std::map<XPLMCommandRef, CommandEntry> commands;
@@ -184,6 +192,7 @@ struct HostState {
     // Screen and utilities.
     int screenWidth = 1024, screenHeight = 768;
     std::string separator = "/";
+    std::string systemPath;  // empty: the working directory
     std::vector<std::string> debugLog;
 
     // Draw record: the frame being drawn and the last complete one.
@@ -218,6 +227,10 @@ private:
 // calls those waiting; and the hold of another plug-in running out on the clock.
 void ReleasePlanesOf(HostState &s, int owner);
 void ExpirePlanesHold(HostState &s);
+void SendDueReleaseRequest(HostState &s);
+// The end of a frame's model loads: the frame takes their time, and the record keeps the worst frame.
+void EndFrameLoads(HostState &s);
+std::string SystemPathOf(const HostState &s);
 
 // Data references (DataRefs.cpp).
 void BuildDataRefs(HostState &s);

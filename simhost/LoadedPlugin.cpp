@@ -99,6 +99,7 @@ std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string &path, std::s
         !Resolve(p.handle, "XPluginDisable", p.disable, error, path) ||
         !Resolve(p.handle, "XPluginReceiveMessage", p.receive, error, path))
         return nullptr;
+    State().messageReceivers[p.id] = p.receive;
     return plugin;
 }
 
@@ -108,6 +109,7 @@ LoadedPlugin::~LoadedPlugin() {
     if (impl_->handle) dlclose(impl_->handle);
     if (!impl_->copyPath.empty()) unlink(impl_->copyPath.c_str());
     State().disabledPlugins.erase(impl_->id);
+    State().messageReceivers.erase(impl_->id);
 }
 
 int LoadedPlugin::Start() {

@@ -1,10 +1,13 @@
 // Multiplayer planes and utilities: the XPLMPlanes and XPLMUtilities functions.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "HostState.h"
 #include "XPLMPlanes.h"
+#include "XPLMPlugin.h"
 #include "XPLMUtilities.h"
 
 namespace {
@@ -30,9 +33,14 @@ void Refuse(simhost::HostState &s, const std::string &call, const char *why) {
 }
 
 void Grant(simhost::HostState &s, int owner) {
+    if (s.planesHolder != owner) s.planes.heldSince = s.now;
     s.planesHolder = owner;
     s.planes.acquired = owner != simhost::HostState::kOtherPlugin;
+    s.planes.holder = s.planes.acquired ? simhost::PlanesHolder::PlugIn : simhost::PlanesHolder::OtherPlugIn;
 }
+
+// The plug-in id the stand-in plug-in sends its messages as.
+constexpr XPLMPluginID kStandInPluginId = 99;
 
 }  // namespace
 
@@ -42,6 +50,11 @@ void ReleasePlanesOf(HostState &s, int owner) {
     if (s.planesHolder != owner) return;
     s.planesHolder = HostState::kNobody;
     s.planes.acquired = false;
+    s.planes.holder = PlanesHolder::Nobody;
+    s.planes.heldSince = s.now;
+    // X-Plane's AI takes the aircraft back, with the count it had before.
+    s.planes.aiDisabled.clear();
+    s.planes.activeCount = std::min(s.planes.activeCount, s.planes.aiCount + 1);
     // Those refused earlier hear that the aircraft are free; each must still acquire them itself.
     std::vector<PlanesWaiter> waiters;
     waiters.swap(s.planesWaiters);
@@ -58,6 +71,57 @@ void ExpirePlanesHold(HostState &s) {
     ReleasePlanesOf(s, HostState::kOtherPlugin);
 }
 
+void SendDueReleaseRequest(HostState &s) {
+    if (s.releaseRequestAt <= 0 || s.now + 1e-9 < s.releaseRequestAt) return;
+    s.releaseRequestAt = 0;
+    s.planes.releaseRequests.push_back(s.now);
+    auto it = s.messageReceivers.find(s.planesHolder);
+    if (it == s.messageReceivers.end() || !Active(s, it->first)) return;
+    PluginScope scope(s, it->first);
+    it->second(kStandInPluginId, XPLM_MSG_RELEASE_PLANES, nullptr);
+}
+
+void EndFrameLoads(HostState &s) {
+    s.planes.mostModelLoadsInFrame = std::max(s.planes.mostModelLoadsInFrame, s.frameModelLoads);
+    s.planes.longestFrame = std::max(s.planes.longestFrame, 1.0 / s.frameRate + s.frameLoadSeconds);
+    s.loadSeconds += s.frameLoadSeconds;
+    s.frameModelLoads = 0;
+    s.frameLoadSeconds = 0;
+}
+
+std::string SystemPathOf(const HostState &s) {
+    std::string path = s.systemPath;
+    if (path.empty()) {
+        char cwd[4096];
+        if (getcwd(cwd, sizeof cwd)) path = cwd;
+    }
+    if (path.empty() || path.back() != '/') path += '/';
+    return path;
+}
+
+void Host::SetAIAircraftCount(int count) {
+    HostState &s = *state_;
+    s.planes.aiCount = std::clamp(count, 0, 19);
+    s.planes.activeCount = std::min(s.planes.activeCount, s.planes.aiCount + 1);
+}
+
+void Host::RequestPlanesReleaseAt(double seconds) { state_->releaseRequestAt = seconds > 0 ? seconds : 0; }
+
+void Host::SetMessageReceiver(void (*receive)(XPLMPluginID, int, void *)) {
+    if (receive) {
+        state_->messageReceivers[0] = receive;
+    } else {
+        state_->messageReceivers.erase(0);
+    }
+}
+
+void Host::SetModelLoadMs(double milliseconds) {
+    state_->modelLoadSeconds = milliseconds > 0 && milliseconds < 60000 ? milliseconds / 1000.0 : 0;
+}
+
+void Host::SetSystemPath(const std::string &path) { state_->systemPath = path; }
+std::string Host::SystemPath() const { return SystemPathOf(*state_); }
+
 void Host::HoldPlanesUntil(double seconds) {
     HostState &s = *state_;
     if (!(seconds > s.now)) return;
@@ -72,7 +136,16 @@ extern "C" {
 void XPLMSetActiveAircraftCount(int inCount) {
     simhost::HostState &s = simhost::State();
     if (!HasAccess(s)) return Refuse(s, "XPLMSetActiveAircraftCount(" + std::to_string(inCount) + ")", "no access");
-    s.planes.activeCount = std::clamp(inCount, 0, 20);
+    // "Only the total number of planes available": the pilot's AI count and the user's own.
+    s.planes.activeCount = std::clamp(inCount, 0, s.planes.aiCount + 1);
+}
+
+void XPLMCountAircraft(int *outTotalAircraft, int *outActiveAircraft, XPLMPluginID *outController) {
+    simhost::HostState &s = simhost::State();
+    if (outTotalAircraft) *outTotalAircraft = s.planes.aiCount + 1;
+    if (outActiveAircraft) *outActiveAircraft = s.planes.activeCount;
+    // XPLM_NO_PLUGIN_ID while nobody holds them.
+    if (outController) *outController = s.planesHolder == simhost::HostState::kNobody ? -1 : s.planesHolder;
 }
 
 int XPLMAcquirePlanes(char ** /*inAircraft*/, XPLMPlanesAvailable_f inCallback, void *inRefcon) {
@@ -104,8 +177,14 @@ void XPLMSetAircraftModel(int inIndex, const char *inAircraftPath) {
     if (inIndex == 0) return Refuse(s, call, "index 0 is the user's aircraft");
     if (!HasAccess(s)) return Refuse(s, call, "no access");
     if (!ValidIndex(inIndex) || !inAircraftPath) return;
+    // X-Plane wants full paths: a relative one resolves against whatever the working directory is.
+    if (inAircraftPath[0] != '/')
+        return Refuse(s, call, ("relative path \"" + std::string(inAircraftPath) + "\"").c_str());
     s.planes.models[static_cast<size_t>(inIndex)] = inAircraftPath;
     ++s.planes.modelLoads;
+    // The load blocks the simulator: its frame lasts that much longer.
+    ++s.frameModelLoads;
+    s.frameLoadSeconds += s.modelLoadSeconds;
 }
 
 void XPLMGetNthAircraftModel(int inIndex, char *outFileName, char *outPath) {
@@ -113,7 +192,9 @@ void XPLMGetNthAircraftModel(int inIndex, char *outFileName, char *outPath) {
     if (!ValidIndex(inIndex)) return;
     std::string path, file;
     if (inIndex == 0) {
-        path = s.userModelPath;
+        // A full path, as X-Plane gives it.
+        path = s.userModelPath.empty() || s.userModelPath[0] == '/' ? s.userModelPath
+                                                                    : simhost::SystemPathOf(s) + s.userModelPath;
         file = s.userModelFile;
     } else {
         path = s.planes.models[static_cast<size_t>(inIndex)];
@@ -123,6 +204,8 @@ void XPLMGetNthAircraftModel(int inIndex, char *outFileName, char *outPath) {
     CopyOut(outFileName, 256, file);
     CopyOut(outPath, 512, path);
 }
+
+void XPLMGetSystemPath(char *outSystemPath) { CopyOut(outSystemPath, 512, simhost::SystemPathOf(simhost::State())); }
 
 const char *XPLMGetDirectorySeparator(void) { return simhost::State().separator.c_str(); }
 

@@ -11,6 +11,7 @@
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
 #include "net/Protocol.h"
+#include "traffic/ModelLoader.h"
 
 namespace {
 
@@ -110,6 +111,7 @@ float SkorvaleFrameCallback(float, float, int, void *) {
     // drawing will send; otherwise the simulator does not draw it, and the location goes from here.
     if (lastAirplanesPhaseCycle != cycle - 1) SendLocationOncePerCycle(cycle);
     MoveCoPilotHead();
+    LoadPendingModels();
     return -1.0f;
 }
 

@@ -1,7 +1,8 @@
-// Taking the simulator's multiplayer aircraft, waiting for them while another plug-in holds them, and giving them back.
+// Taking the simulator's multiplayer aircraft while online, waiting for them while another plug-in holds them, and
+// giving them back.
 #include "traffic/PlaneAccess.h"
 
-#include "core/HostInterface.h"
+#include "core/SkorvaleSE.h"
 #include "traffic/ModelLoader.h"
 
 int planesAcquired = 0;
@@ -34,6 +35,19 @@ void ReleasePlanes() {
     if (planesAcquired) XPLMSetActiveAircraftCount(0);
     planesAcquired = 0;
     XPLMReleasePlanes();
+}
+
+int ShownAircraftCount() {
+    int total = 0, active = 0;
+    XPLMPluginID controller = 0;
+    XPLMCountAircraft(&total, &active, &controller);
+    return total;
+}
+
+void ReleasePlanesRequested() {
+    // An online network keeps them: Laminar asks traffic generators to yield to networks, not the
+    // other way round. Offline the plug-in shows nobody, so it has no reason to hold them.
+    if (!tcpconnected) ReleasePlanes();
 }
 
 void SkorvalePlanesAvailable(void *) {

@@ -1,4 +1,4 @@
-// The simulator's multiplayer aircraft: taken when the simulator grants them, given back on disable.
+// The simulator's multiplayer aircraft: asked for once logged in, given back at disconnect and on disable.
 #pragma once
 
 // All of it runs on the simulation thread only.
@@ -6,6 +6,13 @@
 // 1 while the plug-in holds the multiplayer aircraft. X-Plane grants them to one plug-in at a time;
 // without them nothing may be written to the multiplayer data references and no model loaded.
 extern int planesAcquired;
+
+// How many aircraft the simulator shows, the user's included (XPLMCountAircraft): the pilot's AI
+// aircraft setting plus one. Slots from this number on are not shown.
+int ShownAircraftCount();
+
+// Another plug-in sent XPLM_MSG_RELEASE_PLANES: given back at once while offline, kept while connected.
+void ReleasePlanesRequested();
 
 // Asks for the aircraft: takes them now when granted, or as soon as the plug-in that holds them lets go.
 void AcquirePlanes();

@@ -10,6 +10,7 @@
 #include "core/SkorvaleSE.h"
 #include "net/PeerText.h"
 #include "traffic/AircraftUtils.h"
+#include "traffic/PlaneAccess.h"
 
 namespace {
 
@@ -51,10 +52,15 @@ void DrawPlaneList(int left, int top, int right, int bottom) {
     if (overridden) indicators += " o";
     DrawText(kWhite, left + kTextMargin, top - 20, Cut(indicators, columns), nullptr);
 
-    // Slot 0 is the user's own aircraft and is not listed.
+    // Slot 0 is the user's own aircraft and is not listed. Slots beyond the simulator's aircraft count
+    // are not drawn in the world, and their rows say so.
+    int shown = ShownAircraftCount();
     for (int i = 1; i < kSlotCount; i++) {
         AircraftList[i].GetAircraftData();
         std::string row = std::to_string(i) + ": " + Callsigns[i] + " " + Planes[i];
+        // The note stays whole however long the peer's names are.
+        std::string note = i >= shown ? " (not shown)" : "";
+        row = Cut(row, columns > note.size() ? columns - note.size() : 0) + note;
         DrawText(kWhite, left + kTextMargin, top - 48 - 14 * (i - 1), Cut(row, columns), nullptr);
     }
 }

@@ -37,6 +37,10 @@ struct Options {
     double fps = 60;
     int xplane = 12;
     double planesHeldUntil = 0;
+    int aiAircraft = 19;
+    double releaseRequestAt = 0;
+    double modelLoadMs = 0;
+    std::string cwd;
     std::vector<std::string> screenshots;
     std::vector<double> screenshotAt;
 };
@@ -117,6 +121,10 @@ bool ApplyHostOptions(const Options &o, std::string &error) {
     host.SetFrameRate(o.fps);
     host.SetXPlaneVersion(o.xplane == 11 ? simhost::XPlaneVersion::XPlane11 : simhost::XPlaneVersion::XPlane12);
     if (o.planesHeldUntil > 0) host.HoldPlanesUntil(o.planesHeldUntil);
+    host.SetAIAircraftCount(o.aiAircraft);
+    if (o.releaseRequestAt > 0) host.RequestPlanesReleaseAt(o.releaseRequestAt);
+    host.SetModelLoadMs(o.modelLoadMs);
+    host.SetSystemPath(o.dir);
     return true;
 }
 
@@ -155,7 +163,10 @@ int Run(const Options &o) {
     simhost::Screenshots pictures;
     if (!pictures.Plan(o.screenshots, o.screenshotAt, o.seconds, error)) return Fail(error, 2);
     if (!ApplyHostOptions(o, error)) return Fail(error, 2);
-    if (chdir(o.dir.c_str()) != 0) return Fail("cannot enter --dir " + o.dir + ": " + std::strerror(errno));
+    if (!fs::is_directory(o.dir)) return Fail("--dir " + o.dir + " is not a directory");
+    // X-Plane's folder is where XPLMGetSystemPath points; the working directory is another matter.
+    const std::string &cwd = o.cwd.empty() ? o.dir : o.cwd;
+    if (chdir(cwd.c_str()) != 0) return Fail("cannot enter " + cwd + ": " + std::strerror(errno));
 
     std::unique_ptr<simhost::LoadedPlugin> plugin = simhost::LoadedPlugin::Load(o.plugin, error);
     if (!plugin) return Fail(error);
@@ -219,7 +230,7 @@ int main(int argc, char **argv) {
     Options o;
     CLI::App app{"skorvale-host: a headless stand-in for X-Plane that loads and drives a plug-in"};
     app.add_option("--plugin", o.plugin, "the plug-in module (.xpl) to load")->required();
-    app.add_option("--dir", o.dir, "working directory, as X-Plane's folder (Resources/plugins/... resolve there)")
+    app.add_option("--dir", o.dir, "X-Plane's folder (XPLMGetSystemPath), also the working directory unless --cwd says")
         ->required();
     app.add_option("--seconds", o.seconds, "simulated seconds to run")->check(CLI::Range(0.0, 86400.0));
     app.add_option("--script", o.script, "script of timed user actions");
@@ -232,6 +243,14 @@ int main(int argc, char **argv) {
     app.add_option("--planes-held-until", o.planesHeldUntil,
                    "another plug-in holds the multiplayer aircraft until this simulated second")
         ->check(CLI::Range(0.0, 86400.0));
+    app.add_option("--ai-aircraft", o.aiAircraft, "the pilot's AI aircraft count (default 19)")
+        ->check(CLI::Range(0, 19));
+    app.add_option("--release-request-at", o.releaseRequestAt,
+                   "another plug-in asks for the multiplayer aircraft (XPLM_MSG_RELEASE_PLANES) at this second")
+        ->check(CLI::Range(0.0, 86400.0));
+    app.add_option("--model-load-ms", o.modelLoadMs, "milliseconds each aircraft model load blocks its frame")
+        ->check(CLI::Range(0.0, 60000.0));
+    app.add_option("--cwd", o.cwd, "working directory to run in (default: --dir, X-Plane's folder)");
     app.add_option("--aircraft", o.aircraft, "the user's aircraft file path (XPLMGetNthAircraftModel 0)");
     app.add_option("--fps", o.fps, "simulated frames per second (default 60)")->check(CLI::Range(1.0, 1000.0));
     app.add_option("--screenshot", o.screenshots, "write a PNG of the screen (repeatable)")->allow_extra_args(false);
@@ -252,6 +271,8 @@ int main(int argc, char **argv) {
         o.plugin = Absolute(o.plugin);
         o.script = Absolute(o.script);
         o.stateJson = Absolute(o.stateJson);
+        o.dir = Absolute(o.dir);
+        o.cwd = Absolute(o.cwd);
         for (std::string &path : o.screenshots) path = Absolute(path);
         return Run(o);
     } catch (const std::exception &e) {

@@ -138,7 +138,8 @@ json Slots() {
                        {"lon", host.GetDataRef(p + "lon")},
                        {"el", host.GetDataRef(p + "el")},
                        {"heading", host.GetDataRef(p + "psi")},
-                       {"aiDisabled", planes.aiDisabled.count(n) > 0}});
+                       {"aiDisabled", planes.aiDisabled.count(n) > 0},
+                       {"aiFlies", planes.AIFlies(n)}});
     }
     return out;
 }
@@ -153,8 +154,20 @@ double WallSeconds() {
 json Planes(const PlanesInfo &planes) {
     json refused = json::array();
     for (const RefusedCall &call : planes.refused) refused.push_back({{"time", call.time}, {"call", call.call}});
+    json releaseRequests = json::array();
+    for (double time : planes.releaseRequests) releaseRequests.push_back(time);
+    const char *holder = planes.holder == PlanesHolder::PlugIn        ? "plug-in"
+                         : planes.holder == PlanesHolder::OtherPlugIn ? "other plug-in"
+                                                                      : "nobody";
     return {{"acquired", planes.acquired},
+            {"holder", holder},
+            {"since", planes.heldSince},
             {"activeCount", planes.activeCount},
+            {"totalAircraft", planes.aiCount + 1},
+            {"releaseRequests", releaseRequests},
+            {"modelLoads", planes.modelLoads},
+            {"mostModelLoadsInFrame", planes.mostModelLoadsInFrame},
+            {"longestFrame", planes.longestFrame},
             {"heldByOtherUntil", planes.heldByOtherUntil > 0 ? json(planes.heldByOtherUntil) : json(nullptr)},
             {"refusedCount", planes.refusedCount},
             {"refused", refused}};

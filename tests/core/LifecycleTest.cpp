@@ -108,22 +108,17 @@ TEST_F(Lifecycle, StartEnableDisableStopAsTheSimulatorSeesIt) {
         EXPECT_EQ(loops[i].refcon, nullptr) << i;
     }
 
-    // Enable and disable twice: the multiplayer aircraft are taken and given back each time.
+    // Enabled and disabled twice, offline: the multiplayer aircraft stay X-Plane's, its AI flies them.
     for (int round = 0; round < 2; round++) {
         ASSERT_EQ(plugin->Enable(), 1);
-        simhost::PlanesInfo planes = host.Planes();
-        EXPECT_EQ(planes.activeCount, 20) << round;
-        EXPECT_TRUE(planes.acquired) << round;
-        // Every traffic aircraft is out of the AI's hands: indices 1 to 20, one past the highest slot.
-        std::set<int> traffic;
-        for (int i = 1; i <= 20; i++) traffic.insert(i);
-        EXPECT_EQ(planes.aiDisabled, traffic) << round;
         host.RunFor(0.5);
-
-        plugin->Disable();
-        planes = host.Planes();
-        EXPECT_EQ(planes.activeCount, 0) << round;
+        simhost::PlanesInfo planes = host.Planes();
         EXPECT_FALSE(planes.acquired) << round;
+        EXPECT_EQ(planes.holder, simhost::PlanesHolder::Nobody) << round;
+        EXPECT_EQ(planes.activeCount, 1) << round;
+        EXPECT_TRUE(planes.aiDisabled.empty()) << round;
+        EXPECT_EQ(planes.refusedCount, 0) << round;
+        plugin->Disable();
         // Callbacks stay registered while disabled.
         EXPECT_EQ(host.FlightLoops().size(), 6u);
         EXPECT_EQ(host.DrawCallbacks().size(), 2u);
@@ -267,7 +262,7 @@ TEST_F(Lifecycle, AircraftHeldByAnotherPlugInAreTakenWhenItLetsGo) {
     EXPECT_TRUE(planes.acquired);
     EXPECT_EQ(planes.activeCount, 20);
     EXPECT_EQ(planes.aiDisabled.size(), 20u);
-    EXPECT_EQ(planes.models[3], "Aircraft/trainer.acf");
+    EXPECT_EQ(planes.models[3], dir.Path("Aircraft/trainer.acf")) << "a full path, as X-Plane wants";
     EXPECT_EQ(planes.models[0], "") << "the user's own aircraft never gets a model";
     ASSERT_TRUE(server.SendDatagram(LocationFor(3, "47.48")));
     for (int i = 0; i < 40 && host.GetDataRef("sim/multiplayer/position/plane3_x") == 0.0; i++) {
@@ -281,6 +276,59 @@ TEST_F(Lifecycle, AircraftHeldByAnotherPlugInAreTakenWhenItLetsGo) {
     EXPECT_FALSE(host.Planes().acquired);
     ASSERT_EQ(plugin->Enable(), 1);
     EXPECT_TRUE(host.Planes().acquired);
+    plugin->Disable();
+    plugin->Stop();
+}
+
+TEST_F(Lifecycle, TheAircraftAreTakenOnlineOnlyAndKeptAgainstReleaseRequests) {
+    simhost::Host &host = simhost::TheHost();
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    // The pilot lets X-Plane show five AI aircraft: the simulator offers six with the user's.
+    host.SetAIAircraftCount(5);
+    host.RequestPlanesReleaseAt(1.0);  // another plug-in asks for them while the plug-in is offline
+    ASSERT_EQ(plugin->Start(), 1);
+    ASSERT_EQ(plugin->Enable(), 1);
+    host.RunFor(1.5);
+    EXPECT_EQ(host.Planes().releaseRequests.size(), 1u);
+    EXPECT_FALSE(host.Planes().acquired);
+    for (int n = 1; n <= 5; n++) EXPECT_TRUE(host.Planes().AIFlies(n)) << n;
+
+    // Logged in from the settings pane: taken at the login, the AI off in every slot.
+    ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Control & Settings"}));
+    ASSERT_TRUE(host.ClickWidget("Connect"));
+    ASSERT_TRUE(server.WaitForStreamLines(1, 2000));
+    simhost::PlanesInfo planes = host.Planes();
+    EXPECT_TRUE(planes.acquired);
+    EXPECT_EQ(planes.holder, simhost::PlanesHolder::PlugIn);
+    EXPECT_NEAR(planes.heldSince, host.Now(), 1e-9);
+    EXPECT_EQ(planes.activeCount, 6) << "capped at what the simulator offers";
+    for (int n = 1; n <= 5; n++) EXPECT_FALSE(planes.AIFlies(n)) << n;
+
+    // Online, a request to let go is refused: the network's pilots keep their slots.
+    host.RequestPlanesReleaseAt(host.Now() + 0.5);
+    host.RunFor(1.0);
+    EXPECT_EQ(host.Planes().releaseRequests.size(), 2u);
+    EXPECT_TRUE(host.Planes().acquired);
+
+    // Slots beyond the simulator's count are not drawn, and the plane list says why.
+    ASSERT_TRUE(server.SendStream("7|c|FAR\n5|c|NEAR\n"));
+    host.RunFor(0.3);
+    ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
+    host.RunFrame();
+    std::vector<std::string> rows = host.LastFrame().TextsIn(host.Windows()[0].id);
+    ASSERT_EQ(rows.size(), 20u);
+    EXPECT_EQ(rows[5], "5: NEAR Plane 5");
+    EXPECT_EQ(rows[6], "6:  Plane 6 (not shown)");
+    EXPECT_EQ(rows[7], "7: FAR Plane 7 (not shown)");
+
+    // The server goes away: the aircraft go back at once, and X-Plane's AI flies them again.
+    server.CloseStream(0);
+    for (int i = 0; i < 50 && host.Planes().acquired; i++) host.RunFor(0.05);
+    planes = host.Planes();
+    EXPECT_FALSE(planes.acquired);
+    EXPECT_EQ(planes.holder, simhost::PlanesHolder::Nobody);
+    for (int n = 1; n <= 5; n++) EXPECT_TRUE(planes.AIFlies(n)) << n;
     plugin->Disable();
     plugin->Stop();
 }

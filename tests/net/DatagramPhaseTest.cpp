@@ -96,12 +96,13 @@ TEST(DatagramPhase, WorldPositionIsConvertedWhereTheSendersFrameIsNotOurs) {
     ProcessPackets();
 
     double x, y, z;
-    XPLMWorldToLocal(48.0001f, -122.309998f, 200.25, &x, &y, &z);
+    // The world position is read in double precision, as the sender now writes it.
+    XPLMWorldToLocal(48.0001, -122.309998, 200.25, &x, &y, &z);
     EXPECT_FLOAT_EQ(session.Slot(2, "x"), (float)x);
     EXPECT_FLOAT_EQ(session.Slot(2, "y"), (float)y);
     EXPECT_FLOAT_EQ(session.Slot(2, "z"), (float)z);
     EXPECT_GT(std::fabs(session.Slot(2, "z") - (-300.75)), 1000.0);  // not the sender's local z
-    XPLMWorldToLocal(47.4500008f, -123.5, 200.25, &x, &y, &z);
+    XPLMWorldToLocal(47.4500008, -123.5, 200.25, &x, &y, &z);
     EXPECT_FLOAT_EQ(session.Slot(3, "x"), (float)x);
     EXPECT_FLOAT_EQ(session.Slot(3, "z"), (float)z);
 }

@@ -196,20 +196,23 @@ TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
 
     session.SendStream("4|p|Aircraft/Jets/Trainer/trainer.acf\n5|p|Aircraft/Heavy/B747.ACF\n");
     ProcessPackets();
+    session.host.RunFrames(20);  // models load in frames, one at a time
     EXPECT_EQ(Planes[4], "trainer");
     EXPECT_EQ(Planes[5], "B747");
-    EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Jets/Trainer/trainer.acf");
-    EXPECT_EQ(session.host.Planes().models[5], "Aircraft/Heavy/B747.ACF");
+    EXPECT_EQ(session.host.Planes().models[4], scratch.Path("Aircraft/Jets/Trainer/trainer.acf"));
+    EXPECT_EQ(session.host.Planes().models[5], scratch.Path("Aircraft/Heavy/B747.ACF"));
 
     // Same name from another folder: nothing new to load.
     session.SendStream("4|p|Aircraft/Other/trainer.acf\n");
     ProcessPackets();
-    EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Jets/Trainer/trainer.acf");
+    session.host.RunFrames(3);
+    EXPECT_EQ(session.host.Planes().models[4], scratch.Path("Aircraft/Jets/Trainer/trainer.acf"));
 
     // Missing, FIFO, directory, device: the name is taken, nothing is loaded, and a repeat does not retry.
     session.SendStream(
         "6|p|Aircraft/Missing/ghost.acf\n7|p|Aircraft/Fifo/pipe.acf\n8|p|Aircraft/Dir.acf/folder.acf\n9|p|/dev/null\n");
     ProcessPackets();
+    session.host.RunFrames(5);
     EXPECT_EQ(Planes[6], "ghost");
     EXPECT_EQ(Planes[7], "pipe");
     EXPECT_EQ(Planes[8], "folder");
@@ -218,6 +221,7 @@ TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
     ASSERT_TRUE(scratch.Write("Aircraft/Missing/ghost.acf", "model"));
     session.SendStream("6|p|Aircraft/Missing/ghost.acf\n");
     ProcessPackets();
+    session.host.RunFrames(5);
     EXPECT_EQ(session.host.Planes().models[6], "");
 
     // BLANK empties the name, so the next path loads again; no "/" gives an empty name.
@@ -226,12 +230,13 @@ TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
     EXPECT_EQ(Planes[4], "");
     session.SendStream("4|p|Aircraft/Other/trainer.acf\n10|p|B747.acf\n");
     ProcessPackets();
+    session.host.RunFrames(3);
     EXPECT_EQ(Planes[4], "trainer");
     EXPECT_EQ(Planes[10], "");
     // One model load per slot a second: the new path waits for the second to pass.
-    EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Jets/Trainer/trainer.acf");
+    EXPECT_EQ(session.host.Planes().models[4], scratch.Path("Aircraft/Jets/Trainer/trainer.acf"));
     session.host.RunFor(1.0);
-    EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Other/trainer.acf");
+    EXPECT_EQ(session.host.Planes().models[4], scratch.Path("Aircraft/Other/trainer.acf"));
 
     // A peer switching between two models as fast as it can: the newest path waits, the rest never load.
     long loads = session.host.Planes().modelLoads;
@@ -242,16 +247,17 @@ TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
     ProcessPackets();
     session.host.RunFor(2.5);
     EXPECT_LE(session.host.Planes().modelLoads - loads, 3);
-    EXPECT_EQ(session.host.Planes().models[4], "Aircraft/Heavy/B747.ACF");
+    EXPECT_EQ(session.host.Planes().models[4], scratch.Path("Aircraft/Heavy/B747.ACF"));
 
     // Paths from another machine or installation load this installation's copy of the model.
     session.SendStream(
         "11|p|/home/other/X-Plane 12/Aircraft/Jets/Trainer/trainer.acf\n"
         "12|p|C:\\X-Plane 11\\Aircraft\\Heavy\\B747.ACF\n");
     ProcessPackets();
-    EXPECT_EQ(session.host.Planes().models[11], "Aircraft/Jets/Trainer/trainer.acf");
+    session.host.RunFrames(5);
+    EXPECT_EQ(session.host.Planes().models[11], scratch.Path("Aircraft/Jets/Trainer/trainer.acf"));
     EXPECT_EQ(Planes[12], "B747");
-    EXPECT_EQ(session.host.Planes().models[12], "Aircraft/Heavy/B747.ACF");
+    EXPECT_EQ(session.host.Planes().models[12], scratch.Path("Aircraft/Heavy/B747.ACF"));
 
     // Nothing outside the aircraft folder, nothing but a model, and no over-long path: the name still
     // shows where there is one, and nothing loads.
@@ -264,6 +270,7 @@ TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
         "16|p|Aircraft/Heavy/../../escape.acf\n17|p|Aircraft/Heavy/notes.txt\n18|p|Aircraft/.acf\n"
         "19|p|/proc/self/environ\n");
     ProcessPackets();
+    session.host.RunFrames(10);
     EXPECT_EQ(Planes[16], "escape");
     for (int slot = 13; slot <= 19; slot++) EXPECT_EQ(session.host.Planes().models[slot], "") << slot;
     std::string deep = "Aircraft/" + std::string(kModelPathLimit - 20, 'd') + "/trainer.acf";
@@ -304,4 +311,63 @@ TEST(StreamPhase, LostServerEndsTheConnectionWithoutLogout) {
     EXPECT_EQ(tcpconnected, 0);
     EXPECT_EQ(tsockfd, 0);
     EXPECT_EQ(session.server->StreamBytes(1).find("Closing"), std::string::npos);
+}
+
+// Every slot's model in one burst, as from a busy server, and again when the aircraft come back from
+// another plug-in: one load a frame, nearest aircraft first, each frame as long as its load.
+TEST(StreamPhase, ModelsLoadOneAFrameNearestFirst) {
+    testsupport::ScratchDir scratch;
+    ASSERT_TRUE(scratch.Ok());
+    Session session(false);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    session.host.SetModelLoadMs(200);
+    ASSERT_EQ(mkdir(scratch.Path("Aircraft").c_str(), 0700), 0);
+    std::string lines;
+    for (int slot = 1; slot <= 19; slot++) {
+        std::string file = "Aircraft/m" + std::to_string(slot) + ".acf";
+        ASSERT_TRUE(scratch.Write(file, "model"));
+        lines += std::to_string(slot) + "|p|" + file + "\n";
+        // Slot 19 nearest, slot 1 farthest.
+        AircraftList[slot].x =
+            (float)session.host.GetDataRef("sim/flightmodel/position/local_x") + 100.0f * (20 - slot);
+        AircraftList[slot].z = (float)session.host.GetDataRef("sim/flightmodel/position/local_z");
+    }
+    auto loadOrder = [&](int frames) {
+        std::vector<int> order;
+        std::vector<std::string> before = session.host.Planes().models;
+        for (int i = 0; i < frames; i++) {
+            session.host.RunFrame();
+            std::vector<std::string> now = session.host.Planes().models;
+            for (int slot = 1; slot <= 19; slot++)
+                if (now[slot] != before[slot]) order.push_back(slot);
+            before = now;
+        }
+        return order;
+    };
+    std::vector<int> nearestFirst;
+    for (int slot = 19; slot >= 1; slot--) nearestFirst.push_back(slot);
+
+    session.Connect();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    session.SendStream(lines);
+    EXPECT_EQ(loadOrder(40), nearestFirst);
+    simhost::PlanesInfo planes = session.host.Planes();
+    EXPECT_EQ(planes.mostModelLoadsInFrame, 1);
+    EXPECT_NEAR(planes.longestFrame, 1.0 / 60 + 0.2, 1e-9);
+    EXPECT_EQ(planes.models[19], scratch.Path("Aircraft/m19.acf"));
+
+    // Another plug-in takes the aircraft while offline, the plug-in reconnects and waits for them: when
+    // they come back, every slot's model loads again, one a frame.
+    DisconnectFromServer();
+    session.host.HoldPlanesUntil(session.host.Now() + 1.0);
+    session.Connect();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    EXPECT_FALSE(session.host.Planes().acquired);
+    session.SendStream(lines, 1);
+    session.host.RunFor(0.9);
+    EXPECT_EQ(session.host.Planes().modelLoads, 19);
+    session.host.RunFor(1.0);
+    ASSERT_TRUE(session.host.Planes().acquired);
+    EXPECT_EQ(session.host.Planes().modelLoads, 38);
+    EXPECT_EQ(session.host.Planes().mostModelLoadsInFrame, 1);
 }

@@ -112,14 +112,28 @@ TEST_F(HostTest, TheMultiplayerAircraftBelongToOnePlugInAtATime) {
     EXPECT_TRUE(host.Planes().aiDisabled.empty());
     ASSERT_EQ(XPLMAcquirePlanes(nullptr, nullptr, nullptr), 1);
     XPLMSetActiveAircraftCount(20);
-    XPLMSetAircraftModel(0, "Aircraft/own.acf");
-    XPLMSetAircraftModel(2, "Aircraft/two.acf");
+    XPLMSetAircraftModel(0, "/sim/Aircraft/own.acf");
+    XPLMSetAircraftModel(2, "/sim/Aircraft/two.acf");
+    XPLMSetAircraftModel(3, "Aircraft/three.acf");
     simhost::PlanesInfo planes = host.Planes();
     EXPECT_EQ(planes.activeCount, 20);
     EXPECT_EQ(planes.models[0], "") << "index 0 is the user's aircraft";
-    EXPECT_EQ(planes.models[2], "Aircraft/two.acf");
-    ASSERT_EQ(planes.refusedCount, 3);
+    EXPECT_EQ(planes.models[2], "/sim/Aircraft/two.acf");
+    EXPECT_EQ(planes.models[3], "") << "X-Plane wants full paths";
+    ASSERT_EQ(planes.refusedCount, 4);
     EXPECT_EQ(planes.refused[2].call, "XPLMSetAircraftModel(0): index 0 is the user's aircraft");
+    EXPECT_EQ(planes.refused[3].call, "XPLMSetAircraftModel(3): relative path \"Aircraft/three.acf\"");
+    EXPECT_EQ(planes.mostModelLoadsInFrame, 1);
+    // The simulator offers the pilot's AI count and the user's own; the active count stops there.
+    int total = 0, active = 0;
+    XPLMPluginID controller = -1;
+    host.SetAIAircraftCount(3);
+    XPLMCountAircraft(&total, &active, &controller);
+    EXPECT_EQ(total, 4);
+    EXPECT_EQ(active, 4);
+    EXPECT_EQ(controller, 0);
+    XPLMSetActiveAircraftCount(20);
+    EXPECT_EQ(host.Planes().activeCount, 4);
     XPLMReleasePlanes();
 
     // Another plug-in holds them until 2 s: refused, and told when they are free.

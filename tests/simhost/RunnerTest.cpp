@@ -83,11 +83,17 @@ TEST_F(RunnerTest, TheRealPlugInUnderXPlane11WithTextThatIsNotUtf8) {
     ASSERT_EQ(system(("mkdir -p '" + dir + "/Resources/plugins'").c_str()), 0);
     // A callsign in Latin-1, as another pilot's plug-in may relay it, shown in the settings pane.
     Write("Resources/plugins/svprefs.txt", "callsign=J\xe9r\xf4me;userID=jerome;");
-    std::string script = Write("s.txt", "0.2 menu \"Skorvale/Control & Settings\"\n");
+    // The chat opened by its command, and the screen made smaller under it.
+    std::string script = Write("s.txt",
+                               "0.2 menu \"Skorvale/Control & Settings\"\n"
+                               "0.3 command skorvale/toggle_chat\n"
+                               "0.6 screen 640x480\n");
+    // Started from another working directory: the settings file is found under X-Plane's folder all the same.
     Result r = testsupport::RunCaptured(std::string("'") + testsupport::HostPath() + "' --plugin '" +
                                             testsupport::PluginPath() + "' --dir '" + dir +
-                                            "' --seconds 1 --xplane 11 --planes-held-until 5 --start "
-                                            "47.4,-122.5,100,0,46.5,-122.5 --script '" +
+                                            "' --cwd / --seconds 1 --xplane 11 --planes-held-until 5 --start "
+                                            "47.4,-122.5,100,0,46.5,-122.5 --ai-aircraft 4 --model-load-ms 50 "
+                                            "--release-request-at 0.5 --script '" +
                                             script + "' --state-json '" + dir + "/state.json'",
                                         dir);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -98,6 +104,20 @@ TEST_F(RunnerTest, TheRealPlugInUnderXPlane11WithTextThatIsNotUtf8) {
     EXPECT_FALSE(state["planes"]["acquired"].get<bool>());
     EXPECT_EQ(state["planes"]["heldByOtherUntil"], 5.0);
     EXPECT_EQ(state["planes"]["refusedCount"], 0);
+    EXPECT_EQ(state["planes"]["holder"], "other plug-in");
+    EXPECT_EQ(state["planes"]["totalAircraft"], 5);
+    EXPECT_EQ(state["planes"]["releaseRequests"], nlohmann::json::array({0.5}));
+    EXPECT_EQ(state["planes"]["mostModelLoadsInFrame"], 0);
+    EXPECT_NEAR(state["planes"]["longestFrame"].get<double>(), 1.0 / 60, 1e-9);
+    EXPECT_EQ(state["slots"][3]["aiFlies"], true);
+    EXPECT_EQ(state["slots"][4]["aiFlies"], false) << "the pilot's AI count is 4";
+    EXPECT_EQ(state["drawing"]["fogOrLightingIn2D"], 0);
+    EXPECT_EQ(state["keyboard"]["focusToHiddenWindow"], 0);
+    const nlohmann::json &chat = state["windows"][1];
+    EXPECT_TRUE(chat["visible"].get<bool>());
+    EXPECT_TRUE(chat["keyboardFocus"].get<bool>());
+    EXPECT_LE(chat["right"].get<int>(), 640);
+    EXPECT_LE(chat["top"].get<int>(), 480);
     // The frame's origin as given, not the aircraft's tile.
     EXPECT_NEAR(state["aircraft"]["z"].get<double>(), -100070, 200);
 }
@@ -130,6 +150,8 @@ TEST_F(RunnerTest, BadScriptLinesNameTheirLine) {
         {"1 field \"User ID alice\n", "unterminated quote"},
         {"1 route 10,20 10,x\n", "bad way-point"},
         {"2\n", "missing command"},
+        {"1 screen 10by10\n", "usage: screen"},
+        {"1 command\n", "command NAME"},
     };
     for (const auto &[text, mentions] : cases) {
         std::string script = Write("bad.txt", text);

@@ -81,7 +81,7 @@ TEST(WorldOrLocal, PeersLandWhereTheyAreWhateverTheirOrigin) {
 
     // Texts that are no numbers count as 0: a local position of 0 far from the world one is not taken.
     Point garbage = Place({"47.45", "abc", "100", "12.5", "", "7"});
-    EXPECT_LT(Apart(garbage, Truth(47.45f, 0, 100)), 1e-6);
+    EXPECT_LT(Apart(garbage, Truth(47.45, 0, 100)), 1e-6);
 }
 
 TEST(WorldOrLocal, ChoiceDoesNotDependOnTheProcessLocale) {
