@@ -82,6 +82,7 @@ void Apply(Aircraft &record, const LocationFields &fields) {
     record.taxi = f[31][0] - '0';
     for (int i = 0; i < 8; i++) record.throttle[i] = value[32 + i];
 
+    if (record.planeIndex == 0) TrackPilotMotion(record);
     record.SetAircraftData();
 }
 

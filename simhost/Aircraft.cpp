@@ -1,4 +1,5 @@
 // The user's aircraft: placing it, its scripted motion, and the plane-path override that stops it.
+#include <algorithm>
 #include <cmath>
 
 #include "Geo.h"
@@ -10,6 +11,12 @@ namespace {
 
 const char *const kOverride = "sim/operation/override/override_planepath";
 const char *const kPsi = "sim/flightmodel/position/psi";
+const char *const kTheta = "sim/flightmodel/position/theta";
+const char *const kPhi = "sim/flightmodel/position/phi";
+const char *const kQ = "sim/flightmodel/position/q";
+const char *const kVelocity[3] = {"sim/flightmodel/position/local_vx", "sim/flightmodel/position/local_vy",
+                                  "sim/flightmodel/position/local_vz"};
+constexpr double kDegrees = 180.0 / M_PI;
 
 double NormaliseHeading(double degrees) {
     double h = std::fmod(degrees, 360.0);
@@ -42,10 +49,46 @@ void RecentreIfFar(HostState &s) {
     for (int n = 0; n <= 19; ++n) SyncLocalFromWorld(s, n);
 }
 
-}  // namespace
+// The flight model's state follows the motion it flies: the attitude quaternion from the three angles
+// (X-Plane's convention: psi about the vertical, then theta, then phi), the velocity from the heading.
+void WriteFlightModelState(HostState &s) {
+    double psi = Value(s, kPsi) / kDegrees / 2, theta = Value(s, kTheta) / kDegrees / 2,
+           phi = Value(s, kPhi) / kDegrees / 2;
+    double q[4] = {std::cos(psi) * std::cos(theta) * std::cos(phi) + std::sin(psi) * std::sin(theta) * std::sin(phi),
+                   std::cos(psi) * std::cos(theta) * std::sin(phi) - std::sin(psi) * std::sin(theta) * std::cos(phi),
+                   std::cos(psi) * std::sin(theta) * std::cos(phi) + std::sin(psi) * std::cos(theta) * std::sin(phi),
+                   -std::cos(psi) * std::sin(theta) * std::sin(phi) + std::sin(psi) * std::cos(theta) * std::cos(phi)};
+    for (int i = 0; i < 4; ++i) Value(s, kQ, i) = static_cast<float>(q[i]);
+    double heading = Value(s, kPsi) / kDegrees;
+    Value(s, kVelocity[0]) = static_cast<float>(s.motion.groundSpeed * std::sin(heading));
+    Value(s, kVelocity[1]) = static_cast<float>(s.motion.verticalSpeed);
+    Value(s, kVelocity[2]) = static_cast<float>(-s.motion.groundSpeed * std::cos(heading));
+}
 
-void MoveUserAircraft(HostState &s) {
-    if (Value(s, kOverride, 0) == 1) return;  // a plug-in flies the aircraft now
+// When a plug-in stops flying the aircraft, X-Plane's flight model goes on from its own state: the
+// quaternion and the local velocities, whatever the plug-in last wrote to the angles. A plug-in that
+// wrote only the angles gets the attitude and speed of before its override back.
+void ResumeFromFlightModelState(HostState &s) {
+    double q[4];
+    for (int i = 0; i < 4; ++i) q[i] = Value(s, kQ, i);
+    double norm = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    if (!(norm > 1e-6) || !std::isfinite(norm)) return;
+    for (double &v : q) v /= norm;
+    double phi = std::atan2(2 * (q[0] * q[1] + q[2] * q[3]), 1 - 2 * (q[1] * q[1] + q[2] * q[2]));
+    double theta = std::asin(std::clamp(2 * (q[0] * q[2] - q[3] * q[1]), -1.0, 1.0));
+    double psi = std::atan2(2 * (q[0] * q[3] + q[1] * q[2]), 1 - 2 * (q[2] * q[2] + q[3] * q[3]));
+    Value(s, kPhi) = static_cast<float>(phi * kDegrees);
+    Value(s, kTheta) = static_cast<float>(theta * kDegrees);
+    Value(s, kPsi) = static_cast<float>(NormaliseHeading(psi * kDegrees));
+    double vx = Value(s, kVelocity[0]), vy = Value(s, kVelocity[1]), vz = Value(s, kVelocity[2]);
+    s.motion = AircraftMotion{};
+    // The host flies along its heading: the speed over the ground carries on that way.
+    s.motion.groundSpeed = std::hypot(vx, vz);
+    s.motion.verticalSpeed = vy;
+}
+
+// The scripted motion: along the route or the heading, at the ground and vertical speed.
+void MoveAlongMotion(HostState &s) {
     double dt = s.lastFrameDuration;
     double step = s.motion.groundSpeed * dt;
     double climb = s.motion.verticalSpeed * dt;
@@ -77,6 +120,21 @@ void MoveUserAircraft(HostState &s) {
     }
     SetWorld(s, lat, lon, elevation);
     RecentreIfFar(s);
+}
+
+}  // namespace
+
+void MoveUserAircraft(HostState &s) {
+    if (Value(s, kOverride, 0) == 1) {  // a plug-in flies the aircraft now
+        s.wasOverridden = true;
+        return;
+    }
+    if (s.wasOverridden) {
+        s.wasOverridden = false;
+        ResumeFromFlightModelState(s);
+    }
+    MoveAlongMotion(s);
+    WriteFlightModelState(s);
 }
 
 void Host::PlaceAircraft(double latitude, double longitude, double elevationM, double headingDeg,

@@ -65,6 +65,10 @@ void AddUserAircraft(HostState &s) {
     AddPosition(s, 0, pos + "local_x", pos + "local_y", pos + "local_z", pos + "latitude", pos + "longitude",
                 pos + "elevation");
     for (const char *n : {"theta", "phi", "psi"}) Add(s, pos + n, RefType::Float, true);
+    // The flight model's own state, which it resumes from when a plug-in stops flying the aircraft.
+    size_t q = Add(s, pos + "q", RefType::FloatArray, true, 4);
+    s.dataRefs[q].values[0] = 1;  // no rotation
+    for (const char *n : {"local_vx", "local_vy", "local_vz"}) Add(s, pos + n, RefType::Float, true);
     Add(s, pos + "lat_ref", RefType::Float, false);
     Add(s, pos + "lon_ref", RefType::Float, false);
     for (const char *n : {"flaprat", "flap2rat", "sbrkrat", "slatrat", "swdi"})

@@ -139,6 +139,7 @@ struct HostState {
     // The local frame's origin (tile centre of the start position).
     double latRef = 0, lonRef = 0;
     AircraftMotion motion;
+    bool wasOverridden = false;  // the plane path was overridden last frame
     std::string userModelFile = "Cessna_172SP.acf";
     std::string userModelPath = "Aircraft/Laminar Research/Cessna 172 SP/Cessna_172SP.acf";
 

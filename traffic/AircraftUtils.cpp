@@ -2,6 +2,7 @@
 // them.
 #include "traffic/AircraftUtils.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "traffic/PlaneAccess.h"
@@ -75,6 +76,10 @@ void Aircraft::set(int slot) {
         drNav = XPLMFindDataRef("sim/cockpit/electrical/nav_lights_on");
         drStrobe = XPLMFindDataRef("sim/cockpit/electrical/strobe_lights_on");
         drTaxi = XPLMFindDataRef("sim/cockpit/electrical/taxi_light_on");
+        drQ = XPLMFindDataRef("sim/flightmodel/position/q");
+        drVX = XPLMFindDataRef("sim/flightmodel/position/local_vx");
+        drVY = XPLMFindDataRef("sim/flightmodel/position/local_vy");
+        drVZ = XPLMFindDataRef("sim/flightmodel/position/local_vz");
         return;
     }
 
@@ -138,6 +143,14 @@ void Aircraft::SetAircraftData() {
         WriteFloat(drHeadingRatio, yokeYaw);
         WriteFloat(drFlapRatio, flap);
         WriteFloats(drThrottleSet, throttle, 8);
+        // The flight model resumes from these when the override ends, not from the angles: without
+        // them the aircraft would snap back to its attitude and speed of before the crew's pilot.
+        float q[4];
+        AttitudeQuaternion(psi, theta, phi, q);
+        WriteFloats(drQ, q, 4);
+        WriteFloat(drVX, vx);
+        WriteFloat(drVY, vy);
+        WriteFloat(drVZ, vz);
     }
 
     // Only nine gears travel to the host; the tenth ratio stays in the record.
@@ -170,6 +183,17 @@ void Aircraft::GetAircraftData() {
     ReadInt(drNav, &nav);
     ReadInt(drStrobe, &strobe);
     ReadInt(drTaxi, &taxi);
+}
+
+void AttitudeQuaternion(float psi, float theta, float phi, float q[4]) {
+    const double half = M_PI / 360.0;
+    double cp = std::cos(psi * half), sp = std::sin(psi * half);
+    double ct = std::cos(theta * half), st = std::sin(theta * half);
+    double cr = std::cos(phi * half), sr = std::sin(phi * half);
+    q[0] = (float)(cp * ct * cr + sp * st * sr);
+    q[1] = (float)(cp * ct * sr - sp * st * cr);
+    q[2] = (float)(cp * st * cr + sp * ct * sr);
+    q[3] = (float)(-cp * st * sr + sp * ct * cr);
 }
 
 void SetAircraftRefF(int index, std::string name, float value) {

@@ -20,6 +20,8 @@ public:
     XPLMDataRef drPitchRatio = nullptr, drRollRatio = nullptr, drHeadingRatio = nullptr;
     XPLMDataRef drGear = nullptr, drThrottle = nullptr, drThrottleSet = nullptr;
     XPLMDataRef drBeacon = nullptr, drLanding = nullptr, drNav = nullptr, drStrobe = nullptr, drTaxi = nullptr;
+    // The user's aircraft only: the flight model's attitude and velocity, which it resumes from.
+    XPLMDataRef drQ = nullptr, drVX = nullptr, drVY = nullptr, drVZ = nullptr;
 
     float x = 0, y = 0, z = 0;
     float lat = 0, lon = 0, el = 0;
@@ -29,7 +31,11 @@ public:
     float gear[10] = {};
     float throttle[8] = {};
     int beacon = 0, landing = 0, strobe = 0, nav = 0, taxi = 0;
+    float vx = 0, vy = 0, vz = 0;  // metres per second in the local frame (the user's aircraft only)
 };
+
+// X-Plane's attitude quaternion (w, x, y, z) of a heading psi, pitch theta and roll phi in degrees.
+void AttitudeQuaternion(float psi, float theta, float phi, float q[4]);
 
 constexpr int kSlotCount = 20;
 

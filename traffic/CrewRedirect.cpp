@@ -14,6 +14,14 @@ const char kPlanePathOverride[] = "sim/operation/override/override_planepath";
 double redirectClock = 0;
 double lastCrewDatagram = 0;
 
+// The pilot's positions: the latest, and the last one of an earlier packet-processor call.
+struct Sample {
+    bool valid = false;
+    double time = 0;
+    float x = 0, y = 0, z = 0;
+};
+Sample latest, base;
+
 void WritePlanePathOverride(int value) { XPLMSetDatavi(XPLMFindDataRef(kPlanePathOverride), &value, 0, 1); }
 
 // An empty crew ID names no crew: without it every slot whose crew is unknown would fly the user.
@@ -27,8 +35,29 @@ int RedirectSlot(int slot) {
     if (overridden == 0) {
         WritePlanePathOverride(1);
         overridden = 1;
+        // A new flight of the pilot's: no velocity from positions of an earlier one.
+        latest = Sample{};
+        base = Sample{};
     }
     return 0;
+}
+
+void TrackPilotMotion(Aircraft &record) {
+    if (latest.valid && latest.time != redirectClock) base = latest;
+    latest = {true, redirectClock, record.x, record.y, record.z};
+    if (!base.valid) {
+        record.vx = record.vy = record.vz = 0;
+        return;
+    }
+    if (!(redirectClock > base.time)) return;
+    double dt = redirectClock - base.time;
+    float v[3] = {(float)((record.x - base.x) / dt), (float)((record.y - base.y) / dt),
+                  (float)((record.z - base.z) / dt)};
+    for (float value : v)
+        if (!std::isfinite(value)) return;
+    record.vx = v[0];
+    record.vy = v[1];
+    record.vz = v[2];
 }
 
 void AdvanceRedirectClock(float elapsedSeconds) {

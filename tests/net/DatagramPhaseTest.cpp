@@ -332,6 +332,50 @@ TEST(DatagramPhase, UsersAircraftIsHandedBackWhenNobodyFliesIt) {
     EXPECT_FALSE(session.host.PlanePathOverridden());
 }
 
+// The crew's pilot flies east and climbs, banked and pitched up, then falls silent: once the override
+// is handed back, the simulator's flight model carries on from the pilot's last attitude and motion.
+void ExpectReleaseToContinueThePilotsFlight(simhost::XPlaneVersion version) {
+    Session session;
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    session.host.SetXPlaneVersion(version);
+    session.host.SetHeading(0);  // the user's own aircraft points north and stands still
+    flightMode = 1;
+    cockpitPosition = 1;
+    crewID = "Eagle";
+    CrewIDs[4] = "Eagle";
+    Location pilot;
+    pilot.slot = 4;
+    pilot.fields[6] = "5";   // theta
+    pilot.fields[7] = "10";  // phi
+    pilot.fields[8] = "90";  // psi: east, where it flies
+    for (int frame = 0; frame < 60; frame++) {
+        pilot.fields[0] = std::to_string(100.5 + 30.0 * frame / 60);  // 30 m/s east
+        pilot.fields[1] = std::to_string(200.25 + 3.0 * frame / 60);  // climbing 3 m/s
+        session.SendDatagrams({pilot.Text()});
+        session.host.RunFrame();
+    }
+    ASSERT_TRUE(session.host.PlanePathOverridden());
+    for (int i = 0; i < 200 && session.host.PlanePathOverridden(); i++) session.host.RunFrame();
+    ASSERT_FALSE(session.host.PlanePathOverridden());
+    session.host.RunFrame();
+
+    EXPECT_NEAR(session.host.Heading(), 90, 0.01);
+    EXPECT_NEAR(session.Ref("sim/flightmodel/position/theta"), 5, 0.01);
+    EXPECT_NEAR(session.Ref("sim/flightmodel/position/phi"), 10, 0.01);
+    EXPECT_NEAR(session.host.GroundSpeed(), 30, 1.5);
+    EXPECT_NEAR(session.host.VerticalSpeed(), 3, 0.3);
+    double x = session.Ref("sim/flightmodel/position/local_x");
+    session.host.RunFor(1.0);
+    EXPECT_NEAR(session.Ref("sim/flightmodel/position/local_x") - x, 30, 2);
+}
+
+TEST(DatagramPhase, ReleasedAircraftContinuesThePilotsFlightInXPlane12) {
+    ExpectReleaseToContinueThePilotsFlight(simhost::XPlaneVersion::XPlane12);
+}
+TEST(DatagramPhase, ReleasedAircraftContinuesThePilotsFlightInXPlane11) {
+    ExpectReleaseToContinueThePilotsFlight(simhost::XPlaneVersion::XPlane11);
+}
+
 TEST(DatagramPhase, EmptyCrewIdMatchesNoSlot) {
     Session session;
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
