@@ -7,27 +7,28 @@
 
 #include "net/Protocol.h"
 
-float DecodeFloatField(std::string_view field) {
-    // Up to 90 location datagrams of 35 such fields each arrive per flight loop; strtof was most of
-    // the cost of applying one. from_chars rounds correctly as strtof does, so where it takes the
-    // whole field as one number the two agree; the remaining forms are rare and take the general way.
+namespace {
+
+// Up to 90 location datagrams of 35 such fields each arrive per flight loop; strtof was most of the
+// cost of applying one. from_chars rounds correctly as strtof does, so where it takes the whole field
+// as one number the two agree; the remaining forms are rare and take the general way.
+template <typename Number>
+bool DecodePlain(std::string_view field, Number *value) {
     const char *begin = field.data();
     const char *end = begin + field.size();
-    if (begin != end && (*begin == '-' || (*begin >= '0' && *begin <= '9'))) {
-        float value = 0;
-        auto result = std::from_chars(begin, end, value, std::chars_format::general);
-        if (result.ec == std::errc() && result.ptr == end) return value;
-    }
-    return stringtof(std::string(field));
+    if (begin == end || (*begin != '-' && (*begin < '0' || *begin > '9'))) return false;
+    auto result = std::from_chars(begin, end, *value, std::chars_format::general);
+    return result.ec == std::errc() && result.ptr == end;
+}
+
+}  // namespace
+
+float DecodeFloatField(std::string_view field) {
+    float value = 0;
+    return DecodePlain(field, &value) ? value : stringtof(std::string(field));
 }
 
 double DecodeDoubleField(std::string_view field) {
-    const char *begin = field.data();
-    const char *end = begin + field.size();
-    if (begin != end && (*begin == '-' || (*begin >= '0' && *begin <= '9'))) {
-        double value = 0;
-        auto result = std::from_chars(begin, end, value, std::chars_format::general);
-        if (result.ec == std::errc() && result.ptr == end) return value;
-    }
-    return (double)stringtof(std::string(field));
+    double value = 0;
+    return DecodePlain(field, &value) ? value : (double)stringtof(std::string(field));
 }
