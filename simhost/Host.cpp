@@ -35,7 +35,8 @@ void Host::Reset() {
     state_ = std::make_unique<HostState>();
     HostState &s = *state_;
     BuildDataRefs(s);
-    s.planes.activeCount = 1;
+    // X-Plane's AI flies as many aircraft as the pilot's setting allows until a plug-in takes them.
+    s.planes.activeCount = s.planes.aiCount + 1;
     s.planes.models.assign(20, "");
     PlaceAircraft(kStartLatitude, kStartLongitude, kStartElevation, kStartHeading);
 }

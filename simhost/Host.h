@@ -130,7 +130,7 @@ struct RefusedCall {
 enum class PlanesHolder { Nobody, PlugIn, OtherPlugIn };
 
 struct PlanesInfo {
-    int activeCount = 0;    // last value given to XPLMSetActiveAircraftCount (the host starts at 1)
+    int activeCount = 0;    // XPLMSetActiveAircraftCount's, or the AI's (aiCount + 1) while nobody holds them
     int aiCount = 19;       // the pilot's AI aircraft setting: XPLMCountAircraft gives one more
     bool acquired = false;  // held by a plug-in via XPLMAcquirePlanes
     PlanesHolder holder = PlanesHolder::Nobody;

@@ -52,9 +52,9 @@ void ReleasePlanesOf(HostState &s, int owner) {
     s.planes.acquired = false;
     s.planes.holder = PlanesHolder::Nobody;
     s.planes.heldSince = s.now;
-    // X-Plane's AI takes the aircraft back, with the count it had before.
+    // X-Plane's AI takes the aircraft back, as many as the pilot's setting allows.
     s.planes.aiDisabled.clear();
-    s.planes.activeCount = std::min(s.planes.activeCount, s.planes.aiCount + 1);
+    s.planes.activeCount = s.planes.aiCount + 1;
     // Those refused earlier hear that the aircraft are free; each must still acquire them itself.
     std::vector<PlanesWaiter> waiters;
     waiters.swap(s.planesWaiters);
@@ -102,7 +102,11 @@ std::string SystemPathOf(const HostState &s) {
 void Host::SetAIAircraftCount(int count) {
     HostState &s = *state_;
     s.planes.aiCount = std::clamp(count, 0, 19);
-    s.planes.activeCount = std::min(s.planes.activeCount, s.planes.aiCount + 1);
+    if (s.planesHolder == HostState::kNobody) {
+        s.planes.activeCount = s.planes.aiCount + 1;
+    } else {
+        s.planes.activeCount = std::min(s.planes.activeCount, s.planes.aiCount + 1);
+    }
 }
 
 void Host::RequestPlanesReleaseAt(double seconds) { state_->releaseRequestAt = seconds > 0 ? seconds : 0; }
