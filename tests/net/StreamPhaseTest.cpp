@@ -315,11 +315,12 @@ TEST(StreamPhase, LostServerEndsTheConnectionWithoutLogout) {
 
 // Every slot's model in one burst, as from a busy server, and again when the aircraft come back from
 // another plug-in: one load a frame, nearest aircraft first, each frame as long as its load.
-TEST(StreamPhase, ModelsLoadOneAFrameNearestFirst) {
+void ExpectModelsToLoadOneAFrameNearestFirst(simhost::XPlaneVersion version) {
     testsupport::ScratchDir scratch;
     ASSERT_TRUE(scratch.Ok());
     Session session(false);
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    session.host.SetXPlaneVersion(version);
     session.host.SetModelLoadMs(200);
     ASSERT_EQ(mkdir(scratch.Path("Aircraft").c_str(), 0700), 0);
     std::string lines;
@@ -370,4 +371,11 @@ TEST(StreamPhase, ModelsLoadOneAFrameNearestFirst) {
     ASSERT_TRUE(session.host.Planes().acquired);
     EXPECT_EQ(session.host.Planes().modelLoads, 38);
     EXPECT_EQ(session.host.Planes().mostModelLoadsInFrame, 1);
+}
+
+TEST(StreamPhase, ModelsLoadOneAFrameNearestFirstInXPlane12) {
+    ExpectModelsToLoadOneAFrameNearestFirst(simhost::XPlaneVersion::XPlane12);
+}
+TEST(StreamPhase, ModelsLoadOneAFrameNearestFirstInXPlane11) {
+    ExpectModelsToLoadOneAFrameNearestFirst(simhost::XPlaneVersion::XPlane11);
 }
