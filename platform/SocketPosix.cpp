@@ -52,7 +52,7 @@ long long NowMs() {
 }
 
 #if !defined(__linux__)
-ReceiveOutcome ReceiveOne(int socket, Datagram *out) {
+ReceiveOutcome ReceiveOneDatagram(int socket, Datagram *out) {
     socklen_t length = sizeof out->source;
     ssize_t n = recvfrom(socket, out->bytes, sizeof out->bytes, MSG_DONTWAIT,
                          reinterpret_cast<sockaddr *>(&out->source), &length);
@@ -140,7 +140,7 @@ int ReceiveDatagrams(int socket, Datagram *out, int count) {
 }
 #else
 int ReceiveDatagrams(int socket, Datagram *out, int count) {
-    return ReceiveDatagramsOneByOne(socket, out, count, ReceiveOne);
+    return ReceiveDatagramsOneByOne(socket, out, count, ReceiveOneDatagram);
 }
 #endif
 

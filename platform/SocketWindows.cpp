@@ -1,10 +1,15 @@
 // The socket calls on Windows (Winsock 2).
 #if defined(_WIN32)
 
-#include <mstcpip.h>
-
 #include "platform/ReceiveLoop.h"
 #include "platform/Socket.h"
+// After winsock2.h, which it needs.
+#include <mstcpip.h>
+
+// Windows's own headers have it in mswsock.h; mingw-w64's have none.
+#if !defined(SIO_UDP_CONNRESET)
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
 
 namespace {
 
@@ -26,7 +31,7 @@ int OpenSocket(int type, int protocol) {
     return (int)s;
 }
 
-ReceiveOutcome ReceiveOne(int socket, Datagram *out) {
+ReceiveOutcome ReceiveOneDatagram(int socket, Datagram *out) {
     int length = sizeof out->source;
     int n = recvfrom(Handle(socket), out->bytes, (int)sizeof out->bytes, 0, reinterpret_cast<sockaddr *>(&out->source),
                      &length);
@@ -118,7 +123,7 @@ long ReceiveOnStream(int socket, char *buffer, size_t size) {
 }
 
 int ReceiveDatagrams(int socket, Datagram *out, int count) {
-    return ReceiveDatagramsOneByOne(socket, out, count, ReceiveOne);
+    return ReceiveDatagramsOneByOne(socket, out, count, ReceiveOneDatagram);
 }
 
 #endif
