@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "core/Preferences.h"
 #include "core/SimulatorPath.h"
 #include "core/UniqueId.h"
 #include "net/Connection.h"
 #include "net/PacketProcess.h"
+#include "platform/Socket.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/OwnAircraft.h"
 #include "traffic/PlaneAccess.h"
@@ -201,12 +201,15 @@ PLUGIN_API int XPluginEnable(void) {
 
     // The multiplayer aircraft are asked for once the login is sent, not here: offline, X-Plane's own
     // AI traffic and other traffic plug-ins keep them.
+
+    StartNetworking();
     if (connectAtStartup) ConnectToServer();
     return 1;
 }
 
 PLUGIN_API void XPluginDisable(void) {
     DisconnectFromServer();
+    StopNetworking();
     ReleasePlanes();
 }
 

@@ -70,9 +70,12 @@ const char *GeneralPrefixEnd(const char *first, const char *last) {
     return p;
 }
 
-}  // namespace
+// strtof_l or strtod_l, picked by the type read.
+float ParseInCLocale(const char *text, char **stop, float *) { return strtof_l(text, stop, CLocale()); }
+double ParseInCLocale(const char *text, char **stop, double *) { return strtod_l(text, stop, CLocale()); }
 
-std::from_chars_result from_chars(const char *first, const char *last, float &value, std::chars_format format) {
+template <typename Number>
+std::from_chars_result FromChars(const char *first, const char *last, Number &value, std::chars_format format) {
     if (format != std::chars_format::general) return {first, std::errc::invalid_argument};
     const char *end = GeneralPrefixEnd(first, last);
     if (end == nullptr) return {first, std::errc::invalid_argument};
@@ -80,14 +83,24 @@ std::from_chars_result from_chars(const char *first, const char *last, float &va
     int savedErrno = errno;
     errno = 0;
     char *stop = nullptr;
-    float parsed = strtof_l(text.c_str(), &stop, CLocale());
+    Number parsed = ParseInCLocale(text.c_str(), &stop, &value);
     bool outOfRange = errno == ERANGE;
     errno = savedErrno;
     if (stop != text.c_str() + text.size()) return {first, std::errc::invalid_argument};
     // As the standard says: too large or too small to represent leaves the value alone.
-    if (outOfRange && (std::isinf(parsed) || parsed == 0.0f)) return {end, std::errc::result_out_of_range};
+    if (outOfRange && (std::isinf(parsed) || parsed == 0)) return {end, std::errc::result_out_of_range};
     value = parsed;
     return {end, std::errc()};
+}
+
+}  // namespace
+
+std::from_chars_result from_chars(const char *first, const char *last, float &value, std::chars_format format) {
+    return FromChars(first, last, value, format);
+}
+
+std::from_chars_result from_chars(const char *first, const char *last, double &value, std::chars_format format) {
+    return FromChars(first, last, value, format);
 }
 
 std::to_chars_result to_chars(char *first, char *last, double value, std::chars_format format, int precision) {

@@ -12,6 +12,8 @@ namespace skorvale_compat {
 
 std::from_chars_result from_chars(const char *first, const char *last, float &value,
                                   std::chars_format format = std::chars_format::general);
+std::from_chars_result from_chars(const char *first, const char *last, double &value,
+                                  std::chars_format format = std::chars_format::general);
 std::to_chars_result to_chars(char *first, char *last, double value, std::chars_format format, int precision);
 
 }  // namespace skorvale_compat

@@ -21,8 +21,9 @@ std::string Print(double value, std::chars_format format, int precision, bool co
 }
 
 // Parses with both and expects the same outcome: error, characters taken and, on success, the same bits.
-void ExpectSameParse(const std::string &text) {
-    float ours = -7.0f, theirs = -7.0f;
+template <typename Number>
+void ExpectSameParseAs(const std::string &text) {
+    Number ours = -7, theirs = -7;
     const char *begin = text.data(), *end = begin + text.size();
     auto a = skorvale_compat::from_chars(begin, end, ours);
     auto b = std::from_chars(begin, end, theirs);
@@ -33,6 +34,12 @@ void ExpectSameParse(const std::string &text) {
     } else {
         EXPECT_EQ(std::memcmp(&ours, &theirs, sizeof ours), 0) << "'" << text << "' " << ours << " vs " << theirs;
     }
+}
+
+// Positions are read as doubles, everything else as floats.
+void ExpectSameParse(const std::string &text) {
+    ExpectSameParseAs<float>(text);
+    ExpectSameParseAs<double>(text);
 }
 
 TEST(CharconvFloat, PrintsAsTheLibraryDoesWithAPrecision) {
