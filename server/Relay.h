@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +20,7 @@
 #include "server/Counters.h"
 #include "server/LineBuffer.h"
 #include "server/LogLimiter.h"
+#include "server/ReplayMemory.h"
 #include "server/TrafficObserver.h"
 #include "server/Transport.h"
 #include "server/ViewPlanner.h"
@@ -58,6 +59,13 @@ struct RelayLimits {
     // A login line (unique ID and digest) is accepted again only from the address that first used it,
     // while that session is live or for this long after it ended.
     Clock::duration replayWindow = std::chrono::hours(1);
+    // What is remembered of accepted login lines: a capacity in bytes, and the lines each account keeps
+    // however many the others make.
+    std::size_t replayMemoryBytes = 8 << 20;
+    std::size_t replayPerAccount = 64;
+    // Places of maxClients that connections which have not sent a login line cannot take: when they hold
+    // all the others, the oldest of them gives way to a newcomer.
+    std::size_t reservedClients = 25;
 };
 
 // Slots 1..19 are other aircraft; slot 0 is the receiver's own and never given out.
@@ -123,18 +131,13 @@ private:
         TimePoint coolingUntil{};
         int coolOffs = 0;  // in a row, for the growing cooling-off
     };
-    // A login line that was accepted: where from, and whether its session still runs.
-    struct SeenLogin {
-        std::uint32_t address = 0;
-        bool live = false;
-        TimePoint ended{};
-    };
 
     bool HandleLine(Connection &connection, std::string_view line, TimePoint now);
     bool HandleLogin(Connection &connection, std::string_view line, TimePoint now);
     void CompleteLogin(Connection &connection, TimePoint now);
     void RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure);
     void ReleasePending(Connection &connection);
+    bool MakeRoom(TimePoint now);
     void HandleCrew(Client &client, std::string crew, int position, bool crewedWithoutId, TimePoint now);
     void SetCrew(Client &client, std::string crew, int position, bool crewedWithoutId);
     void Admit(Connection &connection, TimePoint now);
@@ -144,6 +147,7 @@ private:
     void OfferPlane(Client &client, std::string plane, TimePoint now);
     void ApplyHeld(Client &client, TimePoint now);
     void ForwardLocation(Client &client);
+    bool FollowEndpoint(Client &client, const Endpoint &from, TimePoint now);
     void CountExcess(Client &client, TimePoint now, std::uint64_t Client::*counter);
     void ClaimCrew(Client &client);
     void HandOverCrew(const std::string &crew, const Client &leaving);
@@ -168,8 +172,9 @@ private:
     std::unordered_map<int, std::unique_ptr<Client>> clients_;  // by unique ID
     std::unordered_map<std::string, Client *> crewOwners_;      // crew ID: its first pilot, while connected
     std::unordered_map<std::uint32_t, AddressRecord> addresses_;
-    std::unordered_map<std::string, SeenLogin> seenLogins_;     // by unique ID, user and digest
-    std::deque<std::string> seenOrder_;                         // oldest first, to bound seenLogins_
+    std::map<std::uint64_t, ConnectionId> waiting_;  // connections that sent no login line yet, oldest first
+    std::uint64_t nextArrival_ = 0;
+    ReplayMemory seenLogins_;
     std::unordered_map<std::uint64_t, ConnectionId> checking_;  // login checks under way, by ticket
     std::uint64_t nextTicket_ = 1;
     std::uint64_t nextOrder_ = 0;

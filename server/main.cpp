@@ -22,7 +22,7 @@ namespace {
 int ManageAccounts(const std::string &command, const std::string &file, const std::string &user) {
     try {
         if (command == "add") {
-            if (user.empty() || user.find('|') != std::string::npos) {
+            if (!server::IsValidUserId(user)) {
                 std::cerr << "skorvale-server: a user ID must be non-empty and must not contain '|'\n";
                 return 2;
             }
@@ -155,6 +155,12 @@ int main(int argc, char **argv) {
     limit("--refusal-delay", refusalSeconds, "Seconds before a refused login's connection is closed", 0, 60);
     limit("--replay-window", replaySeconds, "Seconds after a session ends that its login line is still taken", 0,
           30 * 86400);
+    limit("--replay-memory", limits.replayMemoryBytes, "Bytes kept of accepted login lines for the replay check",
+          64 * 1024, 1 << 30);
+    limit("--replay-per-account", limits.replayPerAccount,
+          "Login lines each account keeps remembered, however many other accounts make", 1, 1000000);
+    limit("--reserved-clients", limits.reservedClients,
+          "Places of --max-clients that connections without a login line cannot take", 0, 100000);
     // A network of nodes: see the README's "Running a network".
     auto *natsOption = app.add_option("--nats", cluster.urls,
                                       "NATS servers of the network (nats://host:port, comma-separated); without "
