@@ -116,9 +116,16 @@ int main(int argc, char **argv) {
         ->check(CLI::Range(1024, 16 << 20));
     int httpTimeout = static_cast<int>(http.writeTimeout.count());
     app.add_option("--http-timeout", httpTimeout,
-                   "Seconds a browser may take to send a request, or to take what it is sent, before it is dropped")
+                   "Seconds a browser may take to send a whole request, or to take what it is sent, before it is "
+                   "dropped")
         ->capture_default_str()
         ->check(CLI::Range(1, 300));
+    app.add_option("--http-max-connections", http.maxConnections, "HTTP connections open at once, live ones included")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 100000));
+    app.add_option("--http-max-per-address", http.maxPerAddress, "HTTP connections open at once from one address")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 100000));
 
     // Every bound on what clients can make the server do, with its default.
     auto limit = [&](const char *name, auto &value, const char *what, double low, double high) {
@@ -239,9 +246,9 @@ int main(int argc, char **argv) {
         std::unique_ptr<server::HttpObserver> observer;
         if (!httpAddress.empty()) {
             server::ParseHttpAddress(httpAddress, &http.address, &http.port);
-            http.writeTimeout = http.idleTimeout = std::chrono::seconds(httpTimeout);
+            http.writeTimeout = http.requestTimeout = std::chrono::seconds(httpTimeout);
             feed = std::make_unique<server::TrafficFeed>(feedLimits);
-            observer = std::make_unique<server::HttpObserver>(http, feedLimits.maxStreams, *feed);
+            observer = std::make_unique<server::HttpObserver>(http, *feed);
             // Four snapshots a second: the map moves smoothly enough, and the relay copies little.
             relay.Observe(*feed, std::chrono::milliseconds(250));
             observer->Start();
