@@ -126,7 +126,14 @@ constexpr auto kFailureMemory = std::chrono::hours(1);
 Relay::Relay(Transport &transport, RelayLimits limits)
     : transport_(transport),
       limits_(limits),
-      seenLogins_(limits.replayMemoryBytes, limits.replayPerAccount, limits.replayWindow) {}
+      seenLogins_(limits.replayMemoryBytes, limits.replayPerAccount, limits.replayWindow),
+      logBudget_(limits.logBudget, limits.logBudget) {
+    for (LogLimiter *limiter :
+         {&badDatagramLog_, &unknownSenderLog_, &badLineLog_, &connectLog_, &refusedLog_, &coolOffLog_, &loginLog_,
+          &leaveLog_, &endpointLog_, &crewLog_, &slowReaderLog_, &remoteLog_}) {
+        limiter->Share(logBudget_);
+    }
+}
 
 Relay::~Relay() = default;
 
@@ -441,6 +448,7 @@ void Relay::Admit(Connection &connection, TimePoint now) {
     }
     ReleasePending(connection);
     auto client = std::make_unique<Client>(limits_);
+    client->excessLog.Share(logBudget_);
     client->uniqueId = uniqueId;
     client->connection = connection.id;
     client->streamAddress = connection.address;
@@ -990,6 +998,7 @@ void Relay::OnTick(TimePoint now) {
     for (Client *client : stale) RemoveClient(*client, now);
     for (auto &entry : clients_) ApplyHeld(*entry.second, now);
     if (now - lastExpiry_ >= std::chrono::seconds(1)) ExpireRecords(now);
+    logBudget_.Summarize(now);
     if (viewsDirty_ || now - lastViewRefresh_ >= limits_.viewPeriod) RefreshViews(now);
 }
 

@@ -66,6 +66,8 @@ struct RelayLimits {
     // Places of maxClients that connections which have not sent a login line cannot take: when they hold
     // all the others, the oldest of them gives way to a newcomer.
     std::size_t reservedClients = 25;
+    // Log lines a minute that outsiders can cause, all kinds together (a burst of as many may come at once).
+    double logBudget = 120;
 };
 
 // Slots 1..19 are other aircraft; slot 0 is the receiver's own and never given out.
@@ -111,6 +113,8 @@ public:
 
     // For the web observer and the metrics. The network layer adds to the counters what only it sees.
     RelayCounters &Counters() { return counters_; }
+    // The budget of log lines outsiders can cause, for the network layer's such lines too.
+    LogBudget &OutsiderLog() { return logBudget_; }
     // The aircraft shown, the chat said since the previous call, the client counts and the counters. Chat
     // is kept for it (a bounded number of lines) only once it has been called.
     void Snapshot(TrafficSnapshot &snapshot);
@@ -186,6 +190,7 @@ private:
     std::vector<OutboundDatagram> batch_;
     std::vector<ViewCandidate> candidates_;
     std::vector<Client *> candidateClients_;
+    LogBudget logBudget_;
     LogLimiter badDatagramLog_, unknownSenderLog_, badLineLog_{std::chrono::seconds(1), 10};
     // Lines anyone can cause by connecting or logging in: a budget per kind, with bursts large enough for
     // a crowd arriving together.

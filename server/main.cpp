@@ -166,6 +166,8 @@ int main(int argc, char **argv) {
           64 * 1024, 1 << 30);
     limit("--replay-per-account", limits.replayPerAccount,
           "Login lines each account keeps remembered, however many other accounts make", 1, 1000000);
+    limit("--log-budget", limits.logBudget,
+          "Log lines a minute that clients and connections can cause, all kinds together", 1, 1e6);
     limit("--reserved-clients", limits.reservedClients,
           "Places of --max-clients that connections without a login line cannot take", 0, 100000);
     // A network of nodes: see the README's "Running a network".
@@ -184,6 +186,8 @@ int main(int argc, char **argv) {
           "Copies of the login store kept across the NATS servers (at most their number)", 1, 5);
     limit("--max-remote-aircraft", cluster.maxRemoteAircraft, "Most aircraft taken from other nodes", 1, 1000000);
     limit("--max-nodes", cluster.maxNodes, "Most other nodes heard", 1, 10000);
+    limit("--network-reconnect-buffer", cluster.reconnectBuffer,
+          "Bytes of chat and identities kept while the NATS connection is down, sent when it is back", 4096, 1 << 30);
     limit("--max-network-backlog", cluster.maxInbound, "Network messages waiting for the relay; more are dropped", 1000,
           10000000);
 
