@@ -54,6 +54,24 @@ TEST(StreamTextTest, NothingRelayedCanEndOrCutAMessageEarly) {
     EXPECT_EQ(StreamText("a|b|c", 64), "a|b|c");
     EXPECT_EQ(StreamText("abcdef", 4), "abcd");
     EXPECT_EQ(StreamText("abc=def", 4), "abc");
+    // What moves or hides text on a screen goes: C1 controls (U+009B starts a terminal escape, U+0085 ends
+    // a line), bidirectional controls, zero-width characters, line and paragraph separators.
+    EXPECT_EQ(StreamText("a\u0085b\u009b2Jc", 64), "ab2Jc");
+    EXPECT_EQ(StreamText("gnp\u202e.exe\u202a\u2066\u2069\u200f", 64), "gnp.exe");
+    EXPECT_EQ(StreamText("A\u200bn\u200dn\ufeffa\u2060", 64), "Anna");
+    EXPECT_EQ(StreamText("one\u2028two\u2029", 64), "onetwo");
+    EXPECT_EQ(StreamText("Z\u00fcrich \u65e5\u672c \U0001F6E9", 64), "Z\u00fcrich \u65e5\u672c \U0001F6E9");
+    // Invalid UTF-8 (a stray continuation, a cut sequence, overlong, a surrogate, past U+10FFFF) becomes U+FFFD.
+    EXPECT_EQ(StreamText("a\x80"
+                         "b\xe6\x97"
+                         "c",
+                         64),
+              "a\ufffdb\ufffdc");
+    EXPECT_EQ(StreamText("\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80", 64).find("\xc0"), std::string::npos);
+    EXPECT_EQ(StreamText("\xc2\x9b", 64), "BLANK");  // a C1 control encoded properly is removed, not replaced
+    // A cut never splits a character.
+    EXPECT_EQ(StreamText("ab\u00fc", 3), "ab");
+    EXPECT_EQ(StreamText("\u65e5\u672c", 5), "\u65e5");
 }
 
 TEST(StreamTextTest, ModelPathsBecomeRelativeToTheAircraftFolder) {
