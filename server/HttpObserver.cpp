@@ -159,6 +159,10 @@ private:
     // the connections that count themselves out of these.
     std::size_t open_ = 0;
     std::unordered_map<std::uint32_t, std::size_t> perAddress_;
+    // Connections waiting for (the rest of) a request, oldest first: when every place is taken, the
+    // oldest gives way to a newcomer, so slow requests cannot lock /metrics and the map out.
+    std::map<std::uint64_t, Session *> waiting_;
+    std::uint64_t nextArrival_ = 0;
     asio::io_context io_;
     tcp::acceptor acceptor_;
 };
@@ -179,12 +183,12 @@ public:
     }
     ~Session() {
         if (events_) events_->Close();
-        --owner_.open_;
-        auto found = owner_.perAddress_.find(address_);
-        if (found != owner_.perAddress_.end() && --found->second == 0) owner_.perAddress_.erase(found);
+        Release();
     }
 
     void Read() {
+        arrival_ = ++owner_.nextArrival_;
+        owner_.waiting_.emplace(arrival_, this);
         // One deadline from the end of the previous response (or the connection's start) to the end of the
         // request: a request trickled in byte by byte is cut off as surely as one never sent.
         Arm(owner_.options_.requestTimeout);
@@ -196,6 +200,7 @@ public:
 
 private:
     void OnRequest(beast::error_code error) {
+        owner_.waiting_.erase(arrival_);
         if (error) {
             // Too large a header gets an answer; a request cut off, broken or timed out just ends.
             if (error == http::error::header_limit || error == http::error::buffer_overflow) {
@@ -329,9 +334,21 @@ private:
         });
     }
 
+    // Out of the counts as soon as it closes, not when its last handler has run.
+    void Release() {
+        if (released_) return;
+        released_ = true;
+        owner_.waiting_.erase(arrival_);
+        --owner_.open_;
+        auto found = owner_.perAddress_.find(address_);
+        if (found != owner_.perAddress_.end() && --found->second == 0) owner_.perAddress_.erase(found);
+    }
+
+public:
     void Close() {
         if (closed_) return;
         closed_ = true;
+        Release();
         beast::error_code ignored;
         socket_.shutdown(tcp::socket::shutdown_both, ignored);
         socket_.close(ignored);
@@ -343,6 +360,7 @@ private:
         }
     }
 
+private:
     Impl &owner_;
     tcp::socket socket_;
     std::uint32_t address_;
@@ -354,7 +372,8 @@ private:
     std::string pending_;
     std::chrono::steady_clock::time_point lastWrite_{};
     char discard_[256];
-    bool closed_ = false;
+    std::uint64_t arrival_ = 0;
+    bool closed_ = false, released_ = false;
 };
 
 void HttpObserver::Impl::LoadFiles(const std::string &root) {
@@ -390,6 +409,9 @@ void HttpObserver::Impl::Accept() {
             auto found = perAddress_.find(address);
             std::size_t fromAddress = found == perAddress_.end() ? 0 : found->second;
             // Over either bound the connection is closed at once: it costs nothing to hold.
+            if (fromAddress < options_.maxPerAddress && open_ >= options_.maxConnections && !waiting_.empty()) {
+                waiting_.begin()->second->Close();
+            }
             if (open_ < options_.maxConnections && fromAddress < options_.maxPerAddress) {
                 std::make_shared<Session>(*this, std::move(socket), address)->Read();
             }
