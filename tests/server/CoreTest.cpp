@@ -6,6 +6,7 @@
 
 #include "server/ClientMessage.h"
 #include "server/LineBuffer.h"
+#include "server/ReplayMemory.h"
 #include "server/Text.h"
 #include "server/ViewPlanner.h"
 
@@ -72,6 +73,43 @@ TEST(StreamTextTest, NothingRelayedCanEndOrCutAMessageEarly) {
     // A cut never splits a character.
     EXPECT_EQ(StreamText("ab\u00fc", 3), "ab");
     EXPECT_EQ(StreamText("\u65e5\u672c", 5), "\u65e5");
+}
+
+TEST(ReplayMemoryTest, AnAccountForgetsOnlyItsOwnLinesAndTheBytesStayBounded) {
+    using Verdict = ReplayMemory::Verdict;
+    const auto window = std::chrono::hours(1);
+    ReplayMemory memory(64 * 1024, 4, window);
+    TimePoint now{};
+    auto carol = ReplayMemory::KeyOf(7, "Carol", "ABCDEF");
+    EXPECT_EQ(carol, ReplayMemory::KeyOf(7, "Carol", "abcdef")) << "hex digits in either case";
+    EXPECT_NE(carol, ReplayMemory::KeyOf(7, "Caro", "labcdef"));
+    EXPECT_EQ(memory.Check(carol, 1, now), Verdict::Unseen);
+    memory.Accept(carol, "Carol", 1);
+    memory.End(carol, now);
+    EXPECT_EQ(memory.Check(carol, 1, now), Verdict::Known);
+    EXPECT_EQ(memory.Check(carol, 2, now), Verdict::OtherAddress);
+    EXPECT_EQ(memory.Check(carol, 1, now + window + std::chrono::seconds(1)), Verdict::Expired);
+
+    // One account's flood, with one of its sessions live throughout: it loses its own ended lines only.
+    auto live = ReplayMemory::KeyOf(1, "Mallory", "0");
+    memory.Accept(live, "Mallory", 3);
+    for (int id = 2; id < 5000; ++id) {
+        auto key = ReplayMemory::KeyOf(id, "Mallory", "0");
+        memory.Accept(key, "Mallory", 3);
+        memory.End(key, now);
+    }
+    EXPECT_EQ(memory.Check(carol, 2, now), Verdict::OtherAddress);
+    EXPECT_EQ(memory.Check(live, 4, now), Verdict::OtherAddress);
+    EXPECT_EQ(memory.Size(), 2u + 4u - 1u);
+    // Many accounts: the byte bound holds, the oldest ended lines of any account go, a live one stays.
+    for (int id = 0; id < 5000; ++id) {
+        auto key = ReplayMemory::KeyOf(id, "user" + std::to_string(id), "0");
+        memory.Accept(key, "user" + std::to_string(id), 5);
+        memory.End(key, now);
+        ASSERT_LE(memory.Bytes(), 64u * 1024);
+    }
+    EXPECT_EQ(memory.Check(carol, 2, now), Verdict::Unseen);
+    EXPECT_EQ(memory.Check(live, 4, now), Verdict::OtherAddress);
 }
 
 TEST(StreamTextTest, ModelPathsBecomeRelativeToTheAircraftFolder) {
