@@ -14,10 +14,16 @@ public:
     virtual bool Accepts(int uniqueId, std::string_view user, std::string_view digest) = 0;
 };
 
-// For a local session: every user ID is accepted, whatever its digest.
+// A user ID `accounts add` takes: non-empty, without the protocol's separator '|'.
+inline bool IsValidUserId(std::string_view user) { return !user.empty() && user.find('|') == std::string_view::npos; }
+
+// For a local session: every valid user ID is accepted, whatever its digest, under any unique ID but 0
+// (which no plug-in draws).
 class OpenAuthenticator : public Authenticator {
 public:
-    bool Accepts(int, std::string_view, std::string_view) override { return true; }
+    bool Accepts(int uniqueId, std::string_view user, std::string_view) override {
+        return uniqueId != 0 && IsValidUserId(user);
+    }
 };
 
 }  // namespace server

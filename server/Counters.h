@@ -30,12 +30,13 @@ struct RelayCounters {
     std::uint64_t identityOverRate = 0;        // callsign, crew or model changes held back by their rate
 
     // Connections the server ended, by reason.
-    std::uint64_t closedSlowReader = 0;  // stopped reading what it is sent
-    std::uint64_t closedLongLine = 0;    // a line over the length limit
-    std::uint64_t closedSilent = 0;      // silence timeout
-    std::uint64_t closedNoLogin = 0;     // login timeout
-    std::uint64_t refusedOverLimit = 0;  // over the connection limit
-    std::uint64_t loginsRefused = 0;     // unknown user, wrong password, or unique ID in use
+    std::uint64_t closedSlowReader = 0;   // stopped reading what it is sent
+    std::uint64_t closedLongLine = 0;     // a line over the length limit
+    std::uint64_t closedSilent = 0;       // silence timeout
+    std::uint64_t closedNoLogin = 0;      // login timeout
+    std::uint64_t closedForNewcomer = 0;  // had sent no login line, and gave its place to a newcomer
+    std::uint64_t refusedOverLimit = 0;   // over the connection limit
+    std::uint64_t loginsRefused = 0;      // unknown user, wrong password, or unique ID in use
 
     // Relay latency: from reading a batch of datagrams off the socket to having relayed each one.
     std::array<std::uint64_t, kLatencyBoundsMicros.size() + 1> latencyBuckets{};

@@ -1,20 +1,20 @@
-// The HTTP server of the live map and the metrics, on cpp-httplib's blocking model with bounded threads.
+// The HTTP server of the live map and the metrics: Boost.Beast on an Asio event loop of its own, every
+// request and connection bounded.
 #include "server/HttpObserver.h"
 
 #include <arpa/inet.h>
-#include <sys/socket.h>
 
-#include <httplib.h>
-
-#include <cerrno>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <list>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
+#include <unordered_map>
 
 namespace server {
 
@@ -25,6 +25,13 @@ constexpr std::uintmax_t kMaxWebRootBytes = 32 << 20;
 constexpr int kSendBuffer = 64 * 1024;
 // A live connection with nothing to send writes a comment this often, so one whose browser has gone is noticed.
 constexpr std::chrono::seconds kKeepAlive{15};
+// How often a live connection looks for new events (the relay hands over four snapshots a second).
+constexpr std::chrono::milliseconds kEventPoll{50};
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
 
 bool IsServedName(const std::string &name) {
     if (name.empty() || name[0] == '.') return false;
@@ -68,91 +75,308 @@ bool ParseHttpAddress(const std::string &text, std::string *address, std::uint16
     return true;
 }
 
-// cpp-httplib hands each accepted connection to a task queue. Its own pool queues without limit; this one
-// has a fixed number of threads and a bounded queue, and when that is full it holds up the accept loop,
-// so further connections wait in the system's listen backlog instead of costing memory and descriptors.
-class HttpObserver::BoundedQueue : public httplib::TaskQueue {
+namespace {
+
+// Reads a request's line and header fields, keeping only the method and target: a request costs its
+// buffer and nothing more, however many fields it sends before it is cut off. GET requests carry no
+// body, so any body is refused.
+class RequestHead : public http::basic_parser<true> {
 public:
-    BoundedQueue(std::size_t threads, std::size_t maxPending, const std::atomic<bool> &stopping)
-        : maxPending_(maxPending), stopping_(stopping) {
-        for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { Work(); });
-    }
+    explicit RequestHead(std::size_t maxFields) : maxFields_(maxFields) { body_limit(0); }
 
-    void enqueue(std::function<void()> job) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        // Timed, to notice a stop while every thread is busy.
-        while (jobs_.size() >= maxPending_ && !stopping_) room_.wait_for(lock, std::chrono::milliseconds(100));
-        jobs_.push_back(std::move(job));
-        ready_.notify_one();
-    }
+    http::verb method = http::verb::unknown;
+    std::string target;
 
-    void shutdown() override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            shutdown_ = true;
+private:
+    void on_request_impl(http::verb verb, beast::string_view, beast::string_view path, int,
+                         beast::error_code &) override {
+        method = verb;
+        target.assign(path.data(), path.size());
+    }
+    void on_response_impl(int, beast::string_view, int, beast::error_code &) override {}
+    void on_field_impl(http::field, beast::string_view, beast::string_view, beast::error_code &error) override {
+        if (++fields_ > maxFields_) error = http::error::header_limit;
+    }
+    void on_header_impl(beast::error_code &) override {}
+    void on_body_init_impl(const boost::optional<std::uint64_t> &, beast::error_code &) override {}
+    std::size_t on_body_impl(beast::string_view body, beast::error_code &) override { return body.size(); }
+    void on_chunk_header_impl(std::uint64_t, beast::string_view, beast::error_code &) override {}
+    std::size_t on_chunk_body_impl(std::uint64_t, beast::string_view body, beast::error_code &) override {
+        return body.size();
+    }
+    void on_finish_impl(beast::error_code &) override {}
+
+    std::size_t maxFields_;
+    std::size_t fields_ = 0;
+};
+
+}  // namespace
+
+class HttpObserver::Impl {
+public:
+    Impl(const HttpOptions &options, TrafficFeed &feed) : options_(options), feed_(feed), acceptor_(io_) {
+        LoadFiles(options.webRoot);
+        beast::error_code error;
+        tcp::endpoint endpoint(asio::ip::make_address_v4(options.address, error), options.port);
+        if (!error) acceptor_.open(endpoint.protocol(), error);
+        // SO_REUSEADDR only, so no second server can share the port.
+        if (!error) acceptor_.set_option(tcp::acceptor::reuse_address(true), error);
+        // Accepted connections inherit a fixed send buffer. Left to grow, the system would hold up to 4 MiB
+        // for a browser that reads nothing, minutes of traffic, before the write timeout could drop it.
+        if (!error) acceptor_.set_option(asio::socket_base::send_buffer_size(kSendBuffer), error);
+        if (!error) acceptor_.bind(endpoint, error);
+        if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
+        if (error) {
+            throw std::runtime_error("cannot listen on " + options.address + ":" + std::to_string(options.port) +
+                                     " (HTTP): " + error.message());
         }
-        ready_.notify_all();
-        for (std::thread &thread : threads_) thread.join();
+    }
+
+    void Run() {
+        Accept();
+        io_.run();
+    }
+
+    void Stop() {
+        feed_.Stop();
+        io_.stop();
     }
 
 private:
-    void Work() {
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                ready_.wait(lock, [this] { return shutdown_ || !jobs_.empty(); });
-                // Queued connections are still served (and so closed) before the threads end.
-                if (jobs_.empty()) return;
-                job = std::move(jobs_.front());
-                jobs_.pop_front();
+    class Session;
+    struct File {
+        std::string type;
+        std::string body;
+    };
+
+    void LoadFiles(const std::string &root);
+    void Accept();
+
+    const HttpOptions options_;
+    TrafficFeed &feed_;
+    std::map<std::string, File> files_;
+    // Open connections, in total and by source address. Declared before the event loop, whose end frees
+    // the connections that count themselves out of these.
+    std::size_t open_ = 0;
+    std::unordered_map<std::uint32_t, std::size_t> perAddress_;
+    // Connections waiting for (the rest of) a request, oldest first: when every place is taken, the
+    // oldest gives way to a newcomer, so slow requests cannot lock /metrics and the map out.
+    std::map<std::uint64_t, Session *> waiting_;
+    std::uint64_t nextArrival_ = 0;
+    asio::io_context io_;
+    tcp::acceptor acceptor_;
+};
+
+// One connection: requests one after another, each whole within the request timeout, and a live event
+// stream once it asks for one.
+class HttpObserver::Impl::Session : public std::enable_shared_from_this<Session> {
+public:
+    Session(Impl &owner, tcp::socket socket, std::uint32_t address)
+        : owner_(owner),
+          socket_(std::move(socket)),
+          address_(address),
+          buffer_(owner.options_.maxHeaderBytes + 1024),
+          deadline_(socket_.get_executor()),
+          poll_(socket_.get_executor()) {
+        ++owner_.open_;
+        ++owner_.perAddress_[address_];
+    }
+    ~Session() {
+        if (events_) events_->Close();
+        Release();
+    }
+
+    void Read() {
+        arrival_ = ++owner_.nextArrival_;
+        owner_.waiting_.emplace(arrival_, this);
+        // One deadline from the end of the previous response (or the connection's start) to the end of the
+        // request: a request trickled in byte by byte is cut off as surely as one never sent.
+        Arm(owner_.options_.requestTimeout);
+        request_.emplace(owner_.options_.maxHeaderFields);
+        request_->header_limit(static_cast<std::uint32_t>(owner_.options_.maxHeaderBytes));
+        http::async_read(socket_, buffer_, *request_,
+                         [self = shared_from_this()](beast::error_code error, std::size_t) { self->OnRequest(error); });
+    }
+
+private:
+    void OnRequest(beast::error_code error) {
+        owner_.waiting_.erase(arrival_);
+        if (error) {
+            // Too large a header gets an answer; a request cut off, broken or timed out just ends.
+            if (error == http::error::header_limit || error == http::error::buffer_overflow) {
+                keepAlive_ = false;
+                SendText(http::status::request_header_fields_too_large, "request header too large\n");
+            } else {
+                Close();
             }
-            room_.notify_one();
-            job();
+            return;
+        }
+        keepAlive_ = request_->keep_alive();
+        if (request_->method != http::verb::get) {
+            keepAlive_ = false;
+            SendText(http::status::method_not_allowed, "only GET is served\n");
+            return;
+        }
+        std::string path = request_->target.substr(0, request_->target.find('?'));
+        if (path == "/api/traffic") {
+            SendText(http::status::ok, owner_.feed_.Traffic(), "application/json", true);
+        } else if (path == "/metrics") {
+            SendText(http::status::ok, owner_.feed_.Metrics(), "text/plain; version=0.0.4; charset=utf-8");
+        } else if (path == "/api/events") {
+            OpenEvents();
+        } else {
+            std::string name = path.size() > 1 ? path.substr(1) : "index.html";
+            auto found = IsServedName(name) ? owner_.files_.find(name) : owner_.files_.end();
+            if (found == owner_.files_.end()) {
+                SendText(http::status::not_found, "not found\n");
+                return;
+            }
+            // The body is the loaded file itself, never copied. A Range header is ignored: the whole file
+            // is always the answer, so no request can ask for more bytes than the file holds.
+            auto response = std::make_shared<http::response<http::span_body<const char>>>(http::status::ok, 11);
+            response->set(http::field::content_type, found->second.type);
+            response->set(http::field::cache_control, "no-cache");
+            response->body() = beast::span<const char>(found->second.body.data(), found->second.body.size());
+            Send(response);
         }
     }
 
-    const std::size_t maxPending_;
-    const std::atomic<bool> &stopping_;
-    std::mutex mutex_;
-    std::condition_variable ready_, room_;
-    std::list<std::function<void()>> jobs_;
-    std::vector<std::thread> threads_;
-    bool shutdown_ = false;
+    void SendText(http::status status, std::string body, const char *type = "text/plain", bool noStore = false) {
+        auto response = std::make_shared<http::response<http::string_body>>(status, 11);
+        response->set(http::field::content_type, type);
+        if (noStore) response->set(http::field::cache_control, "no-store");
+        if (status == http::status::service_unavailable) response->set(http::field::retry_after, "10");
+        response->body() = std::move(body);
+        Send(response);
+    }
+
+    template <typename Response>
+    void Send(const std::shared_ptr<Response> &response) {
+        response->keep_alive(keepAlive_);
+        response->prepare_payload();
+        Arm(owner_.options_.writeTimeout);
+        http::async_write(socket_, *response,
+                          [self = shared_from_this(), response](beast::error_code error, std::size_t) {
+                              if (error || !self->keepAlive_) {
+                                  self->Close();
+                              } else {
+                                  self->Read();
+                              }
+                          });
+    }
+
+    void OpenEvents() {
+        events_ = owner_.feed_.Open();
+        if (!events_) {
+            SendText(http::status::service_unavailable, "too many live map connections\n");
+            return;
+        }
+        // The stream runs until either side ends it; the body simply ends with the connection.
+        pending_ =
+            "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
+            "Connection: close\r\n\r\n";
+        lastWrite_ = std::chrono::steady_clock::now();
+        Write();
+        // Nothing more is expected from the browser: a read only notices when it goes.
+        WatchForClose();
+    }
+
+    void WatchForClose() {
+        socket_.async_read_some(asio::buffer(discard_),
+                                [self = shared_from_this()](beast::error_code error, std::size_t) {
+                                    if (error) {
+                                        self->Close();
+                                    } else {
+                                        self->WatchForClose();
+                                    }
+                                });
+    }
+
+    void Write() {
+        Arm(owner_.options_.writeTimeout);
+        asio::async_write(socket_, asio::buffer(pending_),
+                          [self = shared_from_this()](beast::error_code error, std::size_t) {
+                              if (error) {
+                                  self->Close();
+                                  return;
+                              }
+                              self->deadline_.cancel();
+                              self->pending_.clear();
+                              self->lastWrite_ = std::chrono::steady_clock::now();
+                              self->Poll();
+                          });
+    }
+
+    void Poll() {
+        poll_.expires_after(kEventPoll);
+        poll_.async_wait([self = shared_from_this()](beast::error_code error) {
+            if (error || self->closed_) return;
+            if (!self->events_->Next(self->pending_, std::chrono::milliseconds(0))) {
+                self->Close();
+                return;
+            }
+            if (self->pending_.empty() && std::chrono::steady_clock::now() - self->lastWrite_ >= kKeepAlive) {
+                self->pending_ = ": still here\n\n";
+            }
+            if (self->pending_.empty()) {
+                self->Poll();
+            } else {
+                self->Write();
+            }
+        });
+    }
+
+    void Arm(std::chrono::seconds timeout) {
+        deadline_.expires_after(timeout);
+        deadline_.async_wait([self = shared_from_this()](beast::error_code error) {
+            // A wait that was re-armed or cancelled has a later deadline, or none.
+            if (!error && self->deadline_.expiry() <= std::chrono::steady_clock::now()) self->Close();
+        });
+    }
+
+    // Out of the counts as soon as it closes, not when its last handler has run.
+    void Release() {
+        if (released_) return;
+        released_ = true;
+        owner_.waiting_.erase(arrival_);
+        --owner_.open_;
+        auto found = owner_.perAddress_.find(address_);
+        if (found != owner_.perAddress_.end() && --found->second == 0) owner_.perAddress_.erase(found);
+    }
+
+public:
+    void Close() {
+        if (closed_) return;
+        closed_ = true;
+        Release();
+        beast::error_code ignored;
+        socket_.shutdown(tcp::socket::shutdown_both, ignored);
+        socket_.close(ignored);
+        deadline_.cancel();
+        poll_.cancel();
+        if (events_) {
+            events_->Close();
+            events_.reset();
+        }
+    }
+
+private:
+    Impl &owner_;
+    tcp::socket socket_;
+    std::uint32_t address_;
+    beast::flat_buffer buffer_;  // at most the header limit and a little
+    std::optional<RequestHead> request_;
+    bool keepAlive_ = false;
+    asio::steady_timer deadline_, poll_;
+    std::shared_ptr<TrafficFeed::Stream> events_;
+    std::string pending_;
+    std::chrono::steady_clock::time_point lastWrite_{};
+    char discard_[256];
+    std::uint64_t arrival_ = 0;
+    bool closed_ = false, released_ = false;
 };
 
-HttpObserver::HttpObserver(const HttpOptions &options, std::size_t maxStreams, TrafficFeed &feed)
-    : options_(options), feed_(feed), server_(std::make_unique<httplib::Server>()) {
-    LoadFiles(options.webRoot);
-    std::size_t threads = maxStreams + options.spareThreads;
-    std::size_t maxPending = options.maxPending;
-    server_->new_task_queue = [this, threads, maxPending] { return new BoundedQueue(threads, maxPending, stopping_); };
-    server_->set_socket_options([](socket_t sock) {
-        // SO_REUSEADDR only: httplib's default adds SO_REUSEPORT, which would let a second server share the port.
-        int yes = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        // Accepted connections inherit a fixed send buffer. Left to grow, the system would hold up to 4 MiB
-        // for a browser that reads nothing, minutes of traffic, before a write blocked and the write timeout
-        // could drop it.
-        int sendBuffer = kSendBuffer;
-        ::setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-    });
-    server_->set_read_timeout(options.idleTimeout);
-    server_->set_keep_alive_timeout(options.idleTimeout.count());
-    server_->set_write_timeout(options.writeTimeout);
-    server_->set_payload_max_length(64 * 1024);
-    Route();
-    errno = 0;
-    if (!server_->bind_to_port(options.address, options.port)) {
-        std::string reason = errno != 0 ? std::strerror(errno) : "bind failed";
-        throw std::runtime_error("cannot listen on " + options.address + ":" + std::to_string(options.port) +
-                                 " (HTTP): " + reason);
-    }
-}
-
-HttpObserver::~HttpObserver() { Stop(); }
-
-void HttpObserver::LoadFiles(const std::string &root) {
+void HttpObserver::Impl::LoadFiles(const std::string &root) {
     namespace fs = std::filesystem;
     std::error_code error;
     if (!fs::is_directory(root, error)) {
@@ -175,57 +399,38 @@ void HttpObserver::LoadFiles(const std::string &root) {
     if (files_.count("index.html") == 0) throw std::runtime_error("'" + root + "' has no index.html");
 }
 
-void HttpObserver::Route() {
-    httplib::Server &http = *server_;
-    http.Get("/api/traffic", [this](const httplib::Request &, httplib::Response &response) {
-        response.set_header("Cache-Control", "no-store");
-        response.set_content(feed_.Traffic(), "application/json");
-    });
-    http.Get("/metrics", [this](const httplib::Request &, httplib::Response &response) {
-        response.set_content(feed_.Metrics(), "text/plain; version=0.0.4; charset=utf-8");
-    });
-    http.Get("/api/events", [this](const httplib::Request &, httplib::Response &response) {
-        std::shared_ptr<TrafficFeed::Stream> stream = feed_.Open();
-        if (!stream) {
-            response.status = 503;
-            response.set_header("Retry-After", "10");
-            response.set_content("too many live map connections\n", "text/plain");
-            return;
+void HttpObserver::Impl::Accept() {
+    acceptor_.async_accept([this](beast::error_code error, tcp::socket socket) {
+        if (error == asio::error::operation_aborted) return;
+        if (!error) {
+            beast::error_code ignored;
+            tcp::endpoint peer = socket.remote_endpoint(ignored);
+            std::uint32_t address = ignored ? 0 : peer.address().to_v4().to_uint();
+            auto found = perAddress_.find(address);
+            std::size_t fromAddress = found == perAddress_.end() ? 0 : found->second;
+            // Over either bound the connection is closed at once: it costs nothing to hold.
+            if (fromAddress < options_.maxPerAddress && open_ >= options_.maxConnections && !waiting_.empty()) {
+                waiting_.begin()->second->Close();
+            }
+            if (open_ < options_.maxConnections && fromAddress < options_.maxPerAddress) {
+                std::make_shared<Session>(*this, std::move(socket), address)->Read();
+            }
         }
-        response.set_header("Cache-Control", "no-store");
-        response.set_chunked_content_provider(
-            "text/event-stream",
-            [stream](std::size_t, httplib::DataSink &sink) {
-                std::string events;
-                if (!stream->Next(events, kKeepAlive)) return false;
-                if (events.empty()) events = ": still here\n\n";
-                // Blocks at most the write timeout: a browser that takes nothing loses its connection.
-                return sink.write(events.data(), events.size());
-            },
-            [stream](bool) { stream->Close(); });
-    });
-    http.Get(R"(/([A-Za-z0-9._-]*))", [this](const httplib::Request &request, httplib::Response &response) {
-        std::string name = request.matches[1];
-        if (name.empty()) name = "index.html";
-        auto found = files_.find(name);
-        if (found == files_.end()) {
-            response.status = 404;
-            response.set_content("not found\n", "text/plain");
-            return;
-        }
-        response.set_header("Cache-Control", "no-cache");
-        response.set_content(found->second.body, found->second.type.c_str());
+        Accept();
     });
 }
 
+HttpObserver::HttpObserver(const HttpOptions &options, TrafficFeed &feed)
+    : impl_(std::make_unique<Impl>(options, feed)) {}
+
+HttpObserver::~HttpObserver() { Stop(); }
+
 void HttpObserver::Start() {
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    thread_ = std::thread([this] { impl_->Run(); });
 }
 
 void HttpObserver::Stop() {
-    stopping_ = true;
-    feed_.Stop();  // ends the live connections, whose threads the server's shutdown waits for
-    server_->stop();
+    impl_->Stop();
     if (thread_.joinable()) thread_.join();
 }
 

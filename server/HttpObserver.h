@@ -1,9 +1,8 @@
 // The relay server's HTTP side: the live map page, its data (/api/traffic, /api/events) and /metrics.
 //
-// It runs on threads of its own and reads only what the TrafficFeed holds; it never touches the relay.
+// It runs on a thread of its own and reads only what the TrafficFeed holds; it never touches the relay.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -14,20 +13,19 @@
 
 #include "server/TrafficFeed.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace server {
 
+// Every bound on what one browser, or anyone else, can make the HTTP side hold.
 struct HttpOptions {
     std::string address = "127.0.0.1";
     std::uint16_t port = 8080;
-    std::string webRoot;                                          // the map page's files
-    std::size_t maxPending = 64;                                  // accepted connections waiting for a thread
-    std::size_t spareThreads = 8;                                 // threads beyond one per live map connection
-    std::chrono::seconds writeTimeout = std::chrono::seconds(5);  // a browser that takes nothing this long is dropped
-    std::chrono::seconds idleTimeout = std::chrono::seconds(5);   // a request must arrive within it
+    std::string webRoot;                                            // the map page's files
+    std::size_t maxConnections = 64;                                // open at once, live map ones included
+    std::size_t maxPerAddress = 12;                                 // open at once from one source address
+    std::size_t maxHeaderBytes = 8 * 1024;                          // request line and header fields together
+    std::size_t maxHeaderFields = 64;                               // header fields of one request
+    std::chrono::seconds requestTimeout = std::chrono::seconds(5);  // a whole request, from when it may start
+    std::chrono::seconds writeTimeout = std::chrono::seconds(5);    // a browser that takes nothing this long is dropped
 };
 
 // "ADDRESS:PORT" with a dotted-quad IPv4 address and a port 1..65535. False for anything else.
@@ -37,7 +35,7 @@ class HttpObserver {
 public:
     // Loads the page's files and binds the port. Throws std::runtime_error with a clear message when the
     // files are missing or the address cannot be used.
-    HttpObserver(const HttpOptions &options, std::size_t maxStreams, TrafficFeed &feed);
+    HttpObserver(const HttpOptions &options, TrafficFeed &feed);
     ~HttpObserver();
     HttpObserver(const HttpObserver &) = delete;
     HttpObserver &operator=(const HttpObserver &) = delete;
@@ -47,20 +45,8 @@ public:
     void Stop();
 
 private:
-    struct File {
-        std::string type;
-        std::string body;
-    };
-    class BoundedQueue;
-
-    void LoadFiles(const std::string &root);
-    void Route();
-
-    HttpOptions options_;
-    TrafficFeed &feed_;
-    std::map<std::string, File> files_;
-    std::atomic<bool> stopping_{false};  // lets the accept loop go when it waits for room in the queue
-    std::unique_ptr<httplib::Server> server_;
+    class Impl;
+    std::unique_ptr<Impl> impl_;
     std::thread thread_;
 };
 

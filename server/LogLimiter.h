@@ -12,11 +12,37 @@
 
 namespace server {
 
+// One budget for every line outsiders can cause, whatever its kind: each kind has its own limiter, but
+// however many kinds (or attacking clients) are busy at once, together they write at most this much. What
+// it held back is told in one summary line a minute.
+class LogBudget {
+public:
+    // `perMinute` lines a minute on average, up to `burst` at once.
+    LogBudget(double perMinute, double burst) : bucket_(perMinute / 60.0, burst), perMinute_(perMinute) {}
+
+    bool Take(TimePoint now) {
+        if (bucket_.Take(now)) return true;
+        ++suppressed_;
+        return false;
+    }
+    // Writes the summary line when lines were held back and a minute has passed since the last one.
+    void Summarize(TimePoint now);
+
+private:
+    TokenBucket bucket_;
+    double perMinute_;
+    std::uint64_t suppressed_ = 0;
+    TimePoint lastSummary_{};
+};
+
 class LogLimiter {
 public:
     // On average one line per `period`, up to `burst` at once.
     explicit LogLimiter(Clock::duration period = std::chrono::seconds(1), int burst = 1)
         : bucket_(1.0 / std::chrono::duration<double>(period).count(), burst) {}
+
+    // Its lines also draw on `budget` (which must outlive it).
+    void Share(LogBudget &budget) { budget_ = &budget; }
 
     // True when a line may be written now; `suppressed` then tells how many were held back since the last.
     bool Allow(TimePoint now, std::uint64_t *suppressed);
@@ -38,6 +64,7 @@ public:
 private:
     TokenBucket bucket_;
     std::uint64_t held_ = 0;
+    LogBudget *budget_ = nullptr;
 };
 
 }  // namespace server

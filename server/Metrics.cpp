@@ -97,6 +97,7 @@ std::string MetricsText(const ClientCounts &clients, const RelayCounters &counte
                   {"line_too_long", counters.closedLongLine},
                   {"silent", counters.closedSilent},
                   {"no_login", counters.closedNoLogin},
+                  {"gave_way", counters.closedForNewcomer},
                   {"login_refused", counters.loginsRefused}});
     out.Labelled("skorvale_rate_limit_hits_total", "counter", "Times a limit turned traffic away, by limit.", "limit",
                  {{"datagrams_per_second", counters.datagramsOverRate},

@@ -129,8 +129,8 @@ public:
         // A server that hangs without closing is given up after about two seconds.
         natsOptions_SetPingInterval(opts, 1000);
         natsOptions_SetMaxPingsOut(opts, 2);
-        // What is published while reconnecting is stale a moment later; keep little of it.
-        natsOptions_SetReconnectBufSize(opts, 256 * 1024);
+        // Chat and identities published while reconnecting go out once the connection is back.
+        natsOptions_SetReconnectBufSize(opts, static_cast<int>(options.reconnectBuffer));
         natsOptions_UseGlobalMessageDelivery(opts, true);
         natsOptions_SetDisconnectedCB(opts, &NatsBridge::OnDisconnectedEvent, this);
         natsOptions_SetReconnectedCB(opts, &NatsBridge::OnConnectedEvent, this);

@@ -33,6 +33,9 @@ struct ClusterOptions {
     Clock::duration claimLifetime = std::chrono::seconds(30);
     int storeReplicas = 3;           // copies of the login store across the NATS servers (at most their number)
     std::size_t maxInbound = 65536;  // network messages waiting for the event loop; more are dropped
+    // Bytes published while the NATS connection is down (chat, identities, logins), sent when it is back;
+    // past it they are lost. Positions are not kept: the next ones replace them.
+    std::size_t reconnectBuffer = 1 << 20;
     std::size_t maxRemoteAircraft = 10000;
     std::size_t maxNodes = 64;
     // A cell that no local pilot needs any more is still listened to for this long, so a pilot flying

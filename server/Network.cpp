@@ -53,6 +53,7 @@ public:
               // From the worker thread: the relay is only ever called on the event loop.
               asio::post(io_, [this, ticket, result] { relay_.OnLoginChecked(ticket, result, Clock::now()); });
           }) {
+        slowLog_.Share(relay_.OutsiderLog());
         asio::ip::address_v4 address;
         try {
             address = asio::ip::make_address_v4(options.address);

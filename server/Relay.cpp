@@ -53,6 +53,9 @@ struct Relay::Client {
     bool viewOnly = false;
     bool hasEndpoint = false;
     Endpoint endpoint;
+    TimePoint endpointHeard{};  // its last datagram from `endpoint`
+    Endpoint candidate;         // another port of its address, and the valid datagrams it sent in a row
+    int candidateCount = 0;
     bool hasPosition = false;
     bool locationChanged = false;
     std::string location;  // the fields of its last location datagram
@@ -62,8 +65,8 @@ struct Relay::Client {
     // When it logged in (microseconds of the wall clock, which the nodes of a network share), so every
     // node picks the same first pilot of a crew.
     std::uint64_t order = 0;
-    bool remote = false;   // logged in on another node: shown here, never a receiver here
-    std::string loginKey;  // its entry in seenLogins_
+    bool remote = false;           // logged in on another node: shown here, never a receiver here
+    ReplayMemory::Key loginKey{};  // its entry in seenLogins_
 
     // Each sender's share. A change that finds its bucket empty is held, and the latest held value goes
     // out when the bucket allows, so receivers always end up with the sender's current identity.
@@ -89,13 +92,15 @@ struct Relay::Connection {
     std::uint32_t address;
     LineBuffer lines;
     TimePoint opened;
+    std::uint64_t arrival = 0;  // its key in waiting_ until it sends a login line
     Client *client = nullptr;
     bool pending = true;    // counted in its address's connections that have not logged in
     bool claiming = false;  // checked, and waiting for the network to agree that it is online nowhere else
     // A login under check: what it asked for, and the lines that came after it, held until the answer.
     std::uint64_t ticket = 0;
     int loginId = 0;
-    std::string loginUser, loginKey;
+    std::string loginUser;
+    ReplayMemory::Key loginKey{};
     std::vector<std::string> heldLines;
     std::size_t heldBytes = 0;
     // A refused login: the connection ignores everything until it is closed at this time.
@@ -107,37 +112,34 @@ namespace {
 
 // Lines a client may send after its login line before the answer comes (the plug-in sends three).
 constexpr std::size_t kMaxHeldBytes = 16 * 1024;
-// Accepted login lines remembered for the replay check; past this the oldest ended ones are forgotten.
-constexpr std::size_t kMaxSeenLogins = 65536;
+// A client's datagrams move to a new port once the old one was silent this long and the new one sent
+// this many in a row (a plug-in sends about 30 a second).
+constexpr auto kTakeOverSilence = std::chrono::seconds(1);
+constexpr int kTakeOverDatagrams = 5;
 // Source addresses remembered for failed logins; past this the idle ones are forgotten early.
 constexpr std::size_t kMaxAddressRecords = 16384;
 // How long an address's failed logins count towards a longer cooling-off.
 constexpr auto kFailureMemory = std::chrono::hours(1);
 
-std::string LowerCase(std::string_view text) {
-    std::string lower(text);
-    for (char &c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
-}
-
 }  // namespace
 
-Relay::Relay(Transport &transport, RelayLimits limits) : transport_(transport), limits_(limits) {}
+Relay::Relay(Transport &transport, RelayLimits limits)
+    : transport_(transport),
+      limits_(limits),
+      seenLogins_(limits.replayMemoryBytes, limits.replayPerAccount, limits.replayWindow),
+      logBudget_(limits.logBudget, limits.logBudget) {
+    for (LogLimiter *limiter :
+         {&badDatagramLog_, &unknownSenderLog_, &badLineLog_, &connectLog_, &refusedLog_, &coolOffLog_, &loginLog_,
+          &leaveLog_, &endpointLog_, &crewLog_, &slowReaderLog_, &remoteLog_}) {
+        limiter->Share(logBudget_);
+    }
+}
 
 Relay::~Relay() = default;
 
 void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint now) {
     now_ = now;
     if (connections_.count(connection) != 0) return;
-    if (connections_.size() >= limits_.maxClients) {
-        connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections open",
-                        AddressText(address), connections_.size());
-        ++counters_.refusedOverLimit;
-        transport_.Close(connection);
-        return;
-    }
     AddressRecord &record = addresses_[address];
     if (now < record.coolingUntil) {
         coolOffLog_.Log(now, spdlog::level::warn, "refusing connection from {}: cooling off after failed logins",
@@ -152,8 +154,18 @@ void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint 
         transport_.Close(connection);
         return;
     }
-    ++record.pending;
-    connections_.emplace(connection, std::make_unique<Connection>(connection, address, limits_.maxLineLength, now));
+    if (!MakeRoom(now)) {
+        connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections open",
+                        AddressText(address), connections_.size());
+        ++counters_.refusedOverLimit;
+        transport_.Close(connection);
+        return;
+    }
+    ++addresses_[address].pending;
+    auto added = std::make_unique<Connection>(connection, address, limits_.maxLineLength, now);
+    added->arrival = ++nextArrival_;
+    waiting_.emplace(added->arrival, connection);
+    connections_.emplace(connection, std::move(added));
     connectLog_.Log(now, spdlog::level::debug, "connection {} from {}", connection, AddressText(address));
 }
 
@@ -190,6 +202,26 @@ void Relay::OnDisconnect(ConnectionId connection, const char *reason) {
     CloseConnection(connection, nullptr);
 }
 
+// Connections that sent nothing yet may hold only the unreserved places: past that, or when every place
+// is taken, the oldest of them gives way, so idle connections from many addresses cannot lock newcomers
+// out. Those logging in or logged in are never pushed out.
+bool Relay::MakeRoom(TimePoint now) {
+    std::size_t reserved = std::min(limits_.reservedClients, limits_.maxClients - 1);
+    bool full = connections_.size() >= limits_.maxClients;
+    if ((full || waiting_.size() >= limits_.maxClients - reserved) && !waiting_.empty()) {
+        ConnectionId oldest = waiting_.begin()->second;
+        ++counters_.closedForNewcomer;
+        auto found = connections_.find(oldest);
+        if (found != connections_.end()) {
+            connectLog_.Log(now, spdlog::level::warn,
+                            "closing connection from {}: it sent no login line, and a newcomer needs its place",
+                            AddressText(found->second->address));
+        }
+        CloseConnection(oldest, nullptr);
+    }
+    return connections_.size() < limits_.maxClients;
+}
+
 void Relay::ReleasePending(Connection &connection) {
     if (!connection.pending) return;
     connection.pending = false;
@@ -206,6 +238,7 @@ void Relay::CloseConnection(ConnectionId connection, const char *reason) {
     }
     if (Client *client = conn.client) RemoveClient(*client, now_);
     if (conn.ticket != 0) checking_.erase(conn.ticket);
+    waiting_.erase(conn.arrival);
     ReleasePending(conn);
     connections_.erase(found);
     transport_.Close(connection);
@@ -283,6 +316,7 @@ bool Relay::HandleLogin(Connection &connection, std::string_view line, TimePoint
         RefuseLogin(connection, now, nullptr, true);
         return false;
     }
+    waiting_.erase(connection.arrival);
     connection.loginId = message.uniqueId;
     connection.loginUser.assign(message.text);
     AddressRecord &record = addresses_[connection.address];
@@ -292,18 +326,17 @@ bool Relay::HandleLogin(Connection &connection, std::string_view line, TimePoint
     }
     // The protocol has no challenge from the server, so a login line seen on the wire can be sent again.
     // It is only taken from the address that first used it, while that session runs or shortly after.
-    connection.loginKey =
-        std::to_string(message.uniqueId) + "|" + connection.loginUser + "|" + LowerCase(message.digest);
-    auto seen = seenLogins_.find(connection.loginKey);
-    if (seen != seenLogins_.end()) {
-        if (seen->second.address != connection.address) {
+    connection.loginKey = ReplayMemory::KeyOf(message.uniqueId, connection.loginUser, message.digest);
+    switch (seenLogins_.Check(connection.loginKey, connection.address, now)) {
+        case ReplayMemory::Verdict::OtherAddress:
             RefuseLogin(connection, now, "this login line was first used from another address", false);
             return false;
-        }
-        if (!seen->second.live && now - seen->second.ended > limits_.replayWindow) {
+        case ReplayMemory::Verdict::Expired:
             RefuseLogin(connection, now, "this login line has expired (the plug-in must be restarted)", false);
             return false;
-        }
+        case ReplayMemory::Verdict::Unseen:
+        case ReplayMemory::Verdict::Known:
+            break;
     }
     connection.ticket = nextTicket_++;
     checking_.emplace(connection.ticket, connection.id);
@@ -415,6 +448,7 @@ void Relay::Admit(Connection &connection, TimePoint now) {
     }
     ReleasePending(connection);
     auto client = std::make_unique<Client>(limits_);
+    client->excessLog.Share(logBudget_);
     client->uniqueId = uniqueId;
     client->connection = connection.id;
     client->streamAddress = connection.address;
@@ -425,13 +459,7 @@ void Relay::Admit(Connection &connection, TimePoint now) {
     client->order = std::max(nextOrder_, static_cast<std::uint64_t>(wall.count()));
     nextOrder_ = client->order + 1;
     client->loginKey = connection.loginKey;
-    auto seen = seenLogins_.find(connection.loginKey);
-    if (seen == seenLogins_.end()) {
-        seen = seenLogins_.emplace(connection.loginKey, SeenLogin{}).first;
-        seenOrder_.push_back(connection.loginKey);
-    }
-    seen->second.address = connection.address;
-    seen->second.live = true;
+    seenLogins_.Accept(connection.loginKey, user, connection.address);
     connection.client = client.get();
     Client &admitted = *client;
     clients_.emplace(uniqueId, std::move(client));
@@ -812,11 +840,7 @@ void Relay::FreeSlot(Client &receiver, int slot) {
 void Relay::RemoveClient(Client &client, TimePoint now) {
     auto owner = crewOwners_.find(client.crew);
     if (owner != crewOwners_.end() && owner->second == &client) HandOverCrew(client.crew, client);
-    auto seen = seenLogins_.find(client.loginKey);
-    if (seen != seenLogins_.end()) {
-        seen->second.live = false;
-        seen->second.ended = now;
-    }
+    if (!client.remote) seenLogins_.End(client.loginKey, now);
     while (!client.viewers.empty()) {
         Viewer viewer = client.viewers.back();
         FreeSlot(*viewer.receiver, viewer.slot);
@@ -854,24 +878,28 @@ void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size,
         return;
     }
     Client &client = *found->second;
+    if (from.address != client.streamAddress) {
+        ++counters_.datagramsUnknownSender;
+        unknownSenderLog_.Log(now, spdlog::level::warn,
+                              "dropped a datagram for client {} from {}: not the address it logged in from",
+                              client.uniqueId, EndpointText(from.address, from.port));
+        return;
+    }
     if (!client.hasEndpoint) {
-        if (from.address != client.streamAddress) {
-            ++counters_.datagramsUnknownSender;
-            unknownSenderLog_.Log(now, spdlog::level::warn,
-                                  "dropped a datagram for client {} from {}: not the address it logged in from",
-                                  client.uniqueId, EndpointText(from.address, from.port));
-            return;
-        }
         client.hasEndpoint = true;
         client.endpoint = from;
         endpointLog_.Log(now, spdlog::level::info, "client {} sends its datagrams from {}", client.uniqueId,
                          EndpointText(from.address, from.port));
-    } else if (from != client.endpoint) {
+    } else if (from != client.endpoint && !FollowEndpoint(client, from, now)) {
         ++counters_.datagramsUnknownSender;
         unknownSenderLog_.Log(now, spdlog::level::warn, "dropped a datagram for client {} from {}: it sends from {}",
                               client.uniqueId, EndpointText(from.address, from.port),
                               EndpointText(client.endpoint.address, client.endpoint.port));
         return;
+    }
+    if (from == client.endpoint) {
+        client.endpointHeard = now;
+        client.candidateCount = 0;
     }
     client.lastHeard = now;
     if (location.fields.size() + SlotPrefix(kSlotCount - 1).size() > kMaxDatagram) {
@@ -899,6 +927,23 @@ void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size,
         return;
     }
     ForwardLocation(client);
+}
+
+// Home routers and mobile links move a client's datagrams to a new port now and then, and a forger
+// may have sent the first datagram: a new port takes over once the one in use has gone quiet and the
+// new one keeps sending, so whoever sends alone from the client's address is followed within a second.
+bool Relay::FollowEndpoint(Client &client, const Endpoint &from, TimePoint now) {
+    if (from != client.candidate) {
+        client.candidate = from;
+        client.candidateCount = 0;
+    }
+    if (++client.candidateCount < kTakeOverDatagrams || now - client.endpointHeard < kTakeOverSilence) return false;
+    endpointLog_.Log(now, spdlog::level::info, "client {} now sends its datagrams from {} (was {})", client.uniqueId,
+                     EndpointText(from.address, from.port),
+                     EndpointText(client.endpoint.address, client.endpoint.port));
+    client.endpoint = from;
+    client.candidateCount = 0;
+    return true;
 }
 
 void Relay::ForwardLocation(Client &client) {
@@ -953,10 +998,11 @@ void Relay::OnTick(TimePoint now) {
     for (Client *client : stale) RemoveClient(*client, now);
     for (auto &entry : clients_) ApplyHeld(*entry.second, now);
     if (now - lastExpiry_ >= std::chrono::seconds(1)) ExpireRecords(now);
+    logBudget_.Summarize(now);
     if (viewsDirty_ || now - lastViewRefresh_ >= limits_.viewPeriod) RefreshViews(now);
 }
 
-// Forgets addresses with nothing left to remember, and the oldest login lines past the bound.
+// Forgets addresses with nothing left to remember.
 void Relay::ExpireRecords(TimePoint now) {
     lastExpiry_ = now;
     bool crowded = addresses_.size() > kMaxAddressRecords;
@@ -968,19 +1014,6 @@ void Relay::ExpireRecords(TimePoint now) {
             it = addresses_.erase(it);
         } else {
             ++it;
-        }
-    }
-    // A login line is kept as long as the bound allows: once forgotten it would be taken from anywhere.
-    std::size_t rounds = seenOrder_.size();
-    while (seenLogins_.size() > kMaxSeenLogins && rounds-- > 0) {
-        std::string key = std::move(seenOrder_.front());
-        seenOrder_.pop_front();
-        auto seen = seenLogins_.find(key);
-        if (seen == seenLogins_.end()) continue;
-        if (seen->second.live) {
-            seenOrder_.push_back(std::move(key));
-        } else {
-            seenLogins_.erase(seen);
         }
     }
 }

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +20,7 @@
 #include "server/Counters.h"
 #include "server/LineBuffer.h"
 #include "server/LogLimiter.h"
+#include "server/ReplayMemory.h"
 #include "server/TrafficObserver.h"
 #include "server/Transport.h"
 #include "server/ViewPlanner.h"
@@ -58,6 +59,15 @@ struct RelayLimits {
     // A login line (unique ID and digest) is accepted again only from the address that first used it,
     // while that session is live or for this long after it ended.
     Clock::duration replayWindow = std::chrono::hours(1);
+    // What is remembered of accepted login lines: a capacity in bytes, and the lines each account keeps
+    // however many the others make.
+    std::size_t replayMemoryBytes = 8 << 20;
+    std::size_t replayPerAccount = 64;
+    // Places of maxClients that connections which have not sent a login line cannot take: when they hold
+    // all the others, the oldest of them gives way to a newcomer.
+    std::size_t reservedClients = 25;
+    // Log lines a minute that outsiders can cause, all kinds together (a burst of as many may come at once).
+    double logBudget = 120;
 };
 
 // Slots 1..19 are other aircraft; slot 0 is the receiver's own and never given out.
@@ -103,6 +113,8 @@ public:
 
     // For the web observer and the metrics. The network layer adds to the counters what only it sees.
     RelayCounters &Counters() { return counters_; }
+    // The budget of log lines outsiders can cause, for the network layer's such lines too.
+    LogBudget &OutsiderLog() { return logBudget_; }
     // The aircraft shown, the chat said since the previous call, the client counts and the counters. Chat
     // is kept for it (a bounded number of lines) only once it has been called.
     void Snapshot(TrafficSnapshot &snapshot);
@@ -123,18 +135,13 @@ private:
         TimePoint coolingUntil{};
         int coolOffs = 0;  // in a row, for the growing cooling-off
     };
-    // A login line that was accepted: where from, and whether its session still runs.
-    struct SeenLogin {
-        std::uint32_t address = 0;
-        bool live = false;
-        TimePoint ended{};
-    };
 
     bool HandleLine(Connection &connection, std::string_view line, TimePoint now);
     bool HandleLogin(Connection &connection, std::string_view line, TimePoint now);
     void CompleteLogin(Connection &connection, TimePoint now);
     void RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure);
     void ReleasePending(Connection &connection);
+    bool MakeRoom(TimePoint now);
     void HandleCrew(Client &client, std::string crew, int position, bool crewedWithoutId, TimePoint now);
     void SetCrew(Client &client, std::string crew, int position, bool crewedWithoutId);
     void Admit(Connection &connection, TimePoint now);
@@ -144,6 +151,7 @@ private:
     void OfferPlane(Client &client, std::string plane, TimePoint now);
     void ApplyHeld(Client &client, TimePoint now);
     void ForwardLocation(Client &client);
+    bool FollowEndpoint(Client &client, const Endpoint &from, TimePoint now);
     void CountExcess(Client &client, TimePoint now, std::uint64_t Client::*counter);
     void ClaimCrew(Client &client);
     void HandOverCrew(const std::string &crew, const Client &leaving);
@@ -168,8 +176,9 @@ private:
     std::unordered_map<int, std::unique_ptr<Client>> clients_;  // by unique ID
     std::unordered_map<std::string, Client *> crewOwners_;      // crew ID: its first pilot, while connected
     std::unordered_map<std::uint32_t, AddressRecord> addresses_;
-    std::unordered_map<std::string, SeenLogin> seenLogins_;     // by unique ID, user and digest
-    std::deque<std::string> seenOrder_;                         // oldest first, to bound seenLogins_
+    std::map<std::uint64_t, ConnectionId> waiting_;  // connections that sent no login line yet, oldest first
+    std::uint64_t nextArrival_ = 0;
+    ReplayMemory seenLogins_;
     std::unordered_map<std::uint64_t, ConnectionId> checking_;  // login checks under way, by ticket
     std::uint64_t nextTicket_ = 1;
     std::uint64_t nextOrder_ = 0;
@@ -181,6 +190,7 @@ private:
     std::vector<OutboundDatagram> batch_;
     std::vector<ViewCandidate> candidates_;
     std::vector<Client *> candidateClients_;
+    LogBudget logBudget_;
     LogLimiter badDatagramLog_, unknownSenderLog_, badLineLog_{std::chrono::seconds(1), 10};
     // Lines anyone can cause by connecting or logging in: a budget per kind, with bursts large enough for
     // a crowd arriving together.

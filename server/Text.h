@@ -12,7 +12,9 @@ namespace server {
 // at any line break and at "====" (its line ends become "===="), cuts each read at a NUL byte, and
 // reads an empty text as "BLANK": so control characters are dropped, runs of "=" are cut to three,
 // "=" at the end is dropped (it would join the terminator), the text is cut to `maxLength` bytes,
-// and an empty result becomes "BLANK".
+// and an empty result becomes "BLANK". The result is valid UTF-8 (invalid bytes become U+FFFD, a cut
+// never splits a character) without C1 controls, bidirectional controls, zero-width characters or
+// line and paragraph separators, which would rearrange or hide what a pilot or the map shows.
 std::string StreamText(std::string_view text, std::size_t maxLength);
 
 // A model path as other machines can open it: "\" becomes "/", and an absolute path that runs through

@@ -22,7 +22,7 @@ namespace {
 int ManageAccounts(const std::string &command, const std::string &file, const std::string &user) {
     try {
         if (command == "add") {
-            if (user.empty() || user.find('|') != std::string::npos) {
+            if (!server::IsValidUserId(user)) {
                 std::cerr << "skorvale-server: a user ID must be non-empty and must not contain '|'\n";
                 return 2;
             }
@@ -116,9 +116,16 @@ int main(int argc, char **argv) {
         ->check(CLI::Range(1024, 16 << 20));
     int httpTimeout = static_cast<int>(http.writeTimeout.count());
     app.add_option("--http-timeout", httpTimeout,
-                   "Seconds a browser may take to send a request, or to take what it is sent, before it is dropped")
+                   "Seconds a browser may take to send a whole request, or to take what it is sent, before it is "
+                   "dropped")
         ->capture_default_str()
         ->check(CLI::Range(1, 300));
+    app.add_option("--http-max-connections", http.maxConnections, "HTTP connections open at once, live ones included")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 100000));
+    app.add_option("--http-max-per-address", http.maxPerAddress, "HTTP connections open at once from one address")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 100000));
 
     // Every bound on what clients can make the server do, with its default.
     auto limit = [&](const char *name, auto &value, const char *what, double low, double high) {
@@ -155,6 +162,14 @@ int main(int argc, char **argv) {
     limit("--refusal-delay", refusalSeconds, "Seconds before a refused login's connection is closed", 0, 60);
     limit("--replay-window", replaySeconds, "Seconds after a session ends that its login line is still taken", 0,
           30 * 86400);
+    limit("--replay-memory", limits.replayMemoryBytes, "Bytes kept of accepted login lines for the replay check",
+          64 * 1024, 1 << 30);
+    limit("--replay-per-account", limits.replayPerAccount,
+          "Login lines each account keeps remembered, however many other accounts make", 1, 1000000);
+    limit("--log-budget", limits.logBudget,
+          "Log lines a minute that clients and connections can cause, all kinds together", 1, 1e6);
+    limit("--reserved-clients", limits.reservedClients,
+          "Places of --max-clients that connections without a login line cannot take", 0, 100000);
     // A network of nodes: see the README's "Running a network".
     auto *natsOption = app.add_option("--nats", cluster.urls,
                                       "NATS servers of the network (nats://host:port, comma-separated); without "
@@ -171,6 +186,8 @@ int main(int argc, char **argv) {
           "Copies of the login store kept across the NATS servers (at most their number)", 1, 5);
     limit("--max-remote-aircraft", cluster.maxRemoteAircraft, "Most aircraft taken from other nodes", 1, 1000000);
     limit("--max-nodes", cluster.maxNodes, "Most other nodes heard", 1, 10000);
+    limit("--network-reconnect-buffer", cluster.reconnectBuffer,
+          "Bytes of chat and identities kept while the NATS connection is down, sent when it is back", 4096, 1 << 30);
     limit("--max-network-backlog", cluster.maxInbound, "Network messages waiting for the relay; more are dropped", 1000,
           10000000);
 
@@ -233,9 +250,9 @@ int main(int argc, char **argv) {
         std::unique_ptr<server::HttpObserver> observer;
         if (!httpAddress.empty()) {
             server::ParseHttpAddress(httpAddress, &http.address, &http.port);
-            http.writeTimeout = http.idleTimeout = std::chrono::seconds(httpTimeout);
+            http.writeTimeout = http.requestTimeout = std::chrono::seconds(httpTimeout);
             feed = std::make_unique<server::TrafficFeed>(feedLimits);
-            observer = std::make_unique<server::HttpObserver>(http, feedLimits.maxStreams, *feed);
+            observer = std::make_unique<server::HttpObserver>(http, *feed);
             // Four snapshots a second: the map moves smoothly enough, and the relay copies little.
             relay.Observe(*feed, std::chrono::milliseconds(250));
             observer->Start();

@@ -1,7 +1,10 @@
 // Hostile clients against a real server while an honest pair keeps flying and chatting: what the pair
 // loses, what the attacker gets through, and whether the server's memory and log stay bounded.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +13,7 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -56,6 +60,8 @@ public:
     }
 
     ProtocolClient &Anna() { return *clients_[0]; }
+    // Anna's datagrams move to a new port at the pair's next tick, as behind a home router that rebinds.
+    void RebindAnna() { rebind_ = true; }
 
 private:
     void Run() {
@@ -67,6 +73,7 @@ private:
             bool sending = !stop_;
             if (!sending && drainUntil == Clock::time_point{}) drainUntil = Clock::now() + milliseconds(600);
             if (!sending && Clock::now() >= drainUntil) break;
+            if (rebind_.exchange(false)) clients_[0]->RebindDatagramPort();
             for (int side = 0; side < 2; ++side) {
                 ProtocolClient &self = *clients_[side];
                 if (sending) {
@@ -108,7 +115,7 @@ private:
 
     std::unique_ptr<ProtocolClient> clients_[2];
     std::string slotOfOther_[2];
-    std::atomic<bool> stop_{false};
+    std::atomic<bool> stop_{false}, rebind_{false};
     std::thread thread_;
     Report report_;
 };
@@ -281,11 +288,13 @@ TEST_F(AttackTest, LoginsCannotBeGuessedCrowdedOutFrozenOrReplayed) {
         ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
         sqlite3_exec(db,
                      "CREATE TABLE accounts (user TEXT PRIMARY KEY NOT NULL, password TEXT NOT NULL);"
-                     "INSERT INTO accounts VALUES ('Anna','secret'),('Ben','secret'),('Carol','secret');",
+                     "INSERT INTO accounts VALUES ('Anna','secret'),('Ben','secret'),('Carol','secret'),"
+                     "('Mallory','secret');",
                      nullptr, nullptr, nullptr);
         sqlite3_close(db);
     }
-    StartServer({"--accounts", file, "--max-clients", "40"});
+    // A replay memory of a few hundred lines, so that a quick flood of logins would overflow it.
+    StartServer({"--accounts", file, "--max-clients", "40", "--replay-memory", "65536", "--replay-per-account", "8"});
     auto pair = JoinPair();
 
     // Password guessing from one address, as many connections at once as it is given.
@@ -335,6 +344,27 @@ TEST_F(AttackTest, LoginsCannotBeGuessedCrowdedOutFrozenOrReplayed) {
     std::printf("[ attacker ] connection hogging: %d of 5 newcomers got in\n", admitted);
     EXPECT_EQ(admitted, 5);
 
+    // Many addresses with all the idle connections each may hold, more than every place there is: the
+    // oldest idle ones give way, and neither the pair nor newcomers are locked out.
+    pair->Start();
+    for (int hogs = 0; hogs < 6; ++hogs) {
+        std::string from = testsupport::UniqueLoopbackAddress();
+        for (int i = 0; i < 8; ++i) idle.push_back(std::make_unique<ProtocolClient>(address_, 800 + i, from));
+    }
+    admitted = 0;
+    for (int i = 0; i < 5; ++i) {
+        ProtocolClient newcomer(address_, 40 + i);
+        newcomer.Login("Carol", "secret");
+        if (LoggedIn(newcomer)) ++admitted;
+        newcomer.SendLine(std::to_string(40 + i) + "|Closing Connection");
+        newcomer.WaitClosed();
+    }
+    report = pair->Stop();
+    idle.clear();
+    ExpectUnharmed("idle connections from many addresses", report);
+    std::printf("[ attacker ] 48 idle connections from 6 addresses, 40 places: %d of 5 newcomers got in\n", admitted);
+    EXPECT_EQ(admitted, 5);
+
     // Another process holds the accounts file locked: only the logins waiting for it are delayed.
     pair->Start();
     sqlite3 *locker = nullptr;
@@ -362,6 +392,21 @@ TEST_F(AttackTest, LoginsCannotBeGuessedCrowdedOutFrozenOrReplayed) {
     ASSERT_TRUE(LoggedIn(*victim));
     victim->SendLine("60|Closing Connection");
     EXPECT_TRUE(victim->WaitClosed());
+    // One valid account logs in under ever new unique IDs, as many lines as the replay memory holds and
+    // more: it forgets only that account's own lines.
+    long memoryBefore = ServerMemoryKb();
+    std::string churner = testsupport::UniqueLoopbackAddress();
+    auto start2 = Clock::now();
+    int churned = 0, accepted = 0;
+    for (; churned < 1500 && Clock::now() - start2 < milliseconds(5000); ++churned) {
+        ProtocolClient flood(address_, 10000 + churned, churner);
+        flood.Login("Mallory", "secret");
+        if (LoggedIn(flood)) ++accepted;
+        flood.SendLine(std::to_string(10000 + churned) + "|Closing Connection");
+    }
+    std::printf("[ attacker ] %d of %d logins of one account accepted in %.1f s, server grew %ld kB\n", accepted,
+                churned, std::chrono::duration<double>(Clock::now() - start2).count(), ServerMemoryKb() - memoryBefore);
+    EXPECT_GT(accepted, 500) << "more lines than the replay memory holds";
     ProtocolClient replay(address_, 60, replayer);
     replay.Login("Carol", "secret");
     bool replayed = LoggedIn(replay);
@@ -413,6 +458,209 @@ TEST_F(AttackTest, CrewIdsStayInTheCrewAndItsPilotCannotBeImpersonated) {
     // When the pilot leaves, the crew goes to the next pilot who claims it.
     pilot->SendLine("1|Closing Connection");
     EXPECT_TRUE(copilot->WaitForLine(std::to_string(copilotSees["Mallory"]) + "|I|Eagle"));
+}
+
+// A raw HTTP connection to the server's map port, from `source`.
+class HttpPeer {
+public:
+    HttpPeer(const std::string &server, const std::string &source) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+        bind(fd_, reinterpret_cast<sockaddr *>(&local), sizeof local);
+        sockaddr_in remote{};
+        remote.sin_family = AF_INET;
+        remote.sin_port = htons(8080);
+        inet_pton(AF_INET, server.c_str(), &remote.sin_addr);
+        if (connect(fd_, reinterpret_cast<sockaddr *>(&remote), sizeof remote) != 0) Close();
+    }
+    ~HttpPeer() { Close(); }
+    // False once the server has closed the connection.
+    bool Send(const std::string &bytes) {
+        return fd_ >= 0 && send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    }
+    // Everything the server sends until it closes or `ms` pass; `closed` tells which.
+    std::string Receive(int ms, bool *closed = nullptr) {
+        std::string got;
+        bool ended = fd_ < 0;
+        for (auto deadline = Clock::now() + milliseconds(ms); !ended && Clock::now() < deadline;) {
+            pollfd fd{fd_, POLLIN, 0};
+            if (poll(&fd, 1, 20) <= 0) continue;
+            char buffer[65536];
+            ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                ended = true;
+            } else {
+                got.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+        if (closed) *closed = ended;
+        return got;
+    }
+    void Close() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+TEST_F(AttackTest, OpenLoginChurnAndHttpAttacksCostBoundedMemoryAndTextCannotHideOrReorder) {
+    StartServer({"--open", "--http", "@:8080", "--http-timeout", "2"});
+    auto mallory = Join(66, "Mallory", 47.002, 8.0, "", testsupport::UniqueLoopbackAddress());
+    auto pair = JoinPair();
+    long memoryBefore = ServerMemoryKb();
+
+    // Logins with 4,000-byte user IDs under ever new unique IDs, from four addresses.
+    pair->Start();
+    std::string user(4000, 'u');
+    std::vector<std::string> churners;
+    for (int i = 0; i < 4; ++i) churners.push_back(testsupport::UniqueLoopbackAddress());
+    auto start = Clock::now();
+    int logins = 0;
+    for (; logins < 20000 && Clock::now() - start < milliseconds(3000); ++logins) {
+        ProtocolClient flood(address_, 100000 + logins, churners[static_cast<std::size_t>(logins) % 4]);
+        flood.Login(user + std::to_string(logins));
+        flood.SendLine(std::to_string(100000 + logins) + "|Closing Connection");
+        if (logins % 32 == 31) flood.WaitClosed(1000);
+    }
+    Report report = pair->Stop();
+    ExpectUnharmed("login churn", report);
+    long grown = ServerMemoryKb() - memoryBefore;
+    std::printf("[ attacker ] login churn: %d logins with 4,000-byte user IDs in %.1f s, server grew %ld kB\n", logins,
+                std::chrono::duration<double>(Clock::now() - start).count(), grown);
+#if !SKORVALE_ASAN
+    EXPECT_LT(grown, 16 * 1024) << "kB grown";
+#endif
+
+    // User IDs that the accounts command refuses, and unique ID 0, are refused under --open too.
+    for (auto [id, name] : {std::pair<int, std::string>{70, "a|b"}, {0, "Zero"}}) {
+        ProtocolClient odd(address_, id, testsupport::UniqueLoopbackAddress());
+        odd.Login(name);
+        EXPECT_FALSE(LoggedIn(odd)) << name;
+    }
+
+    // Callsigns and chat that would reorder or hide text on a pilot's screen or on the map.
+    pair->Start();
+    mallory->SendLine(
+        "66|CALLSIGN|\xe2\x80\xaeMAL\xe2\x80\x8b"
+        "LORY\xc2\x9b\xc2\x85\xe2\x80\xa8\xff");
+    mallory->SendLine(
+        "66|MESSAGE|gnp\xe2\x80\xae.exe \xe2\x81\xa6x\xe2\x81\xa9 \xc2\x9b"
+        "2J");
+    std::this_thread::sleep_for(milliseconds(1500));
+    HttpPeer map(address_, testsupport::UniqueLoopbackAddress());
+    map.Send("GET /api/traffic HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    std::string traffic = map.Receive(2000);
+    report = pair->Stop();
+    ExpectUnharmed("hidden characters", report);
+    EXPECT_NE(traffic.find("\"MALLORY\xef\xbf\xbd\""), std::string::npos) << traffic;
+    bool sawChat = false;
+    for (const auto &line : report.otherLines) {
+        for (const char *hidden :
+             {"\xe2\x80\xae", "\xe2\x80\x8b", "\xc2\x9b", "\xc2\x85", "\xe2\x80\xa8", "\xe2\x81\xa6"}) {
+            EXPECT_EQ(line.find(hidden), std::string::npos) << line;
+        }
+        if (line.find("gnp.exe x 2J") != std::string::npos) sawChat = true;
+    }
+    EXPECT_TRUE(sawChat);
+
+    // Slow and endless requests, and many ranges of the largest file, while /metrics is probed.
+    memoryBefore = ServerMemoryKb();
+    pair->Start();
+    std::vector<std::unique_ptr<HttpPeer>> slow, endless;
+    for (int a = 0; a < 4; ++a) {
+        std::string from = testsupport::UniqueLoopbackAddress();
+        for (int i = 0; i < 10; ++i) slow.push_back(std::make_unique<HttpPeer>(address_, from));
+    }
+    std::string header = "X-Long: " + std::string(8000, 'h') + "\r\n";
+    for (int i = 0; i < 4; ++i)
+        endless.push_back(std::make_unique<HttpPeer>(address_, testsupport::UniqueLoopbackAddress()));
+    for (auto &peer : slow) peer->Send("GET /metrics HTTP/1.1\r\n");
+    for (auto &peer : endless) peer->Send("GET / HTTP/1.1\r\n");
+    start = Clock::now();
+    int answered = 0, probes = 0, stillOpen = 0;
+    std::size_t endlessSent = 0;
+    std::string ranges = "bytes=0-";
+    for (int i = 1; i < 1000; ++i) ranges += ",0-";
+    HttpPeer ranger(address_, testsupport::UniqueLoopbackAddress());
+    ranger.Send("GET /countries-50m.json HTTP/1.1\r\nHost: x\r\nRange: " + ranges + "\r\nConnection: close\r\n\r\n");
+    std::size_t rangeBytes = ranger.Receive(3000).size();
+    while (Clock::now() - start < milliseconds(4000)) {
+        for (auto &peer : slow) peer->Send("X");
+        for (auto &peer : endless) {
+            for (int i = 0; i < 8 && peer->Send(header); ++i) endlessSent += header.size();
+        }
+        HttpPeer probe(address_, testsupport::UniqueLoopbackAddress());
+        probe.Send("GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        ++probes;
+        if (probe.Receive(500).find("skorvale_clients") != std::string::npos) ++answered;
+        if (Clock::now() - start > milliseconds(3000)) {
+            stillOpen = 0;
+            for (auto &peer : slow) stillOpen += peer->Send("X") ? 1 : 0;
+        }
+    }
+    long httpGrown = ServerMemoryKb() - memoryBefore;
+    slow.clear();
+    endless.clear();
+    report = pair->Stop();
+    ExpectUnharmed("HTTP attacks", report);
+    std::printf(
+        "[ attacker ] HTTP: /metrics answered %d of %d probes beside 40 slow requests; %d still open "
+        "after 3 s; %zu header bytes sent endlessly; 1,000 ranges gave %zu bytes; grew %ld kB\n",
+        answered, probes, stillOpen, endlessSent, rangeBytes, httpGrown);
+    EXPECT_GE(answered, probes - 1);
+    EXPECT_EQ(stillOpen, 0);
+    EXPECT_LT(rangeBytes, 760u * 1024);
+    EXPECT_GT(rangeBytes, 700u * 1024);
+#if !SKORVALE_ASAN
+    EXPECT_LT(httpGrown, 16 * 1024) << "kB grown";
+#endif
+}
+
+TEST_F(AttackTest, DatagramsFollowANewPortAndAForgedFirstDatagramBlacksOutOnlyAMoment) {
+    StartServer();
+    auto pair = JoinPair();
+
+    // Anna's router moves her datagrams to a new port mid-flight: both directions come back within about
+    // a second.
+    pair->Start();
+    std::this_thread::sleep_for(milliseconds(1000));
+    pair->RebindAnna();
+    std::this_thread::sleep_for(milliseconds(3000));
+    Report report = pair->Stop();
+    std::printf("[ honest   ] port change: longest gap %ld ms, locations %d/%d and %d/%d\n", report.longestGapMs,
+                report.locationsReceived[0], report.locationsSent[1], report.locationsReceived[1],
+                report.locationsSent[0]);
+    EXPECT_LT(report.longestGapMs, 1600);
+    EXPECT_FALSE(report.dropped);
+    EXPECT_TRUE(server_->WaitForLog("client 1 now sends its datagrams from"));
+
+    // A forger who knows Carol's unique ID and sends from her address gets in before her first datagram.
+    std::string carolAddress = testsupport::UniqueLoopbackAddress();
+    ProtocolClient carol(address_, 3, carolAddress);
+    carol.Login("Carol");
+    ASSERT_TRUE(LoggedIn(carol));
+    pair->Start();
+    ProtocolClient forger(address_, 99, carolAddress);
+    forger.SendDatagram("3|LOC|" + LocationFields(47.0, 8.0, 500, 666));
+    std::this_thread::sleep_for(milliseconds(100));
+    auto start = Clock::now();
+    std::optional<Clock::time_point> firstSeen;
+    for (int i = 0; i < 120 && !firstSeen; ++i) {
+        carol.SendLocation(47.0, 8.0, 500, 3);
+        for (auto datagram = carol.ReadDatagram(25); datagram; datagram = carol.ReadDatagram(0)) {
+            if (!firstSeen) firstSeen = Clock::now();
+        }
+    }
+    pair->Stop();
+    ASSERT_TRUE(firstSeen.has_value()) << "Carol received nothing for 3 s";
+    EXPECT_TRUE(server_->WaitForLog("client 3 now sends its datagrams from")) << "the forger had her endpoint";
+    long blackout = static_cast<long>(std::chrono::duration_cast<milliseconds>(*firstSeen - start).count());
+    std::printf("[ attacker ] forged first datagram: Carol received nothing for %ld ms\n", blackout);
+    EXPECT_LT(blackout, 1600);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "server/ClientMessage.h"
 #include "server/LineBuffer.h"
+#include "server/ReplayMemory.h"
 #include "server/Text.h"
 #include "server/ViewPlanner.h"
 
@@ -54,6 +55,61 @@ TEST(StreamTextTest, NothingRelayedCanEndOrCutAMessageEarly) {
     EXPECT_EQ(StreamText("a|b|c", 64), "a|b|c");
     EXPECT_EQ(StreamText("abcdef", 4), "abcd");
     EXPECT_EQ(StreamText("abc=def", 4), "abc");
+    // What moves or hides text on a screen goes: C1 controls (U+009B starts a terminal escape, U+0085 ends
+    // a line), bidirectional controls, zero-width characters, line and paragraph separators.
+    EXPECT_EQ(StreamText("a\u0085b\u009b2Jc", 64), "ab2Jc");
+    EXPECT_EQ(StreamText("gnp\u202e.exe\u202a\u2066\u2069\u200f", 64), "gnp.exe");
+    EXPECT_EQ(StreamText("A\u200bn\u200dn\ufeffa\u2060", 64), "Anna");
+    EXPECT_EQ(StreamText("one\u2028two\u2029", 64), "onetwo");
+    EXPECT_EQ(StreamText("Z\u00fcrich \u65e5\u672c \U0001F6E9", 64), "Z\u00fcrich \u65e5\u672c \U0001F6E9");
+    // Invalid UTF-8 (a stray continuation, a cut sequence, overlong, a surrogate, past U+10FFFF) becomes U+FFFD.
+    EXPECT_EQ(StreamText("a\x80"
+                         "b\xe6\x97"
+                         "c",
+                         64),
+              "a\ufffdb\ufffdc");
+    EXPECT_EQ(StreamText("\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80", 64).find("\xc0"), std::string::npos);
+    EXPECT_EQ(StreamText("\xc2\x9b", 64), "BLANK");  // a C1 control encoded properly is removed, not replaced
+    // A cut never splits a character.
+    EXPECT_EQ(StreamText("ab\u00fc", 3), "ab");
+    EXPECT_EQ(StreamText("\u65e5\u672c", 5), "\u65e5");
+}
+
+TEST(ReplayMemoryTest, AnAccountForgetsOnlyItsOwnLinesAndTheBytesStayBounded) {
+    using Verdict = ReplayMemory::Verdict;
+    const auto window = std::chrono::hours(1);
+    ReplayMemory memory(64 * 1024, 4, window);
+    TimePoint now{};
+    auto carol = ReplayMemory::KeyOf(7, "Carol", "ABCDEF");
+    EXPECT_EQ(carol, ReplayMemory::KeyOf(7, "Carol", "abcdef")) << "hex digits in either case";
+    EXPECT_NE(carol, ReplayMemory::KeyOf(7, "Caro", "labcdef"));
+    EXPECT_EQ(memory.Check(carol, 1, now), Verdict::Unseen);
+    memory.Accept(carol, "Carol", 1);
+    memory.End(carol, now);
+    EXPECT_EQ(memory.Check(carol, 1, now), Verdict::Known);
+    EXPECT_EQ(memory.Check(carol, 2, now), Verdict::OtherAddress);
+    EXPECT_EQ(memory.Check(carol, 1, now + window + std::chrono::seconds(1)), Verdict::Expired);
+
+    // One account's flood, with one of its sessions live throughout: it loses its own ended lines only.
+    auto live = ReplayMemory::KeyOf(1, "Mallory", "0");
+    memory.Accept(live, "Mallory", 3);
+    for (int id = 2; id < 5000; ++id) {
+        auto key = ReplayMemory::KeyOf(id, "Mallory", "0");
+        memory.Accept(key, "Mallory", 3);
+        memory.End(key, now);
+    }
+    EXPECT_EQ(memory.Check(carol, 2, now), Verdict::OtherAddress);
+    EXPECT_EQ(memory.Check(live, 4, now), Verdict::OtherAddress);
+    EXPECT_EQ(memory.Size(), 2u + 4u - 1u);
+    // Many accounts: the byte bound holds, the oldest ended lines of any account go, a live one stays.
+    for (int id = 0; id < 5000; ++id) {
+        auto key = ReplayMemory::KeyOf(id, "user" + std::to_string(id), "0");
+        memory.Accept(key, "user" + std::to_string(id), 5);
+        memory.End(key, now);
+        ASSERT_LE(memory.Bytes(), 64u * 1024);
+    }
+    EXPECT_EQ(memory.Check(carol, 2, now), Verdict::Unseen);
+    EXPECT_EQ(memory.Check(live, 4, now), Verdict::OtherAddress);
 }
 
 TEST(StreamTextTest, ModelPathsBecomeRelativeToTheAircraftFolder) {

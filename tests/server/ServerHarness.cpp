@@ -153,13 +153,20 @@ std::string LocationFields(double latitude, double longitude, double elevation, 
 }
 
 ProtocolClient::ProtocolClient(const std::string &serverAddress, int uniqueId, const std::string &source)
-    : serverAddress_(serverAddress), id_(uniqueId) {
+    : serverAddress_(serverAddress), source_(source), id_(uniqueId) {
     auto deadline = Clock::now() + std::chrono::seconds(3);
     while ((tcp_ = ConnectStream(serverAddress, source)) < 0 && Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     udp_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     BindSource(udp_, source);
+}
+
+void ProtocolClient::RebindDatagramPort() {
+    int fresh = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    BindSource(fresh, source_);
+    close(udp_);
+    udp_ = fresh;
 }
 
 ProtocolClient::~ProtocolClient() {
@@ -322,7 +329,11 @@ namespace servertest {
 
 void ServerTest::StartServer(const std::vector<std::string> &arguments) {
     address_ = testsupport::UniqueLoopbackAddress();
-    server_ = std::make_unique<ServerProcess>(address_, arguments);
+    std::vector<std::string> resolved = arguments;
+    for (std::string &argument : resolved) {
+        if (argument.rfind("@:", 0) == 0) argument = address_ + argument.substr(1);
+    }
+    server_ = std::make_unique<ServerProcess>(address_, resolved);
     ASSERT_TRUE(server_->Ready()) << server_->Log();
 }
 

@@ -76,6 +76,8 @@ public:
     void SendIdentity(const std::string &callsign, const std::string &plane, const std::string &crew = "BLANK",
                       int position = 0);
     void CloseStream();
+    // Sends and receives datagrams from a new port of the same address, as after a NAT rebinding.
+    void RebindDatagramPort();
 
     // The next stream line (without "\n"), waiting at most `timeoutMs`.
     std::optional<std::string> ReadLine(int timeoutMs = 2000);
@@ -97,6 +99,7 @@ public:
 
 private:
     std::string serverAddress_;
+    std::string source_;
     int id_;
     int tcp_ = -1;
     int udp_ = -1;
@@ -121,6 +124,7 @@ std::unique_ptr<ProtocolClient> JoinAt(const ServerProcess &server, int id, cons
 // A fixture with a server of its own on a loopback address no other test process uses.
 class ServerTest : public ::testing::Test {
 protected:
+    // An argument "@:PORT" becomes the server's own address with that port.
     void StartServer(const std::vector<std::string> &arguments = {"--open"});
     // A client that has logged in, named its callsign and model, and reported a first position.
     std::unique_ptr<ProtocolClient> Join(int id, const std::string &callsign, double latitude = 47.0,
