@@ -1,11 +1,11 @@
 /* Loads a plug-in as X-Plane does and runs its lifecycle against do-nothing SDK functions: loader XPL.
  *
- * scripts/check-package builds this inside the Debian 11 userland with stubs for every SDK and OpenGL
- * function the plug-in imports, so loading proves the plug-in runs on glibc 2.31 with nothing but the
- * C library and OpenGL. It prints what a check compares: the three texts XPluginStart returns, the
- * results of the entry functions, and the opening and closing lines the plug-in sends when its
- * settings file says to connect at startup. The server it connects to is this program: a listener on
- * SKORVALE_SERVER_ADDRESS (which must be a loopback address), port 49556, so nothing leaves the machine.
+ * scripts/check-package builds this inside the Debian 11 userland (scripts/check-on-mac on a Mac) with stubs for every
+ * SDK and OpenGL function the plug-in imports, so loading proves the plug-in runs on glibc 2.31 with nothing but the C
+ * library and OpenGL. It prints what a check compares: the three texts XPluginStart returns, the results of the entry
+ * functions, and the opening and closing lines the plug-in sends when its settings file says to connect at startup. The
+ * server it connects to is this program: a listener on SKORVALE_SERVER_ADDRESS (which must be a loopback address), port
+ * 49556, so nothing leaves the machine.
  */
 #define _GNU_SOURCE
 #include <arpa/inet.h>
@@ -20,6 +20,11 @@
 #include <unistd.h>
 
 #include "Stubs.h"
+
+/* macOS has no SOCK_CLOEXEC; the loader starts no other program, so nothing inherits the socket. */
+#ifndef SOCK_CLOEXEC
+#define SOCK_CLOEXEC 0
+#endif
 
 static long stubCalls;
 static char handleBlock[4096] __attribute__((aligned(64)));
