@@ -12,9 +12,10 @@
  * stub XPLM and XPWidgets frameworks under X-Plane's install names.
  */
 #if defined(_WIN32)
-#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+/* After winsock2.h, which must come first. */
+#include <windows.h>
 typedef SOCKET Socket;
 #define NO_SOCKET INVALID_SOCKET
 #define CloseSocket closesocket
