@@ -6,7 +6,7 @@ BUILD ?= build
 WERROR ?= OFF
 CMAKE_FLAGS ?=
 
-.PHONY: all build test demo package clean
+.PHONY: all build test demo package windows clean
 
 all: build
 
@@ -25,6 +25,11 @@ demo: build
 package:
 	scripts/bootstrap
 	scripts/package
+
+# The Windows plug-in alone, cross-built with mingw-w64: build-windows/plugin/Skorvale/win_x64/Skorvale.xpl.
+windows:
+	scripts/bootstrap
+	scripts/build-windows
 
 clean:
 	rm -rf $(BUILD)
