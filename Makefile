@@ -1,6 +1,6 @@
 # The two commands of the README: `make demo` (the main job) and `make test` (the whole suite).
 # Both install what is missing (scripts/bootstrap), then configure and build. `make package` builds the
-# self-contained release plug-ins (Linux on Debian 11, Windows with mingw-w64) and writes
+# self-contained release plug-ins (Linux on Debian 11, Windows with mingw-w64, macOS with Zig) and writes
 # dist/Skorvale-<version>.zip.
 BUILD ?= build
 WERROR ?= OFF

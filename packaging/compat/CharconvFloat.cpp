@@ -2,6 +2,9 @@
 #include "packaging/compat/CharconvFloat.h"
 
 #include <locale.h>
+#if defined(__APPLE__)
+#include <xlocale.h>  // macOS declares newlocale and the _l functions here
+#endif
 #include <stdlib.h>
 
 #include <cerrno>

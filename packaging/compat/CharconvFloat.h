@@ -1,7 +1,8 @@
-// Floating-point std::from_chars and std::to_chars for GCC 10's C++ library, which lacks them.
+// Floating-point std::from_chars and std::to_chars for C++ libraries that lack them.
 //
-// The release plug-in is built on Debian 11 (GCC 10), whose <charconv> has only the integer forms; the
-// release build force-includes this header into the plug-in's sources. These follow the standard's
+// The Linux release plug-in is built on Debian 11 (GCC 10), whose <charconv> has only the integer forms;
+// the macOS one with LLVM 16's libc++ (Zig 0.11's), which has floating to_chars but not from_chars. Both
+// release builds force-include this header into the plug-in's sources. These follow the standard's
 // definitions: to_chars with a precision prints as printf does in the C locale, and from_chars reads
 // the longest prefix of the general format and rounds as strtof does in the C locale.
 #pragma once
@@ -21,6 +22,8 @@ std::to_chars_result to_chars(char *first, char *last, double value, std::chars_
 #if !defined(__cpp_lib_to_chars)
 namespace std {
 using skorvale_compat::from_chars;
+#if !defined(_LIBCPP_VERSION)
 using skorvale_compat::to_chars;
+#endif
 }  // namespace std
 #endif

@@ -109,8 +109,8 @@ TEST_F(GermanLocale, NumbersAreReadAsInTheCLocale) {
                            "+",
                            "-",
                            " ",
-                           "\xa0"
-                           "5",
+                           ("\xa0"
+                            "5"),
                            "0.100000001",
                            "16777217",
                            "1.00000005960464478",

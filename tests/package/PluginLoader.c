@@ -8,7 +8,8 @@
  * compares: the three texts XPluginStart returns, the results of the entry functions, and the opening
  * and closing lines the plug-in sends when its settings file says to connect at startup. The server it
  * connects to is this program: a listener on SKORVALE_SERVER_ADDRESS (which must be a loopback
- * address), port 49556, so nothing leaves the machine.
+ * address), port 49556, so nothing leaves the machine. On a Mac, scripts/check-on-mac builds it beside
+ * stub XPLM and XPWidgets frameworks under X-Plane's install names.
  */
 #if defined(_WIN32)
 #include <winsock2.h>

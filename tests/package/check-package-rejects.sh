@@ -65,6 +65,32 @@ touch "$scratch/partial/stray.txt"
 (cd "$scratch/partial" && zip -qr "$scratch/partial.zip" Skorvale stray.txt)
 expect 1 "$scratch/partial.zip" 'FAIL: the zip lacks Skorvale/THIRD-PARTY-NOTICES.txt' 'FAIL: the zip holds entries outside Skorvale/: stray.txt'
 
+# repack NAME: the good package unpacked in $scratch/NAME, changed by the caller, zipped as $scratch/NAME.zip.
+unpack() { mkdir -p "$scratch/$1" && (cd "$scratch/$1" && unzip -qq "$good"); }
+repack() { (cd "$scratch/$1" && zip -qr "$scratch/$1.zip" Skorvale); }
+
+# A macOS plug-in with only its Apple Silicon slice.
+unpack mac-thin
+mac=$scratch/mac-thin/Skorvale/mac_x64/Skorvale.xpl
+llvm-lipo-14 -thin arm64 "$mac" -output "$mac.thin" && mv "$mac.thin" "$mac"
+repack mac-thin
+expect 1 "$scratch/mac-thin.zip" 'FAIL: mac_x64/Skorvale.xpl has the slices arm64, not x86_64 and arm64' \
+  'FAIL: mac_x64/Skorvale.xpl is not a universal file'
+
+# A macOS plug-in that needs the system's C++ library (as a build with a shared libc++ would) instead of
+# carrying its own: its libSystem load command is rewritten to name libc++.1.dylib.
+unpack mac-libcxx
+python3 - "$scratch/mac-libcxx/Skorvale/mac_x64/Skorvale.xpl" <<'PATCH'
+import sys
+path = sys.argv[1]
+data = open(path, "rb").read()
+old, new = b"/usr/lib/libSystem.B.dylib", b"/usr/lib/libc++.1.dylib"
+open(path, "wb").write(data.replace(old + b"\0", new + b"\0" * (len(old) - len(new) + 1)))
+PATCH
+repack mac-libcxx
+expect 1 "$scratch/mac-libcxx.zip" 'FAIL: the arm64 slice loads /usr/lib/libc\+\+\.1\.dylib' \
+  'FAIL: the x86_64 slice loads /usr/lib/libc\+\+\.1\.dylib' "FAIL: the arm64 slice's signature does not match"
+
 # Not a package at all, and no package named.
 echo "not a zip" >"$scratch/text.zip"
 expect 1 "$scratch/text.zip" 'is not a readable zip archive'
