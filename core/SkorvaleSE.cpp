@@ -94,6 +94,11 @@ PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc) {
     CopyOut(outSig, "org.skorvale.multiplayer");
     CopyOut(outDesc, "A plugin that provides for high-res network play. (Alpha releases)");
 
+    // Unix-style full paths on every system: without this, X-Plane on macOS names files with colons
+    // (HFS paths) and on Windows with backslashes, and the paths built from XPLMGetSystemPath would not
+    // open with the C library.
+    XPLMEnableFeature("XPLM_USE_NATIVE_PATHS", 1);
+
     for (int i = 0; i < kSlotCount; i++) AircraftList[i].set(i);
 
     int item = XPLMAppendMenuItem(XPLMFindPluginsMenu(), "Skorvale", nullptr, 1);

@@ -134,7 +134,8 @@ void Host::SetScreenSize(int width, int height) {
 int Host::ScreenWidth() const { return state_->screenWidth; }
 int Host::ScreenHeight() const { return state_->screenHeight; }
 void Host::SetDirectorySeparator(const std::string &separator) { state_->separator = separator; }
-std::string Host::DirectorySeparator() const { return state_->separator; }
+std::string Host::DirectorySeparator() const { return SeparatorOf(*state_); }
+bool Host::FeatureEnabled(const std::string &feature) const { return state_->features.count(feature) > 0; }
 void Host::SetViewType(int viewType) { Value(*state_, "sim/graphics/view/view_type") = viewType; }
 std::vector<std::string> Host::DebugLog() const { return state_->debugLog; }
 

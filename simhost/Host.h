@@ -241,8 +241,12 @@ public:
     void SetScreenSize(int width, int height);  // default 1024 x 768
     int ScreenWidth() const;
     int ScreenHeight() const;
+    // The separator of the legacy paths X-Plane gives a plug-in that has not enabled
+    // "XPLM_USE_NATIVE_PATHS" (":" on macOS, "\\" on Windows): XPLMGetSystemPath and the user's model
+    // path are then written with it. Native paths always use "/".
     void SetDirectorySeparator(const std::string &separator);  // default "/"
-    std::string DirectorySeparator() const;
+    std::string DirectorySeparator() const;                    // as the plug-in is given it now
+    bool FeatureEnabled(const std::string &feature) const;
     void SetViewType(int viewType);             // default 1000 (forward)
     std::vector<std::string> DebugLog() const;  // every XPLMDebugString, in order
 

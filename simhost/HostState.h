@@ -192,8 +192,9 @@ struct HostState {
 
     // Screen and utilities.
     int screenWidth = 1024, screenHeight = 768;
-    std::string separator = "/";
-    std::string systemPath;  // empty: the working directory
+    std::string separator = "/";     // what a plug-in without native paths is given
+    std::set<std::string> features;  // XPLMEnableFeature's, as enabled
+    std::string systemPath;          // empty: the working directory
     std::vector<std::string> debugLog;
 
     // Draw record: the frame being drawn and the last complete one.
@@ -232,6 +233,9 @@ void SendDueReleaseRequest(HostState &s);
 // The end of a frame's model loads: the frame takes their time, and the record keeps the worst frame.
 void EndFrameLoads(HostState &s);
 std::string SystemPathOf(const HostState &s);
+// The directory separator the plug-in is given, and a "/" path written with it.
+std::string SeparatorOf(const HostState &s);
+std::string InPluginPathStyle(const HostState &s, std::string path);
 
 // Data references (DataRefs.cpp).
 void BuildDataRefs(HostState &s);

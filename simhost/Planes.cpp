@@ -99,6 +99,22 @@ std::string SystemPathOf(const HostState &s) {
     return path;
 }
 
+std::string SeparatorOf(const HostState &s) { return s.features.count("XPLM_USE_NATIVE_PATHS") ? "/" : s.separator; }
+
+std::string InPluginPathStyle(const HostState &s, std::string path) {
+    const std::string separator = SeparatorOf(s);
+    if (separator == "/") return path;
+    std::string out;
+    for (char c : path) {
+        if (c == '/') {
+            out += separator;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 void Host::SetAIAircraftCount(int count) {
     HostState &s = *state_;
     s.planes.aiCount = std::clamp(count, 0, 19);
@@ -206,12 +222,27 @@ void XPLMGetNthAircraftModel(int inIndex, char *outFileName, char *outPath) {
         file = slash == std::string::npos ? path : path.substr(slash + 1);
     }
     CopyOut(outFileName, 256, file);
-    CopyOut(outPath, 512, path);
+    CopyOut(outPath, 512, inIndex == 0 ? simhost::InPluginPathStyle(s, path) : path);
 }
 
-void XPLMGetSystemPath(char *outSystemPath) { CopyOut(outSystemPath, 512, simhost::SystemPathOf(simhost::State())); }
+void XPLMGetSystemPath(char *outSystemPath) {
+    const simhost::HostState &s = simhost::State();
+    CopyOut(outSystemPath, 512, simhost::InPluginPathStyle(s, simhost::SystemPathOf(s)));
+}
 
-const char *XPLMGetDirectorySeparator(void) { return simhost::State().separator.c_str(); }
+const char *XPLMGetDirectorySeparator(void) {
+    simhost::HostState &s = simhost::State();
+    return s.features.count("XPLM_USE_NATIVE_PATHS") ? "/" : s.separator.c_str();
+}
+
+void XPLMEnableFeature(const char *inFeature, int inEnable) {
+    if (!inFeature) return;
+    if (inEnable) {
+        simhost::State().features.insert(inFeature);
+    } else {
+        simhost::State().features.erase(inFeature);
+    }
+}
 
 void XPLMDebugString(const char *inString) {
     if (inString) simhost::State().debugLog.push_back(inString);

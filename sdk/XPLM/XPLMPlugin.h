@@ -1,4 +1,4 @@
-/* Messages between plug-ins and the simulator. */
+/* Messages between plug-ins and the simulator, and the features a plug-in turns on. */
 #ifndef _XPLMPlugin_h_
 #define _XPLMPlugin_h_
 
@@ -6,5 +6,15 @@
 
 /* Another plug-in asks the holder of the multiplayer aircraft to let go of them. */
 #define XPLM_MSG_RELEASE_PLANES 111
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+XPLM_API void XPLMEnableFeature(const char *inFeature, int inEnable);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif

@@ -141,7 +141,12 @@ TEST_F(Lifecycle, EveryEnableReReadsTheSettingsAndConnectsWhenAsked) {
     testsupport::FixtureServer server(address);
     ASSERT_TRUE(server.Ok());
     ASSERT_TRUE(dir.Write(kSettings, "userID=anna;connectAtStartup=0;"));
+    // As X-Plane on macOS: colon paths unless the plug-in asks for native ones, which it must, or no
+    // file it names would open.
+    host.SetDirectorySeparator(":");
     ASSERT_EQ(plugin->Start(), 1);
+    EXPECT_TRUE(host.FeatureEnabled("XPLM_USE_NATIVE_PATHS"));
+    EXPECT_EQ(host.DirectorySeparator(), "/");
     ASSERT_EQ(plugin->Enable(), 1);
     host.RunFor(0.2);
     EXPECT_FALSE(server.WaitForConnections(1, 200));
