@@ -1,11 +1,12 @@
 # The two commands of the README: `make demo` (the main job) and `make test` (the whole suite).
 # Both install what is missing (scripts/bootstrap), then configure and build. `make package` builds the
-# self-contained release plug-in on Debian 11 and writes dist/Skorvale-<version>-lin_x64.zip.
+# self-contained release plug-ins (Linux on Debian 11, Windows with mingw-w64) and writes
+# dist/Skorvale-<version>.zip.
 BUILD ?= build
 WERROR ?= OFF
 CMAKE_FLAGS ?=
 
-.PHONY: all build test demo package clean
+.PHONY: all build test demo package windows clean
 
 all: build
 
@@ -24,6 +25,11 @@ demo: build
 package:
 	scripts/bootstrap
 	scripts/package
+
+# The Windows plug-in alone, cross-built with mingw-w64: build-windows/plugin/Skorvale/win_x64/Skorvale.xpl.
+windows:
+	scripts/bootstrap
+	scripts/build-windows
 
 clean:
 	rm -rf $(BUILD)

@@ -1,17 +1,14 @@
 // The settings file: seven key=value; entries read with one pattern and written back byte for byte.
 #include "core/Preferences.h"
 
-#include <fcntl.h>
 #include <pcrecpp.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
-#include "core/RegularFile.h"
 #include "core/SkorvaleSE.h"
 #include "net/Protocol.h"
+#include "platform/File.h"
 
 namespace {
 
@@ -61,14 +58,11 @@ void LoadPreferences() {
     char bytes[kReadLimit];
     size_t count = 0;
     while (count < sizeof bytes) {
-        ssize_t n = read(fd, bytes + count, sizeof bytes - count);
-        if (n > 0) {
-            count += (size_t)n;
-        } else if (n == 0 || errno != EINTR) {
-            break;
-        }
+        long n = ReadFromFile(fd, bytes + count, sizeof bytes - count);
+        if (n <= 0) break;
+        count += (size_t)n;
     }
-    close(fd);
+    CloseFile(fd);
 
     // A NUL ends the text, as it would for a C string.
     const void *nul = std::memchr(bytes, '\0', count);
@@ -83,7 +77,7 @@ void LoadPreferences() {
 void SavePreferences() {
     // The file holds the password in plain text, so a file made here is for its owner only; one that
     // already exists keeps whatever permissions its owner gave it.
-    int fd = open(kSettingsFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = CreateOwnerOnlyFile(kSettingsFile);
     if (fd < 0) return;
 
     if (flightMode < 0) flightMode = 0;
@@ -100,12 +94,10 @@ void SavePreferences() {
 
     size_t written = 0;
     while (written < text.size()) {
-        ssize_t n = write(fd, text.data() + written, text.size() - written);
-        if (n > 0) {
-            written += (size_t)n;
-        } else if (n < 0 && errno != EINTR) {
-            break;  // a full disk: nothing more can be done without a way to tell the user
-        }
+        long n = WriteToFile(fd, text.data() + written, text.size() - written);
+        // A full disk: nothing more can be done without a way to tell the user.
+        if (n <= 0) break;
+        written += (size_t)n;
     }
-    close(fd);
+    CloseFile(fd);
 }

@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "core/Preferences.h"
 #include "core/UniqueId.h"
 #include "net/Connection.h"
 #include "net/PacketProcess.h"
+#include "platform/Socket.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/OwnAircraft.h"
 #include "traffic/PlaneAccess.h"
@@ -197,12 +197,14 @@ PLUGIN_API int XPluginEnable(void) {
     // First the access, then the count and the AI: X-Plane refuses both to a plug-in without access.
     AcquirePlanes();
 
+    StartNetworking();
     if (connectAtStartup) ConnectToServer();
     return 1;
 }
 
 PLUGIN_API void XPluginDisable(void) {
     DisconnectFromServer();
+    StopNetworking();
     ReleasePlanes();
 }
 

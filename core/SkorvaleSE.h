@@ -4,12 +4,10 @@
 // registered callbacks), so nothing here is locked or atomic.
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <string>
 
 #include "core/HostInterface.h"
+#include "platform/Socket.h"
 
 // Window geometry, in pixels.
 extern int pwinw;

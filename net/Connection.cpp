@@ -1,22 +1,14 @@
 // The server connection: sockets, login and logout, and the one way every sender writes to the stream.
 #include "net/Connection.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "core/SkorvaleSE.h"
 #include "net/Md5.h"
 #include "net/Protocol.h"
 #include "net/StreamPhase.h"
+#include "platform/Socket.h"
 #include "traffic/CrewRedirect.h"
 
 #ifndef SKORVALE_SERVER_ADDRESS
@@ -33,44 +25,6 @@ in_addr ServerIPv4() {
     if (override != nullptr && inet_pton(AF_INET, override, &address) == 1) return address;
     inet_pton(AF_INET, SKORVALE_SERVER_ADDRESS, &address);
     return address;
-}
-
-// Descriptor 0 means "closed" throughout the plug-in, so a socket that lands on 0 (a host started
-// with standard input closed) is moved to a higher number.
-int OffZero(int fd) {
-    if (fd != 0) return fd;
-    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
-    close(fd);
-    return moved;
-}
-
-long long NowMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000;
-}
-
-// A blocking connect to a server whose accept queue is full, or whose packets vanish, would freeze the
-// simulator for the system's whole SYN retry schedule (minutes). Connecting non-blocking and polling
-// for writability bounds that. The socket is non-blocking afterwards, as the stream channel needs.
-bool ConnectWithin(int fd, const sockaddr_in &address, int timeoutMs) {
-    fcntl(fd, F_SETFL, O_NONBLOCK);
-    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) return true;
-    if (errno != EINPROGRESS && errno != EINTR) return false;
-
-    long long deadline = NowMs() + timeoutMs;
-    for (;;) {
-        long long left = deadline - NowMs();
-        if (left <= 0) return false;
-        pollfd entry{fd, POLLOUT, 0};
-        int ready = poll(&entry, 1, (int)left);
-        if (ready > 0) break;
-        if (ready == 0 || errno != EINTR) return false;
-    }
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
-    return error == 0;
 }
 
 std::string PasswordDigest() {
@@ -96,8 +50,8 @@ std::string PasswordDigest() {
 
 // Back to the closed state: both sockets closed, descriptors 0, no server address, not connected.
 void CloseSockets() {
-    if (tsockfd > 0) close(tsockfd);
-    if (sockfd > 0) close(sockfd);
+    CloseSocket(tsockfd);
+    CloseSocket(sockfd);
     tsockfd = 0;
     sockfd = 0;
     std::memset(&serverAddress, 0, sizeof serverAddress);
@@ -106,20 +60,16 @@ void CloseSockets() {
 
 }  // namespace
 
-ssize_t SendOnStream(const std::string &message) {
-    if (tsockfd <= 0) {
-        errno = EBADF;
-        return -1;
-    }
-    return sendto(tsockfd, message.data(), message.size(), MSG_NOSIGNAL,
-                  reinterpret_cast<const sockaddr *>(&serverAddress), sizeof serverAddress);
+long SendOnStream(const std::string &message) {
+    if (tsockfd <= 0) return -1;
+    return SendOnSocket(tsockfd, message.data(), message.size());
 }
 
 int ConnectToServer() {
     if (tcpconnected) return tcpconnected;
 
-    tsockfd = OffZero(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-    sockfd = OffZero(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+    tsockfd = OpenStreamSocket();
+    sockfd = OpenDatagramSocket();
 
     std::memset(&serverAddress, 0, sizeof serverAddress);
     serverAddress.sin_family = AF_INET;
@@ -128,8 +78,7 @@ int ConnectToServer() {
 
     // Succeeds only where this machine is the server itself; elsewhere the datagram socket gets an
     // ephemeral port at its first send, and that is where the server's datagrams come back to.
-    bind(sockfd, reinterpret_cast<const sockaddr *>(&serverAddress), sizeof serverAddress);
-    fcntl(sockfd, F_SETFL, O_NONBLOCK);
+    if (sockfd > 0) BindSocket(sockfd, serverAddress);
 
     bool reached = tsockfd > 0 && sockfd > 0 && ConnectWithin(tsockfd, serverAddress, kConnectTimeoutMs);
 

@@ -1,8 +1,6 @@
 // The server connection: opening it with the login message and closing it with the logout message.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
 
 // The port of both channels.
@@ -20,6 +18,6 @@ int DisconnectFromServer();
 void CloseServerConnection();
 
 // Sends `message` on the stream channel in one call, with the result of that call. Never raises SIGPIPE,
-// so a server that closed its end cannot end the host process. Returns -1 when the stream is closed.
-// Every sender on the stream uses this. Simulation thread only.
-ssize_t SendOnStream(const std::string &message);
+// so a server that closed its end cannot end the host process, and never waits. Returns -1 when the
+// stream is closed. Every sender on the stream uses this. Simulation thread only.
+long SendOnStream(const std::string &message);

@@ -1,9 +1,6 @@
 // The datagram phase of the packet processor: location datagrams into traffic slots, and the crewed redirect.
 #include "net/DatagramPhase.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -11,6 +8,7 @@
 #include "core/SkorvaleSE.h"
 #include "net/FieldDecode.h"
 #include "net/Protocol.h"
+#include "platform/Socket.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/CrewRedirect.h"
 #include "traffic/WorldOrLocal.h"
@@ -20,7 +18,7 @@ namespace {
 // Bounds the work of one flight loop: a flood of datagrams cannot stall the simulator, it only queues in
 // the socket for the next calls (90 per 0.03 s is 3000 a second, far above what 19 aircraft send).
 constexpr int kReceivesPerCall = 90;
-constexpr size_t kDatagramBytes = 1400;
+static_assert(kReceivesPerCall <= kMostDatagrams);
 
 // A field that ends with "|" and holds no line feed (the regex "(.*?)\|" of the field groups, whose "."
 // stops at a line feed). Moves `rest` past the "|".
@@ -127,34 +125,22 @@ void DatagramPhase() {
     // Descriptor 0 is the closed socket: receiving on it would read the host's standard input.
     if (sockfd <= 0) return;
 
-    // All 90 receives in one system call: the same datagrams as 90 receives in a row, without paying
-    // the system-call entry 90 times each flight loop. Module storage, so a call allocates nothing.
-    static char buffers[kReceivesPerCall][kDatagramBytes];
-    static sockaddr_in sources[kReceivesPerCall];
-    static iovec pieces[kReceivesPerCall];
-    static mmsghdr messages[kReceivesPerCall];
-    for (int i = 0; i < kReceivesPerCall; i++) {
-        pieces[i] = {buffers[i], kDatagramBytes};
-        // The source lands in a local address, never in serverAddress, which every send relies on.
-        messages[i].msg_hdr = {};
-        messages[i].msg_hdr.msg_name = &sources[i];
-        messages[i].msg_hdr.msg_namelen = sizeof sources[i];
-        messages[i].msg_hdr.msg_iov = &pieces[i];
-        messages[i].msg_hdr.msg_iovlen = 1;
-    }
-    int received = recvmmsg(sockfd, messages, kReceivesPerCall, MSG_DONTWAIT, nullptr);
+    // Module storage, so a call allocates nothing. The source lands in the datagram's own record, never
+    // in serverAddress, which every send relies on.
+    static Datagram datagrams[kReceivesPerCall];
+    int received = ReceiveDatagrams(sockfd, datagrams, kReceivesPerCall);
     for (int i = 0; i < received; i++) {
-        size = (int)messages[i].msg_len;
+        size = (int)datagrams[i].length;
         if (size <= 0) continue;
         // Only the server speaks for the traffic; anyone else who learnt our port could move it, and
         // another program on the server's machine is not the server.
-        const sockaddr_in &source = sources[i];
-        if (messages[i].msg_hdr.msg_namelen < sizeof source || source.sin_family != AF_INET ||
-            source.sin_addr.s_addr != serverAddress.sin_addr.s_addr || source.sin_port != serverAddress.sin_port) {
+        const sockaddr_in &source = datagrams[i].source;
+        if (source.sin_family != AF_INET || source.sin_addr.s_addr != serverAddress.sin_addr.s_addr ||
+            source.sin_port != serverAddress.sin_port) {
             continue;
         }
         udprx = "Ur";
-        const char *text = buffers[i];
+        const char *text = datagrams[i].bytes;
         const void *nul = std::memchr(text, '\0', (size_t)size);
         size_t length = nul ? (size_t)(static_cast<const char *>(nul) - text) : (size_t)size;
         HandleDatagram(std::string_view(text, length));

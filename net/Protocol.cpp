@@ -1,24 +1,12 @@
 // Field encoders and decoders of the wire protocol, and its message patterns compiled once.
 #include "net/Protocol.h"
 
-#include <locale.h>
-
 #include <charconv>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "core/HostInterface.h"
-
-namespace {
-
-// The "C" numeric locale, made once: strtof_l reads with it whatever setlocale has done to the process.
-locale_t CLocale() {
-    static locale_t c = newlocale(LC_NUMERIC_MASK, "C", (locale_t)0);
-    return c;
-}
-
-}  // namespace
+#include "platform/Numbers.h"
 
 void AddIntToString(std::string *message, const char *prefix, int value) {
     char digits[16];
@@ -35,12 +23,12 @@ void AddFloatToString(std::string *message, const char *prefix, float value) {
     message->append(digits, result.ptr);
 }
 
-float stringtof(std::string text) { return strtof_l(text.c_str(), nullptr, CLocale()); }
+float stringtof(std::string text) { return ParseFloatInCLocale(text.c_str()); }
 
 int stringtoi(std::string text) {
     // atoi's rules, except that a value beyond 32 bits saturates instead of being undefined.
     // In the C locale, too: another locale may count more bytes as leading white space.
-    long long value = strtoll_l(text.c_str(), nullptr, 10, CLocale());
+    long long value = ParseIntegerInCLocale(text.c_str());
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;
     return (int)value;

@@ -1,17 +1,15 @@
 // The stream phase of the packet processor: stream bytes into whole messages, and each message into the tables.
 #include "net/StreamPhase.h"
 
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <cstring>
 #include <string_view>
 
-#include "core/RegularFile.h"
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
 #include "net/ModelPath.h"
 #include "net/Protocol.h"
+#include "platform/File.h"
+#include "platform/Socket.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/ModelLoader.h"
 
@@ -161,7 +159,7 @@ void StreamPhase() {
     for (int attempt = 0; attempt < kReadsPerCall; attempt++) {
         // Descriptor 0 is the closed socket: reading it would take the host's standard input.
         if (tsockfd <= 0) break;
-        ssize_t received = recv(tsockfd, buffer, sizeof buffer, MSG_DONTWAIT);
+        long received = ReceiveOnStream(tsockfd, buffer, sizeof buffer);
         size = (int)received;
         if (received > 0) {
             tcprx = "Tr";
@@ -170,7 +168,7 @@ void StreamPhase() {
             TakeStreamBytes(buffer, length);
             continue;
         }
-        if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+        if (received == kNothingNow) continue;
         // An orderly close (0) or a failed stream: the server is gone. End the connection as a
         // disconnect does, without the logout message nobody would read.
         CloseServerConnection();

@@ -26,28 +26,10 @@ endforeach()
 # test tool, so it takes -O1 until that is understood.
 target_compile_options(simhost PRIVATE -O1)
 
-# The SDK names, read from our headers as a plug-in's compiler reads them.
-set(simhost_xplm_names)
-set(simhost_widget_names)
-file(GLOB simhost_sdk_headers ${CMAKE_SOURCE_DIR}/sdk/XPLM/*.h ${CMAKE_SOURCE_DIR}/sdk/Widgets/*.h)
-foreach(header ${simhost_sdk_headers})
-  file(READ ${header} text)
-  string(REGEX MATCHALL "(XPLM_API|WIDGET_API)[^;(]*\\(" declarations "${text}")
-  foreach(declaration ${declarations})
-    string(REGEX MATCH "[A-Za-z0-9_]+[ \t\n]*\\($" name "${declaration}")
-    string(REGEX REPLACE "[ \t\n(]" "" name "${name}")
-    if(name MATCHES "^XPLM")
-      list(APPEND simhost_xplm_names ${name})
-    elseif(name MATCHES "^XP")
-      list(APPEND simhost_widget_names ${name})
-    endif()
-  endforeach()
-endforeach()
-list(LENGTH simhost_xplm_names xplm_count)
-list(LENGTH simhost_widget_names widget_count)
-if(xplm_count LESS 40 OR widget_count LESS 10)
-  message(FATAL_ERROR "the SDK headers' declarations were not found (${xplm_count} XPLM, ${widget_count} widget names)")
-endif()
+# The SDK names, read from our headers as the plug-in's import libraries are made.
+include(${CMAKE_SOURCE_DIR}/packaging/SdkImportLibraries.cmake)
+file(GLOB simhost_widget_headers ${CMAKE_SOURCE_DIR}/sdk/Widgets/*.h)
+skorvale_sdk_names(simhost_widget_names WIDGET_API ${simhost_widget_headers})
 set(simhost_gl_names glColor4f glBegin glVertex2f glEnd)
 
 # XPLM_64.dll: everything exported but the forwarded names, which go out under the prefix instead.

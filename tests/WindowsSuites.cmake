@@ -7,7 +7,7 @@ add_subdirectory(${SKORVALE_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE
 include(GoogleTest)
 
 # One Wine prefix per build tree, made on first use and kept (scripts/wine-run).
-set(SKORVALE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(SKORVALE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "The Wine prefix the tests run in")
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/wine-run ${SKORVALE_WINEPREFIX})
 
 # Left out, and why:

@@ -1,16 +1,14 @@
 // Reporting the user's own aircraft: the location datagram each frame and the identity messages every 10 seconds.
 #include "traffic/OwnAircraft.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-
 #include <climits>
 #include <string>
 
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
 #include "net/Protocol.h"
+#include "platform/Socket.h"
+#include "platform/System.h"
 
 namespace {
 
@@ -72,8 +70,9 @@ bool SendLocationMessage() {
     int lights[5] = {ReadInt(gPlaneBeacon), ReadInt(gPlaneLanding), ReadInt(gPlaneStrobe), ReadInt(gPlaneNav),
                      ReadInt(gPlaneTaxi)};
 
-    timeval now;
-    gettimeofday(&now, nullptr);
+    long long seconds = 0;
+    long microseconds = 0;
+    WallClockNow(&seconds, &microseconds);
 
     std::string &message = LocationMessage();
     message.clear();
@@ -83,12 +82,11 @@ bool SendLocationMessage() {
     for (float value : gear) AddFloatToString(&message, "|", value);
     for (int value : lights) AddIntToString(&message, "|", value);
     for (float value : throttle) AddFloatToString(&message, "|", value);
-    AddFloatToString(&message, "|", (float)now.tv_sec);
-    AddFloatToString(&message, "|", (float)now.tv_usec);
+    AddFloatToString(&message, "|", (float)seconds);
+    AddFloatToString(&message, "|", (float)microseconds);
 
     udptx = "Ux";
-    sendto(sockfd, message.data(), message.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-           reinterpret_cast<const sockaddr *>(&serverAddress), sizeof serverAddress);
+    SendDatagram(sockfd, message.data(), message.size(), serverAddress);
     return true;
 }
 

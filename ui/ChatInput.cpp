@@ -1,6 +1,4 @@
 // Keyboard and mouse input of the chat and plane-list windows: the entry line, chat sending, Tab and dragging.
-#include <sys/socket.h>
-
 #include <string>
 
 #include "core/SkorvaleSE.h"

@@ -41,6 +41,23 @@ cp "$dev" "$scratch/dev/Skorvale/lin_x64/Skorvale.xpl"
 expect 1 "$scratch/dev.zip" 'FAIL: Skorvale.xpl needs libpcrecpp.so.0' 'FAIL: Skorvale.xpl needs libstdc\+\+.so.6' \
   'FAIL: Skorvale.xpl binds versioned symbols from libstdc\+\+.so.6' 'FAIL: loading and running the plug-in'
 
+# A Windows plug-in built as mingw builds by default: its C++ runtime in DLLs a pilot's Windows lacks.
+cat >"$scratch/Shared.cpp" <<'CPP'
+#include <string>
+static std::string name = "Skorvale";
+extern "C" __declspec(dllexport) int XPluginStart(char *n, char *, char *) { name.copy(n, 8); n[8] = 0; return 1; }
+extern "C" __declspec(dllexport) void XPluginStop() {}
+extern "C" __declspec(dllexport) int XPluginEnable() { return 1; }
+extern "C" __declspec(dllexport) void XPluginDisable() {}
+extern "C" __declspec(dllexport) void XPluginReceiveMessage(int, int, void *) {}
+CPP
+x86_64-w64-mingw32-g++-posix -shared -O1 -o "$scratch/shared.xpl" "$scratch/Shared.cpp"
+mkdir -p "$scratch/mingw" && (cd "$scratch/mingw" && unzip -qq "$good")
+cp "$scratch/shared.xpl" "$scratch/mingw/Skorvale/win_x64/Skorvale.xpl"
+(cd "$scratch/mingw" && zip -qr "$scratch/mingw.zip" Skorvale)
+expect 1 "$scratch/mingw.zip" 'FAIL: the Windows Skorvale.xpl needs libstdc\+\+-6.dll' \
+  'FAIL: the Windows Skorvale.xpl imports nothing from xplm_64.dll' 'FAIL: loading and running the plug-in under Wine'
+
 # A package without its notices and with a stray file beside the folder.
 mkdir -p "$scratch/partial" && (cd "$scratch/partial" && unzip -qq "$good")
 rm "$scratch/partial/Skorvale/THIRD-PARTY-NOTICES.txt"
