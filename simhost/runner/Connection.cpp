@@ -2,9 +2,11 @@
 #include "Connection.h"
 
 #ifdef _WIN32
-#include <iphlpapi.h>
+// winsock2.h must come before what includes windows.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// (a block of its own, so the formatter keeps it after them)
+#include <iphlpapi.h>
 #else
 #include <dirent.h>
 #include <unistd.h>
