@@ -6,7 +6,7 @@ BUILD ?= build
 WERROR ?= OFF
 CMAKE_FLAGS ?=
 
-.PHONY: all build test demo package windows clean
+.PHONY: all build test test-windows demo package windows clean
 
 all: build
 
@@ -30,6 +30,10 @@ package:
 windows:
 	scripts/bootstrap
 	scripts/build-windows
+
+# The Windows plug-in and host under Wine, against the Linux relay and host (scripts/test-windows).
+test-windows: build
+	SKORVALE_LINUX_BUILD=$(BUILD) SKORVALE_WERROR=$(WERROR) scripts/test-windows
 
 clean:
 	rm -rf $(BUILD)

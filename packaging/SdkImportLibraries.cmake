@@ -3,7 +3,10 @@
 #
 # skorvale_sdk_import_library(TARGET DLL_NAME MACRO HEADER...) makes an IMPORTED target TARGET for
 # the functions the headers declare with MACRO (XPLM_API or WIDGET_API), bound to DLL_NAME.
-function(skorvale_sdk_import_library target dll macro)
+#
+# skorvale_sdk_names(VAR MACRO HEADER...) sets VAR to those functions' names, sorted (the Windows host
+# exports them from its modules of the same names).
+function(skorvale_sdk_names var macro)
   set(names)
   foreach(header IN LISTS ARGN)
     file(STRINGS ${header} lines REGEX "^${macro} ")
@@ -16,8 +19,13 @@ function(skorvale_sdk_import_library target dll macro)
   list(REMOVE_DUPLICATES names)
   list(SORT names)
   if(NOT names)
-    message(FATAL_ERROR "no ${macro} functions found for ${dll}")
+    message(FATAL_ERROR "no ${macro} functions found in the SDK headers")
   endif()
+  set(${var} ${names} PARENT_SCOPE)
+endfunction()
+
+function(skorvale_sdk_import_library target dll macro)
+  skorvale_sdk_names(names ${macro} ${ARGN})
   string(REPLACE ";" "\n" exports "${names}")
   set(def ${CMAKE_BINARY_DIR}/sdk-imports/${target}.def)
   set(lib ${CMAKE_BINARY_DIR}/sdk-imports/lib${target}.dll.a)

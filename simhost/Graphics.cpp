@@ -1,4 +1,9 @@
 // The draw record, the XPLMGraphics functions and the few OpenGL immediate-mode calls plug-ins make.
+#ifdef _WIN32
+// The host defines these calls itself (its opengl32.dll forwards to them), so they are no imports here.
+#define WINGDIAPI
+#define APIENTRY
+#endif
 #include <GL/gl.h>
 
 #include "Geo.h"

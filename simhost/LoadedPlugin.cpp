@@ -1,11 +1,19 @@
 // Loading a plug-in module as X-Plane does: a fresh private copy, the five entry functions, start to stop.
-#include <dlfcn.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
+#include <dlfcn.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "HostState.h"
@@ -29,26 +37,79 @@ struct LoadedPlugin::Impl {
 
 namespace {
 
+#ifdef _WIN32
+// LoadLibrary gives back the module already loaded under a name, so every load gets a copy under a
+// name of its own; the ".xpl" stays, since a name without an extension would be looked up as ".dll".
+bool CreateUniqueFile(std::string &name, std::string &error) {
+    static unsigned counter = 0;
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = folder + "\\skorvale-plugin-" + std::to_string(_getpid()) + "-" + std::to_string(++counter) + ".xpl";
+        int fd = _open(name.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (fd >= 0) {
+            _close(fd);
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    error = "cannot create a temporary file in " + folder + ": " + std::strerror(errno);
+    return false;
+}
+
+bool Readable(const std::string &path) { return _access(path.c_str(), 4 /* read */) == 0; }
+void *OpenModule(const std::string &path) { return LoadLibraryA(path.c_str()); }
+void *ModuleSymbol(void *handle, const char *name) {
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+void CloseModule(void *handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+std::string ModuleError() {
+    DWORD code = GetLastError();
+    char text[512] = "";
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                             sizeof text, nullptr);
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ')) text[--n] = '\0';
+    return (n ? std::string(text) : std::string("error")) + " (" + std::to_string(code) + ")";
+}
+#else
 // dlopen keys loaded objects by path, so a second load of the same file would share the first's globals.
 // A copy under a unique name makes each load a separate object.
-bool CopyToUniquePath(const std::string &from, std::string &to, std::string &error) {
+bool CreateUniqueFile(std::string &name, std::string &error) {
     const char *tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/skorvale-plugin-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
+    std::vector<char> chars(pattern.begin(), pattern.end());
+    chars.push_back('\0');
+    int fd = mkstemp(chars.data());
     if (fd < 0) {
-        error = "cannot create a temporary copy of " + from + ": " + std::strerror(errno);
+        error = "cannot create a temporary file in " + pattern + ": " + std::strerror(errno);
         return false;
     }
     close(fd);
-    to = name.data();
+    name = chars.data();
+    return true;
+}
+
+bool Readable(const std::string &path) { return access(path.c_str(), R_OK) == 0; }
+void *OpenModule(const std::string &path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void *ModuleSymbol(void *handle, const char *name) { return dlsym(handle, name); }
+void CloseModule(void *handle) { dlclose(handle); }
+std::string ModuleError() {
+    const char *why = dlerror();
+    return why ? why : "unknown error";
+}
+#endif
+
+bool CopyToUniquePath(const std::string &from, std::string &to, std::string &error) {
+    if (!CreateUniqueFile(to, error)) {
+        error = "cannot create a temporary copy of " + from + ": " + error;
+        return false;
+    }
     std::ifstream in(from, std::ios::binary);
     std::ofstream out(to, std::ios::binary | std::ios::trunc);
     out << in.rdbuf();
+    out.close();
     if (!in || !out) {
         error = "cannot copy " + from + " to " + to;
-        unlink(to.c_str());
+        std::remove(to.c_str());
         return false;
     }
     return true;
@@ -56,7 +117,7 @@ bool CopyToUniquePath(const std::string &from, std::string &to, std::string &err
 
 template <typename F>
 bool Resolve(void *handle, const char *symbol, F &out, std::string &error, const std::string &path) {
-    out = reinterpret_cast<F>(dlsym(handle, symbol));
+    out = reinterpret_cast<F>(ModuleSymbol(handle, symbol));
     if (!out) error = path + " is not an X-Plane plug-in: it has no " + symbol;
     return out != nullptr;
 }
@@ -75,7 +136,7 @@ LoadedPlugin::LoadedPlugin() : impl_(std::make_unique<Impl>()) {
 
 std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string &path, std::string &error) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || access(path.c_str(), R_OK) != 0) {
+    if (stat(path.c_str(), &info) != 0 || !Readable(path)) {
         error = "cannot read plug-in " + path + ": " + std::strerror(errno);
         return nullptr;
     }
@@ -87,10 +148,9 @@ std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string &path, std::s
     Impl &p = *plugin->impl_;
     p.path = path;
     if (!CopyToUniquePath(path, p.copyPath, error)) return nullptr;
-    p.handle = dlopen(p.copyPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    p.handle = OpenModule(p.copyPath);
     if (!p.handle) {
-        const char *why = dlerror();
-        error = path + " is not a loadable module: " + (why ? why : "unknown error");
+        error = path + " is not a loadable module: " + ModuleError();
         return nullptr;  // the destructor removes the copy
     }
     if (!Resolve(p.handle, "XPluginStart", p.start, error, path) ||
@@ -106,8 +166,8 @@ std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string &path, std::s
 LoadedPlugin::~LoadedPlugin() {
     if (impl_->enabled) Disable();
     if (impl_->started) Stop();
-    if (impl_->handle) dlclose(impl_->handle);
-    if (!impl_->copyPath.empty()) unlink(impl_->copyPath.c_str());
+    if (impl_->handle) CloseModule(impl_->handle);
+    if (!impl_->copyPath.empty()) std::remove(impl_->copyPath.c_str());
     State().disabledPlugins.erase(impl_->id);
     State().messageReceivers.erase(impl_->id);
 }

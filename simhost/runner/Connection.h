@@ -1,4 +1,4 @@
-// Whether this process holds an established TCP connection to a given port, read from /proc.
+// Whether this process holds an established TCP connection to a given port, as the system lists it.
 #pragma once
 
 #include <string>
@@ -10,8 +10,8 @@ struct TcpConnection {
     std::string remote;  // "a.b.c.d:port" when established
 };
 
-// Looks through this process's socket descriptors (/proc/self/fd) for one that /proc/net/tcp lists as
-// ESTABLISHED with the given remote port.
+// Looks for a socket of this process that the system's TCP table lists as ESTABLISHED with the given
+// remote port: /proc/self/fd against /proc/net/tcp on Linux, GetExtendedTcpTable's owner on Windows.
 TcpConnection FindEstablishedConnection(int remotePort);
 
 }  // namespace simhost

@@ -1,6 +1,4 @@
 // skorvale-host: loads a plug-in as X-Plane does, plays a script of user actions, dumps what was seen.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <array>
 #include <charconv>
@@ -18,7 +16,19 @@
 #include "Script.h"
 #include "StateDump.h"
 #include "simhost/Host.h"
+#if SKORVALE_HOST_PICTURES
 #include "simhost/render/Screenshots.h"
+#else
+namespace simhost {
+// A build without the picture renderer takes no --screenshot, so nothing is ever due.
+struct Screenshots {
+    bool Plan(const std::vector<std::string> &, const std::vector<double> &, double, std::string &) { return true; }
+    bool AfterFrame(const Host &, std::string &) { return true; }
+    bool Finish(const Host &, std::string &) { return true; }
+    std::vector<std::string> Written() const { return {}; }
+};
+}  // namespace simhost
+#endif
 
 namespace {
 
@@ -68,23 +78,24 @@ bool ParseNumbers(const std::string &text, char separator, std::vector<double> &
 
 // Writes a file so that it holds either its old content or all of the new one, never a part: the text
 // goes to a temporary file beside it, which then replaces it.
-bool WriteWhole(const std::string &path, const std::string &text) {
+bool WriteWhole(const std::string &path, const std::string &text, std::string &why) {
     const std::string temporary = path + ".partial";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         out << text;
         out.flush();
         if (!out) {
-            int saved = errno;
+            why = std::strerror(errno);
             std::remove(temporary.c_str());
-            errno = saved;
             return false;
         }
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        int saved = errno;
+    // std::filesystem::rename replaces an existing file on Windows too, where std::rename refuses.
+    std::error_code renamed;
+    fs::rename(temporary, path, renamed);
+    if (renamed) {
+        why = renamed.message();
         std::remove(temporary.c_str());
-        errno = saved;
         return false;
     }
     return true;
@@ -133,10 +144,7 @@ bool ApplyHostOptions(const Options &o, std::string &error) {
 class Track {
 public:
     void Record(const simhost::Host &host) {
-        timespec now{};
-        clock_gettime(CLOCK_REALTIME, &now);
-        double wall = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-        points_.push_back({wall, host.Latitude(), host.Longitude(), host.ElevationM()});
+        points_.push_back({simhost::WallSeconds(), host.Latitude(), host.Longitude(), host.ElevationM()});
         if (points_.size() > kFrames) points_.pop_front();
     }
     nlohmann::json Json() const {
@@ -166,7 +174,9 @@ int Run(const Options &o) {
     if (!fs::is_directory(o.dir)) return Fail("--dir " + o.dir + " is not a directory");
     // X-Plane's folder is where XPLMGetSystemPath points; the working directory is another matter.
     const std::string &cwd = o.cwd.empty() ? o.dir : o.cwd;
-    if (chdir(cwd.c_str()) != 0) return Fail("cannot enter " + cwd + ": " + std::strerror(errno));
+    std::error_code entered;
+    fs::current_path(cwd, entered);
+    if (entered) return Fail("cannot enter " + cwd + ": " + entered.message());
 
     std::unique_ptr<simhost::LoadedPlugin> plugin = simhost::LoadedPlugin::Load(o.plugin, error);
     if (!plugin) return Fail(error);
@@ -215,8 +225,9 @@ int Run(const Options &o) {
     plugin->Stop();
     plugin.reset();
 
-    if (!o.stateJson.empty() && !WriteWhole(o.stateJson, simhost::StateText(state)))
-        return Fail("cannot write --state-json " + o.stateJson + ": " + std::strerror(errno));
+    std::string why;
+    if (!o.stateJson.empty() && !WriteWhole(o.stateJson, simhost::StateText(state), why))
+        return Fail("cannot write --state-json " + o.stateJson + ": " + why);
     std::cout << simhost::Summary(state);
     for (const std::string &path : pictures.Written()) std::cout << "picture: " << path << "\n";
     return status;
@@ -225,8 +236,10 @@ int Run(const Options &o) {
 }  // namespace
 
 int main(int argc, char **argv) {
+#ifdef SIGPIPE
     // Sends on a socket the server closed must fail with EPIPE, not kill the simulator.
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     Options o;
     CLI::App app{"skorvale-host: a headless stand-in for X-Plane that loads and drives a plug-in"};
     app.add_option("--plugin", o.plugin, "the plug-in module (.xpl) to load")->required();
@@ -253,10 +266,16 @@ int main(int argc, char **argv) {
     app.add_option("--cwd", o.cwd, "working directory to run in (default: --dir, X-Plane's folder)");
     app.add_option("--aircraft", o.aircraft, "the user's aircraft file path (XPLMGetNthAircraftModel 0)");
     app.add_option("--fps", o.fps, "simulated frames per second (default 60)")->check(CLI::Range(1.0, 1000.0));
+#if SKORVALE_HOST_PICTURES
     app.add_option("--screenshot", o.screenshots, "write a PNG of the screen (repeatable)")->allow_extra_args(false);
     app.add_option("--screenshot-at", o.screenshotAt,
                    "simulated seconds of the matching --screenshot (default: the end)")
         ->allow_extra_args(false);
+#else
+    app.footer(
+        "Pictures (--screenshot, --screenshot-at) are left out of this build: their renderer needs cairo "
+        "and fontconfig, which are not built for Windows.");
+#endif
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &e) {

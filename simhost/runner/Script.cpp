@@ -268,7 +268,8 @@ bool Echo(Call &c) {
     if (c.play && c.out) {
         char stamp[32];
         std::snprintf(stamp, sizeof stamp, "[%9.3f] ", TheHost().Now());
-        *c.out << stamp << c.event.rest << "\n";
+        // Flushed at once: whoever watches the host's output can tell how far it has got.
+        *c.out << stamp << c.event.rest << std::endl;
     }
     return true;
 }

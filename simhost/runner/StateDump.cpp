@@ -1,6 +1,7 @@
 // Building the runner's JSON state and its human summary.
 #include "StateDump.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
@@ -144,13 +145,6 @@ json Slots() {
     return out;
 }
 
-// When the state was taken, in seconds since the epoch: lets runs in other processes be lined up.
-double WallSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 json Planes(const PlanesInfo &planes) {
     json refused = json::array();
     for (const RefusedCall &call : planes.refused) refused.push_back({{"time", call.time}, {"call", call.call}});
@@ -247,6 +241,10 @@ std::string Summary(const json &state) {
                   state["aircraft"]["override"].get<bool>() ? " (flown by the plug-in)" : "");
     out += line;
     return out;
+}
+
+double WallSeconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace simhost

@@ -14,6 +14,9 @@ nlohmann::json BuildState(const LoadedPlugin &plugin);
 // The JSON text of a state: never fails, whatever bytes its texts hold.
 std::string StateText(const nlohmann::json &state);
 
+// Now, in seconds since the epoch: lets runs in other processes be lined up.
+double WallSeconds();
+
 // A few lines for people: name, run length, windows, planes, connection.
 std::string Summary(const nlohmann::json &state);
 

@@ -19,6 +19,7 @@
 
 #include "tests/server/ClusterHarness.h"
 #include "tests/server/ServerHarness.h"
+#include "tests/support/Command.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/Paths.h"
 
@@ -34,6 +35,7 @@ struct Pilot {
     std::string aircraft = "Aircraft/General/Trainer/trainer.acf";
     bool viewOnly = false;
     std::string server = {};  // the node it logs in to; empty: the test's own server
+    bool windows = false;     // the Windows plug-in in the Windows host under Wine
 };
 
 class MultiplayerTest : public servertest::ServerTest {
@@ -66,20 +68,15 @@ protected:
         std::ofstream(dir / "Resources/plugins/svprefs.txt") << pilot.settings;
         if (pilot.viewOnly) std::ofstream(dir / "Resources/plugins/viewonly.txt");
         std::ofstream(dir / "script.txt") << pilot.script;
-        std::vector<std::string> argv = {testsupport::HostPath(),
-                                         "--plugin",
-                                         testsupport::PluginPath(),
-                                         "--dir",
-                                         dir.string(),
-                                         "--realtime",
-                                         "--seconds",
-                                         std::to_string(seconds),
-                                         "--script",
-                                         (dir / "script.txt").string(),
-                                         "--aircraft",
-                                         pilot.aircraft,
-                                         "--state-json",
-                                         (dir / "state.json").string()};
+        std::vector<std::string> argv = {testsupport::HostPath(), "--plugin", testsupport::PluginPath()};
+#ifdef SKORVALE_WINE_RUN
+        if (pilot.windows)
+            argv = {SKORVALE_WINE_RUN, SKORVALE_WINEPREFIX, SKORVALE_WINDOWS_HOST_PATH, "--plugin",
+                    SKORVALE_WINDOWS_PLUGIN_PATH};
+#endif
+        argv.insert(argv.end(), {"--dir", dir.string(), "--realtime", "--seconds", std::to_string(seconds), "--script",
+                                 (dir / "script.txt").string(), "--aircraft", pilot.aircraft, "--state-json",
+                                 (dir / "state.json").string()});
         pid_t pid = fork();
         if (pid == 0) {
             setenv("SKORVALE_SERVER_ADDRESS", pilot.server.empty() ? address_.c_str() : pilot.server.c_str(), 1);
@@ -95,9 +92,21 @@ protected:
         return pid;
     }
 
+    // Waits (bounded) until a host has played its first script line: Wine's start takes seconds.
+    bool Started(const std::string &name) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::ifstream log(fs::path(root_) / name / "host.log");
+            std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+            if (text.find("] start") != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
     // Waits (bounded) for a host to finish and returns its JSON state.
     json Finish(pid_t pid, const std::string &name) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
         int status = -1;
         while (waitpid(pid, &status, WNOHANG) != pid) {
             if (std::chrono::steady_clock::now() > deadline) {
@@ -246,5 +255,71 @@ TEST_F(MultiplayerTest, PilotsOnTwoNodesOfANetworkSeeAndHearEachOther) {
     EXPECT_NE(std::find(annaHeard.begin(), annaHeard.end(), "BEN: roger from bravo"), annaHeard.end())
         << annaHeard.dump();
 }
+
+#ifdef SKORVALE_WINE_RUN
+class WineSessionTest : public MultiplayerTest {};
+
+// The Windows plug-in under Wine and the Linux plug-in on one Linux relay, with accounts (so the Windows
+// digest is checked). WINA and LINB sit at the same spot, so LINA must be shown both at the same bytes;
+// LINB stops while WINA flies, LINA outlives WINA and sees its slot blanked.
+TEST_F(WineSessionTest, WindowsAndLinuxPilotsSeeAndHearEachOther) {
+    std::string accounts = root_ + "/accounts.db";
+    for (const char *user : {"lina", "linb", "wina"}) {
+        std::string command = "printf 'pw-" + std::string(user) + "\\n' | '" + testsupport::ServerPath() +
+                              "' accounts add " + accounts + " " + user + " >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+    StartServer({"--accounts", accounts});
+    const std::string spot = "0 position 47.4818 -122.3079 300 10\n0 echo start\n0.5 menu Skorvale/Toggle Plane List\n";
+    Pilot wina{"wina", Settings("wina", "WINA", "pw-wina"),
+               spot + "11 key Tab\n11.2 type hello from windows\n11.5 key Return\n11.7 key Tab\n",
+               "Aircraft/Gliders/Swift/swift.acf"};
+    wina.windows = true;
+    Pilot linb{"linb", Settings("linb", "LINB", "pw-linb"), spot};
+    Pilot lina{"lina", Settings("lina", "LINA", "pw-lina"),
+               "0 position 47.4638 -122.3079 131 200\n0 echo start\n0.5 menu Skorvale/Toggle Plane List\n"
+               "11 key Tab\n11.2 type hello from linux\n11.5 key Return\n11.7 key Tab\n"};
+    pid_t w = Launch(wina, 20);
+    ASSERT_TRUE(Started("wina")) << "the Windows host did not start under Wine";
+    NextSecond();
+    pid_t b = Launch(linb, 15);
+    NextSecond();
+    pid_t a = Launch(lina, 26);
+    json linbState = Finish(b, "linb");
+    json winaState = Finish(w, "wina");
+    json linaState = Finish(a, "lina");
+    ASSERT_FALSE(winaState.is_discarded() || linbState.is_discarded() || linaState.is_discarded());
+
+    // The lifecycle under Wine, and the login with its digest against the accounts.
+    EXPECT_EQ(winaState["plugin"]["name"], "Skorvale");
+    EXPECT_TRUE(winaState["connection"]["established"].get<bool>()) << winaState["connection"].dump();
+    EXPECT_EQ(server_->CountInLog("(wina) logged in"), 1u) << server_->Log();
+    EXPECT_NE(testsupport::ReadFile(root_ + "/wina/Resources/plugins/svprefs.txt").find("callsign=WINA"),
+              std::string::npos);
+
+    // Callsigns and models both ways.
+    EXPECT_TRUE(HasRow(winaState, "LINA trainer")) << winaState["planeList"].dump();
+    EXPECT_TRUE(HasRow(linbState, "WINA swift")) << linbState["planeList"].dump();
+    // Chat both ways.
+    const json &winaHeard = winaState["chat"]["history"];
+    const json &linaHeard = linaState["chat"]["history"];
+    EXPECT_NE(std::find(winaHeard.begin(), winaHeard.end(), "LINA: hello from linux"), winaHeard.end())
+        << winaHeard.dump();
+    EXPECT_NE(std::find(linaHeard.begin(), linaHeard.end(), "WINA: hello from windows"), linaHeard.end())
+        << linaHeard.dump();
+    // WINA has logged out by LINA's end: its slot is BLANK, not named.
+    EXPECT_FALSE(HasRow(linaState, "WINA")) << linaState["planeList"].dump();
+
+    // Where LINA shows the Windows and the Linux pilot at one spot: the same bytes.
+    std::vector<std::string> atSpot;
+    for (const json &slot : linaState["slots"]) {
+        if (std::fabs(slot["lat"].get<double>() - 47.4818) > 1e-3) continue;
+        atSpot.push_back(
+            json{slot["lat"], slot["lon"], slot["el"], slot["heading"], slot["x"], slot["y"], slot["z"]}.dump());
+    }
+    ASSERT_EQ(atSpot.size(), 2u) << linaState["slots"].dump();
+    EXPECT_EQ(atSpot[0], atSpot[1]);
+}
+#endif
 
 }  // namespace

@@ -1,7 +1,11 @@
-// Where the tiny test plug-ins are: built beside libsimhost.so, found through the library's own path.
+// Where the tiny test plug-ins are: built beside the host library, found through the library's own path.
 #pragma once
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <string>
 
@@ -9,18 +13,25 @@
 
 namespace simhosttest {
 
-inline std::string HostLibraryDir() {
-    Dl_info info{};
-    if (!dladdr(reinterpret_cast<void *>(&XPLMFindDataRef), &info) || !info.dli_fname) return ".";
-    std::string path = info.dli_fname;
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 inline std::string HostLibraryPath() {
+#ifdef _WIN32
+    HMODULE module = nullptr;
+    char path[MAX_PATH] = "";
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCSTR>(&XPLMFindDataRef), &module))
+        GetModuleFileNameA(module, path, sizeof path);
+    return path;
+#else
     Dl_info info{};
     dladdr(reinterpret_cast<void *>(&XPLMFindDataRef), &info);
     return info.dli_fname ? info.dli_fname : "";
+#endif
+}
+
+inline std::string HostLibraryDir() {
+    std::string path = HostLibraryPath();
+    size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
 // The complete tiny plug-in, and one built without XPluginReceiveMessage.
