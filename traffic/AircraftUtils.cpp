@@ -186,7 +186,7 @@ void Aircraft::GetAircraftData() {
 }
 
 void AttitudeQuaternion(float psi, float theta, float phi, float q[4]) {
-    const double half = M_PI / 360.0;
+    const double half = 3.14159265358979323846 / 360.0;  // half a degree in radians (M_PI is POSIX, not C++)
     double cp = std::cos(psi * half), sp = std::sin(psi * half);
     double ct = std::cos(theta * half), st = std::sin(theta * half);
     double cr = std::cos(phi * half), sr = std::sin(phi * half);
