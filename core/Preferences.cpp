@@ -1,4 +1,5 @@
-// The settings file: seven key=value; entries read with one pattern and written back byte for byte.
+// The settings file: seven key=value; (eight with smooth traffic on) entries read with one pattern and written back
+// byte for byte.
 #include "core/Preferences.h"
 
 #include <pcrecpp.h>
@@ -33,6 +34,8 @@ void Apply(const std::string &key, const std::string &value) {
         cockpitPosition = stringtoi(value);
     } else if (key == "connectAtStartup") {
         connectAtStartup = stringtoi(value);
+    } else if (key == "smoothTraffic") {
+        smoothTraffic = stringtoi(value);
     }
 }
 
@@ -92,6 +95,8 @@ void SavePreferences() {
     AddEntry(&text, "cockpitPosition", cockpitPosition);
     AddEntry(&text, "crewID", crewID);
     AddEntry(&text, "connectAtStartup", connectAtStartup);
+    // Written only when on, so a file saved with it off is the same as before the option existed.
+    if (smoothTraffic != 0) AddEntry(&text, "smoothTraffic", smoothTraffic);
 
     size_t written = 0;
     while (written < text.size()) {

@@ -14,6 +14,7 @@
 #include "traffic/AircraftUtils.h"
 #include "traffic/OwnAircraft.h"
 #include "traffic/PlaneAccess.h"
+#include "traffic/SmoothTraffic.h"
 #include "ui/ChatWindows.h"
 #include "ui/PrefPane.h"
 
@@ -47,6 +48,7 @@ std::string crewID;
 int flightMode = 0;
 int cockpitPosition = 0;
 int connectAtStartup = 0;
+int smoothTraffic = 0;
 
 int sockfd = 0;
 int tsockfd = 0;
@@ -76,7 +78,7 @@ XPWidgetID UserIDT, UserIDF, PasswordT, PasswordF, CallsignT, CallsignF;
 XPWidgetID FlightModeT, FlightModeB1, FlightModeB2;
 XPWidgetID PositionT, PositionB1, PositionB2, PositionB3, PositionB4;
 XPWidgetID CrewIDT, CrewIDF;
-XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB;
+XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB, SmoothTrafficB;
 
 namespace {
 
@@ -161,7 +163,7 @@ PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc) {
     XPLMRegisterFlightLoopCallback(SkorvaleProcessCursorCallback, 1.0f, nullptr);
     XPLMRegisterFlightLoopCallback(SkorvaleProcessChatWinCallback, 1.0f, nullptr);
     XPLMRegisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, 0.1f, nullptr);
-    // Every frame: the own location and the co-pilot's head, where the 3-D phases are never drawn.
+    // Every frame: the own location, the co-pilot's head where the 3-D phases are never drawn, smoothed traffic.
     XPLMRegisterFlightLoopCallback(SkorvaleFrameCallback, -1.0f, nullptr);
 
     recvstring = "Network Traffic:";
@@ -191,6 +193,7 @@ PLUGIN_API void XPluginStop(void) {
     XPLMUnregisterFlightLoopCallback(SkorvaleProcessChatWinCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleFrameCallback, nullptr);
+    ResetSmoothTraffic();
 
     ReleasePlanes();
 }

@@ -43,6 +43,7 @@ extern std::string crewID;
 extern int flightMode;       // 0 Solo, 1 Crewed
 extern int cockpitPosition;  // 0 Pilot, 1 Co-Pilot, 2 Navigator, 3 Flight Engineer
 extern int connectAtStartup;
+extern int smoothTraffic;  // 1: traffic drawn every frame from timestamped samples
 
 // Networking.
 extern int sockfd;        // datagram socket, 0 when closed
@@ -75,7 +76,7 @@ extern XPWidgetID UserIDT, UserIDF, PasswordT, PasswordF, CallsignT, CallsignF;
 extern XPWidgetID FlightModeT, FlightModeB1, FlightModeB2;
 extern XPWidgetID PositionT, PositionB1, PositionB2, PositionB3, PositionB4;
 extern XPWidgetID CrewIDT, CrewIDF;
-extern XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB;
+extern XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB, SmoothTrafficB;
 
 // Entry functions, called by the simulator.
 PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc);

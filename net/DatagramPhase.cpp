@@ -11,6 +11,7 @@
 #include "platform/Socket.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/CrewRedirect.h"
+#include "traffic/SmoothTraffic.h"
 #include "traffic/WorldOrLocal.h"
 
 namespace {
@@ -80,6 +81,10 @@ void Apply(Aircraft &record, const LocationFields &fields) {
     record.taxi = f[31][0] - '0';
     for (int i = 0; i < 8; i++) record.throttle[i] = value[32 + i];
 
+    if (smoothTraffic != 0) {
+        TakeTrafficSample(record, fields.clock);
+        return;
+    }
     if (record.planeIndex == 0) TrackPilotMotion(record);
     record.SetAircraftData();
 }
@@ -98,7 +103,9 @@ bool SplitLocationFields(std::string_view body, LocationFields *out) {
         if (!TakeField(&body, &f[i])) return false;
     }
     // The last throttle may end the datagram; whatever follows its "|" (the sender's clock) is not read.
-    f[39] = body.substr(0, body.find('|'));
+    size_t bar = body.find('|');
+    f[39] = body.substr(0, bar);
+    out->clock = bar == std::string_view::npos ? std::string_view() : body.substr(bar + 1);
     return true;
 }
 
@@ -122,7 +129,10 @@ void HandleDatagram(std::string_view text) {
 void DatagramPhase() {
     udptx = "  ";
     udprx = "  ";
+    DrainDatagramSocket();
+}
 
+void DrainDatagramSocket() {
     // Descriptor 0 is the closed socket: receiving on it would read the host's standard input.
     if (sockfd <= 0) return;
 

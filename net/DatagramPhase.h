@@ -7,6 +7,7 @@
 // The 40 fields of a location datagram after its header, as views into the datagram's text.
 struct LocationFields {
     std::string_view field[40];
+    std::string_view clock;  // what follows the last field's "|": the sender's two clock fields, or empty
 };
 
 // Splits the text after a location datagram's header into its 40 fields, by the rules of its five field
@@ -18,5 +19,8 @@ bool SplitLocationFields(std::string_view body, LocationFields *out);
 // a location datagram, its fields into the slot record and through to the host. Simulation thread only.
 void HandleDatagram(std::string_view text);
 
-// The whole phase: up to 90 receives from the datagram socket, each handled as above.
+// Up to 90 receives from the datagram socket, each handled as above.
+void DrainDatagramSocket();
+
+// The whole phase: the traffic indicators cleared, then the socket drained.
 void DatagramPhase();

@@ -10,6 +10,7 @@
 #include "platform/Socket.h"
 #include "platform/System.h"
 #include "traffic/ModelLoader.h"
+#include "traffic/SmoothTraffic.h"
 
 namespace {
 
@@ -103,13 +104,14 @@ int SkorvaleDrawPlanes(XPLMDrawingPhase, int, void *) {
     return SendLocationOncePerCycle(cycle) ? 0 : 1;
 }
 
-float SkorvaleFrameCallback(float, float, int, void *) {
+float SkorvaleFrameCallback(float inElapsedSinceLastCall, float, int, void *) {
     int cycle = XPLMGetCycleNumber();
     // Flight loops run before drawing: while the previous frame drew the airplanes phase, this frame's
     // drawing will send; otherwise the simulator does not draw it, and the location goes from here.
     if (lastAirplanesPhaseCycle != cycle - 1) SendLocationOncePerCycle(cycle);
     MoveCoPilotHead();
     LoadPendingModels();
+    SmoothTrafficFrame(inElapsedSinceLastCall);
     return -1.0f;
 }
 

@@ -89,6 +89,7 @@ void ReadBackAndSave() {
         }
     }
     connectAtStartup = GetState(ConnectStartB);
+    smoothTraffic = GetState(SmoothTrafficB);
     SavePreferences();
 }
 
@@ -243,6 +244,8 @@ void CreatePrefPane(int width, int height) {
     ConnectStartB = CreateButton(radio1Left, rowATop, radio1Right, rowABottom, 1, "Connect at startup", xpRadioButton,
                                  xpButtonBehaviorCheckBox);
     SetState(ConnectStartB, connectAtStartup);
+    SmoothTrafficB = CreateButton(radio1Left, rowTop(11), radio1Right, rowBottom(11), 1, "Smooth traffic",
+                                  xpRadioButton, xpButtonBehaviorCheckBox);
 
     CancelB = CreateButton(L + 2 * b + 25, rowBTop, L + 2 * b + 80, rowBBottom, 1, "Cancel", xpPushButton,
                            xpButtonBehaviorPushButton);
@@ -266,6 +269,7 @@ void InitializePrefPane() {
     }
     ShowConnected(tcpconnected != 0);
     SetState(ConnectStartB, connectAtStartup);
+    SetState(SmoothTrafficB, smoothTraffic != 0);
     if (cockpitPosition >= 0 && cockpitPosition <= 3) SelectPosition(cockpitPosition);
 
     XPSetWidgetDescriptor(UserIDF, userID.c_str());

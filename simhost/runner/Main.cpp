@@ -15,6 +15,7 @@
 
 #include "Script.h"
 #include "StateDump.h"
+#include "simhost/Geo.h"
 #include "simhost/Host.h"
 #if SKORVALE_HOST_PICTURES
 #include "simhost/render/Screenshots.h"
@@ -158,6 +159,38 @@ private:
     std::deque<std::array<double, 4>> points_;
 };
 
+// Each multiplayer slot as drawn over the last frames: [wallTime, x, y, z, lat, lon, el, psi], the
+// world position converted from the local one by the host, so smoothing can be judged frame by frame.
+class SlotTracks {
+public:
+    void Record(const simhost::Host &host) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        double wall = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+        for (int n = 1; n <= kSlots; ++n) {
+            std::string p = "sim/multiplayer/position/plane" + std::to_string(n) + "_";
+            double x = host.GetDataRef(p + "x"), y = host.GetDataRef(p + "y"), z = host.GetDataRef(p + "z");
+            double lat = 0, lon = 0, el = 0;
+            simhost::LocalToWorldAbout(host.OriginLatitude(), host.OriginLongitude(), x, y, z, lat, lon, el);
+            auto &points = points_[static_cast<size_t>(n - 1)];
+            points.push_back({wall, x, y, z, lat, lon, el, host.GetDataRef(p + "psi")});
+            if (points.size() > kFrames) points.pop_front();
+        }
+    }
+    void AddTo(nlohmann::json &slots) const {
+        for (size_t i = 0; i < slots.size() && i < points_.size(); ++i) {
+            nlohmann::json out = nlohmann::json::array();
+            for (const auto &p : points_[i]) out.push_back(p);
+            slots[i]["track"] = out;
+        }
+    }
+
+private:
+    static constexpr int kSlots = 19;
+    static constexpr size_t kFrames = 300;
+    std::array<std::deque<std::array<double, 8>>, kSlots> points_;
+};
+
 int Run(const Options &o) {
     // Checked before anything runs, so a bad script costs nothing.
     std::vector<simhost::ScriptEvent> events;
@@ -185,6 +218,7 @@ int Run(const Options &o) {
 
     simhost::Host &host = simhost::TheHost();
     Track track;
+    SlotTracks slotTracks;
     const long frames = static_cast<long>(std::ceil(o.seconds * host.FrameRate() - 1e-9));
     const auto wallStart = std::chrono::steady_clock::now();
     size_t next = 0;
@@ -203,6 +237,7 @@ int Run(const Options &o) {
         if (status) break;
         host.RunFrame();
         track.Record(host);
+        slotTracks.Record(host);
         if (!pictures.AfterFrame(host, error)) {
             std::cerr << "skorvale-host: error: " << error << std::endl;
             status = 1;
@@ -221,6 +256,7 @@ int Run(const Options &o) {
     }
     nlohmann::json state = simhost::BuildState(*plugin);
     state["track"] = track.Json();
+    slotTracks.AddTo(state["slots"]);
     plugin->Disable();
     plugin->Stop();
     plugin.reset();

@@ -24,6 +24,7 @@ void SetSettings(const std::string &callsign, const std::string &user, const std
     cockpitPosition = position;
     crewID = crew;
     connectAtStartup = connect;
+    smoothTraffic = 0;
 }
 
 void ClearSettings() { SetSettings("", "", "", 0, 0, "", 0); }
@@ -136,6 +137,15 @@ TEST_F(Preferences, KeysMatchExactlyAndLaterEntriesWin) {
     EXPECT_EQ(myCallsign, "AB");
     EXPECT_EQ(userID, "");
     EXPECT_EQ(password, "pw");
+
+    // A key this build does not know is skipped, as older builds skip "smoothTraffic".
+    LoadFrom("smoothTraffic=1;smoothTrafficDelay=40;callsign=X;");
+    EXPECT_EQ(smoothTraffic, 1);
+    EXPECT_EQ(myCallsign, "X");
+    SavePreferences();
+    EXPECT_EQ(
+        dir.Read(kFile),
+        "callsign=X;userID=;password=;flightMode=0;cockpitPosition=0;crewID=;connectAtStartup=0;smoothTraffic=1;");
 }
 
 TEST_F(Preferences, ReadingStopsWhereNoWholeEntryBegins) {

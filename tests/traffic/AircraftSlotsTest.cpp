@@ -5,6 +5,14 @@
 #include "simhost/Host.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/PlaneAccess.h"
+#include "traffic/SmoothTraffic.h"
+
+#include <cfloat>
+#include <cmath>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
 
 namespace {
 
@@ -162,4 +170,94 @@ TEST(AircraftSlotsUnbound, RecordWithoutHandlesWritesNothing) {
     record.GetAircraftData();
     EXPECT_EQ(record.x, 5.0f);
     EXPECT_EQ(simhost::TheHost().GetDataRef("sim/flightmodel/position/local_x"), before);
+}
+
+namespace {
+
+double WallSeconds() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// The two clock fields as a sender writes them: whole seconds as a float, then microseconds.
+std::string ClockFields(double when) {
+    long long seconds = (long long)when;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.9g|%ld", (double)(float)seconds, (long)((when - (double)seconds) * 1e6));
+    return text;
+}
+
+}  // namespace
+
+TEST(SmoothTraffic, SenderTimeTakesTheWholeSecondTheArrivalsPointTo) {
+    double now = 1765093380.25;  // a float holds this only to a multiple of 128
+    double combined = 0;
+    ASSERT_TRUE(CombineSenderTime(ClockFields(now - 0.004), now, {}, &combined));
+    EXPECT_NEAR(combined, now - 0.004, 1e-6);
+    // Later samples follow the earlier one across whole seconds, whatever the arrival jitter.
+    SenderClock previous{true, combined, now};
+    ASSERT_TRUE(CombineSenderTime(ClockFields(now + 0.996), now + 1.05, previous, &combined));
+    EXPECT_NEAR(combined, now + 0.996, 1e-6);
+    // A sender whose clock is far from ours still gets one timeline, from its own float.
+    ASSERT_TRUE(CombineSenderTime(ClockFields(now - 3600.5), now, {}, &combined));
+    EXPECT_NEAR(std::fmod(combined, 1.0), 0.75, 1e-6);
+    EXPECT_LE(std::fabs(combined - (now - 3600.5)), 128.0);
+    for (const char *bad : {"", "1.76509338e+09", "0|5", "1.76509338e+09|1000000", "1.76509338e+09|-1", "x|y", "inf|3"})
+        EXPECT_FALSE(CombineSenderTime(bad, now, {}, &combined)) << bad;
+}
+
+TEST_F(AircraftSlots, SmoothedSlotGlidesNeverGoesBackAndSnapsOnAJump) {
+    planesAcquired = 1;
+    smoothTraffic = 1;
+    ResetSmoothTraffic();
+    Aircraft &record = AircraftList[3];
+    auto feed = [&](double when, float x, float psi) {
+        record.x = x;
+        record.psi = psi;
+        TakeTrafficSample(record, ClockFields(when));
+    };
+    double start = WallSeconds();
+    std::vector<double> drawn;
+    for (int k = 0; k < 40; k++) {
+        double when = start + k / 60.0;
+        // Every fifth sample comes a frame late, after the next one: out of order.
+        if (k % 5 == 4) {
+            feed(when + 1 / 60.0, 100.0f + (float)(k + 1), 359.0f + (float)(k + 1) * 0.1f);
+            feed(when, 100.0f + (float)k, 359.0f + (float)k * 0.1f);
+            k++;
+        } else {
+            feed(when, 100.0f + (float)k, 359.0f + (float)k * 0.1f);
+        }
+        std::this_thread::sleep_until(
+            std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::duration<double>(when + 1 / 60.0))));
+        SmoothTrafficFrame(1 / 60.0f);
+        drawn.push_back(Ref("sim/multiplayer/position/plane3_x"));
+        double heading = Ref("sim/multiplayer/position/plane3_psi");
+        EXPECT_TRUE(heading >= 0 && heading < 360) << heading;
+    }
+    for (size_t i = 1; i < drawn.size(); i++) EXPECT_GE(drawn[i], drawn[i - 1]) << i;
+    EXPECT_GT(drawn.back(), 120.0);  // it moved, a little behind the newest sample
+    EXPECT_LT(drawn.back(), 140.0);
+
+    // Silence: at most half a second of extrapolation at 60 m/s, then it holds.
+    for (int k = 0; k < 60; k++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(16));
+        SmoothTrafficFrame(0.016f);
+    }
+    double held = Ref("sim/multiplayer/position/plane3_x");
+    EXPECT_LT(held, 139.0 + 60 * 0.5 + 1);
+    SmoothTrafficFrame(0.016f);
+    EXPECT_EQ(Ref("sim/multiplayer/position/plane3_x"), held);
+
+    // A teleport 50 km away is drawn at once, not flown to.
+    feed(WallSeconds(), 50000.0f, 10.0f);
+    SmoothTrafficFrame(0.016f);
+    EXPECT_EQ(Ref("sim/multiplayer/position/plane3_x"), 50000.0);
+
+    // Off: the slots are forgotten and nothing more is written.
+    smoothTraffic = 0;
+    SmoothTrafficFrame(0.016f);
+    host.SetDataRef("sim/multiplayer/position/plane3_x", 7.0);
+    SmoothTrafficFrame(0.016f);
+    EXPECT_EQ(Ref("sim/multiplayer/position/plane3_x"), 7.0);
 }

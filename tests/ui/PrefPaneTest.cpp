@@ -76,6 +76,7 @@ TEST_F(PrefPaneTest, FirstOpenBuildsEveryControlInPlaceFilledFromTheSettings) {
         {"Connect", 3, L + 40, T - 240, L + 110, T - 252, true},
         {"Disconnect", 3, L + 40, T - 240, L + 110, T - 252, false},
         {"Connect at startup", 3, radio1, T - 240, radio1 + 10, T - 252, true},
+        {"Smooth traffic", 3, radio1, row(11), radio1 + 10, row(11) - 12, true},
         {"Cancel", 3, L + 65, T - 260, L + 120, T - 272, true},
         {"Apply", 3, L + 125, T - 260, L + 170, T - 272, true},
         {"Save & Close", 3, L + 175, T - 260, L + 255, T - 272, true},
@@ -107,6 +108,8 @@ TEST_F(PrefPaneTest, FirstOpenBuildsEveryControlInPlaceFilledFromTheSettings) {
     }
     EXPECT_EQ(host.WidgetProperty(ConnectStartB, xpProperty_ButtonType), xpRadioButton);
     EXPECT_EQ(host.WidgetProperty(ConnectStartB, xpProperty_ButtonBehavior), xpButtonBehaviorCheckBox);
+    EXPECT_EQ(host.WidgetProperty(SmoothTrafficB, xpProperty_ButtonBehavior), xpButtonBehaviorCheckBox);
+    EXPECT_EQ(State(SmoothTrafficB), 0);
     for (XPWidgetID b : {ConnectB, DisconnectB, CancelB, ApplyB, SaveB}) {
         EXPECT_EQ(host.WidgetProperty(b, xpProperty_ButtonType), xpPushButton);
         EXPECT_EQ(host.WidgetProperty(b, xpProperty_ButtonBehavior), xpButtonBehaviorPushButton);
@@ -160,6 +163,23 @@ TEST_F(PrefPaneTest, RadioGroupsStayExclusiveAndApplyStoresTheChoice) {
               "callsign=ACE1;userID=1234;password=pw;flightMode=0;cockpitPosition=0;crewID=C7;connectAtStartup=1;");
     EXPECT_EQ(flightMode, 0);
     EXPECT_EQ(connectAtStartup, 1);
+
+    // Smooth traffic is stored only while it is on, so a file saved with it off is as it always was.
+    ASSERT_TRUE(Click("Smooth traffic"));
+    ASSERT_TRUE(Click("Apply"));
+    EXPECT_EQ(SavedSettings(),
+              "callsign=ACE1;userID=1234;password=pw;flightMode=0;cockpitPosition=0;crewID=C7;connectAtStartup=1;"
+              "smoothTraffic=1;");
+    EXPECT_EQ(smoothTraffic, 1);
+    XPluginDisable();
+    XPluginEnable();
+    OpenPane();
+    EXPECT_EQ(State(SmoothTrafficB), 1);
+    ASSERT_TRUE(Click("Smooth traffic"));
+    ASSERT_TRUE(Click("Apply"));
+    EXPECT_EQ(smoothTraffic, 0);
+    EXPECT_EQ(SavedSettings(),
+              "callsign=ACE1;userID=1234;password=pw;flightMode=0;cockpitPosition=0;crewID=C7;connectAtStartup=1;");
 }
 
 TEST_F(PrefPaneTest, ReadBackCutsOverlongTextAndSaveAndCloseHidesThePane) {
