@@ -6,6 +6,7 @@
 #include <spdlog/spdlog.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -690,6 +691,29 @@ private:
         return workerStop_;
     }
 
+    // A bare "no responders" tells an operator nothing: name the likely fixes, JetStream first.
+    std::string StoreAdvice(natsStatus status) {
+        std::string advice;
+        if (status == NATS_NO_RESPONDERS || status == NATS_TIMEOUT) {
+            advice += "; the login store needs JetStream: start every NATS server with -js";
+        }
+        char **servers = nullptr;
+        int count = 0;
+        if (natsConnection_GetServers(connection_, &servers, &count) == NATS_OK) {
+            for (int i = 0; i < count; ++i) free(servers[i]);
+            free(servers);
+        }
+        if (count > 0 && options_.storeReplicas > count) {
+            advice += "; --store-replicas " + std::to_string(options_.storeReplicas) + " is more than the " +
+                      std::to_string(count) + " NATS server(s) this node knows of: use at most " +
+                      std::to_string(count);
+        } else if (count > 0) {
+            advice += "; --store-replicas " + std::to_string(options_.storeReplicas) + " fits the " +
+                      std::to_string(count) + " NATS server(s) this node knows of";
+        }
+        return advice;
+    }
+
     bool OpenStore() {
         if (kv_) return true;
         if (natsConnection_Status(connection_) != NATS_CONN_STATUS_CONNECTED) return false;
@@ -711,7 +735,8 @@ private:
         }
         if (status != NATS_OK) {
             kv_ = nullptr;
-            Warn(storeLog_, Clock::now(), "the login store is not available yet: " + StatusText(status));
+            Warn(storeLog_, Clock::now(),
+                 "the login store is not available yet: " + StatusText(status) + StoreAdvice(status));
             return false;
         }
         spdlog::info("node {}: login store ready", options_.node);
