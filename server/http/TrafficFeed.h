@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "server/http/Metrics.h"
 #include "server/core/TrafficObserver.h"
+#include "server/http/Metrics.h"
 
 namespace server {
 

@@ -18,10 +18,10 @@
 #include <unordered_set>
 
 #include "server/core/ClientMessage.h"
-#include "server/nats/ClusterMessage.h"
 #include "server/core/LogLimiter.h"
 #include "server/core/Relay.h"
 #include "server/core/Text.h"
+#include "server/nats/ClusterMessage.h"
 
 namespace server {
 

@@ -19,8 +19,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "server/core/LogLimiter.h"
 #include "server/accounts/LoginWorker.h"
+#include "server/core/LogLimiter.h"
 
 namespace server {
 

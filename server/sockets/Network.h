@@ -7,9 +7,9 @@
 #include <string>
 
 #include "server/accounts/Authenticator.h"
-#include "server/nats/NatsBridge.h"
 #include "server/core/Relay.h"
 #include "server/core/TrafficObserver.h"
+#include "server/nats/NatsBridge.h"
 
 namespace server {
 
