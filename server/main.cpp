@@ -13,9 +13,9 @@
 #include <system_error>
 #include <type_traits>
 
-#include "server/Accounts.h"
-#include "server/HttpObserver.h"
-#include "server/Network.h"
+#include "server/accounts/Accounts.h"
+#include "server/http/HttpObserver.h"
+#include "server/sockets/Network.h"
 
 namespace {
 

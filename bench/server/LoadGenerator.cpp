@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "server/Digest.h"
+#include "server/accounts/Digest.h"
 
 namespace {
 

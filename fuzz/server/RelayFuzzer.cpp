@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "server/Relay.h"
+#include "server/core/Relay.h"
 
 namespace {
 

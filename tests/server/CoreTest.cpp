@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "server/ClientMessage.h"
-#include "server/LineBuffer.h"
-#include "server/ReplayMemory.h"
-#include "server/Text.h"
-#include "server/ViewPlanner.h"
+#include "server/core/ClientMessage.h"
+#include "server/core/LineBuffer.h"
+#include "server/core/ReplayMemory.h"
+#include "server/core/Text.h"
+#include "server/core/ViewPlanner.h"
 
 namespace server {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "server/Digest.h"
+#include "server/accounts/Digest.h"
 #include "tests/server/ServerHarness.h"
 #include "tests/support/Paths.h"
 

@@ -19,7 +19,7 @@
 #include <sstream>
 #include <thread>
 
-#include "server/Digest.h"
+#include "server/accounts/Digest.h"
 #include "tests/support/Command.h"
 #include "tests/support/Paths.h"
 

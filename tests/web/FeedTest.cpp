@@ -6,8 +6,8 @@
 #include <string>
 #include <thread>
 
-#include "server/TrafficFeed.h"
-#include "server/TrafficJson.h"
+#include "server/http/TrafficFeed.h"
+#include "server/http/TrafficJson.h"
 
 namespace {
 

@@ -1,0 +1,70 @@
+// Keeps a misbehaving peer from flooding the log: a budget of lines per kind of event.
+#pragma once
+
+#include <spdlog/spdlog.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "server/core/TokenBucket.h"
+#include "server/core/Transport.h"
+
+namespace server {
+
+// One budget for every line outsiders can cause, whatever its kind: each kind has its own limiter, but
+// however many kinds (or attacking clients) are busy at once, together they write at most this much. What
+// it held back is told in one summary line a minute.
+class LogBudget {
+public:
+    // `perMinute` lines a minute on average, up to `burst` at once.
+    LogBudget(double perMinute, double burst) : bucket_(perMinute / 60.0, burst), perMinute_(perMinute) {}
+
+    bool Take(TimePoint now) {
+        if (bucket_.Take(now)) return true;
+        ++suppressed_;
+        return false;
+    }
+    // Writes the summary line when lines were held back and a minute has passed since the last one.
+    void Summarize(TimePoint now);
+
+private:
+    TokenBucket bucket_;
+    double perMinute_;
+    std::uint64_t suppressed_ = 0;
+    TimePoint lastSummary_{};
+};
+
+class LogLimiter {
+public:
+    // On average one line per `period`, up to `burst` at once.
+    explicit LogLimiter(Clock::duration period = std::chrono::seconds(1), int burst = 1)
+        : bucket_(1.0 / std::chrono::duration<double>(period).count(), burst) {}
+
+    // Its lines also draw on `budget` (which must outlive it).
+    void Share(LogBudget &budget) { budget_ = &budget; }
+
+    // True when a line may be written now; `suppressed` then tells how many were held back since the last.
+    bool Allow(TimePoint now, std::uint64_t *suppressed);
+
+    // Writes one line when the budget allows, with the count of lines held back since the last one. The
+    // line is only formatted when it is written, so a flood costs no formatting.
+    template <typename... Args>
+    void Log(TimePoint now, spdlog::level::level_enum level, fmt::format_string<Args...> format, Args &&...args) {
+        std::uint64_t suppressed = 0;
+        if (!Allow(now, &suppressed)) return;
+        std::string line = fmt::format(format, std::forward<Args>(args)...);
+        if (suppressed > 0) {
+            spdlog::log(level, "{} ({} similar lines suppressed)", line, suppressed);
+        } else {
+            spdlog::log(level, "{}", line);
+        }
+    }
+
+private:
+    TokenBucket bucket_;
+    std::uint64_t held_ = 0;
+    LogBudget *budget_ = nullptr;
+};
+
+}  // namespace server

@@ -1,0 +1,132 @@
+// Writing the relay server's counters in the Prometheus text exposition format.
+#include "server/http/Metrics.h"
+
+#include <charconv>
+#include <initializer_list>
+#include <utility>
+
+namespace server {
+
+namespace {
+
+class Writer {
+public:
+    void Family(const char *name, const char *type, const char *help) {
+        text_ += "# HELP ";
+        text_ += name;
+        text_ += ' ';
+        text_ += help;
+        text_ += "\n# TYPE ";
+        text_ += name;
+        text_ += ' ';
+        text_ += type;
+        text_ += '\n';
+    }
+
+    void Sample(const char *name, const char *labels, std::uint64_t value) {
+        Name(name, labels);
+        char digits[24];
+        auto result = std::to_chars(digits, digits + sizeof digits, value);
+        text_.append(digits, result.ptr);
+        text_ += '\n';
+    }
+
+    // to_chars: the shortest form that reads back exactly, whatever the process locale.
+    void Sample(const char *name, const char *labels, double value) {
+        Name(name, labels);
+        char digits[32];
+        auto result = std::to_chars(digits, digits + sizeof digits, value);
+        text_.append(digits, result.ptr);
+        text_ += '\n';
+    }
+
+    void Labelled(const char *name, const char *type, const char *help, const char *label,
+                  std::initializer_list<std::pair<const char *, std::uint64_t>> values) {
+        Family(name, type, help);
+        for (const auto &[value, count] : values) {
+            std::string labels = std::string(label) + "=\"" + value + "\"";
+            Sample(name, labels.c_str(), count);
+        }
+    }
+
+    std::string Take() { return std::move(text_); }
+
+private:
+    void Name(const char *name, const char *labels) {
+        text_ += name;
+        if (labels && *labels) {
+            text_ += '{';
+            text_ += labels;
+            text_ += '}';
+        }
+        text_ += ' ';
+    }
+
+    std::string text_;
+};
+
+}  // namespace
+
+std::string MetricsText(const ClientCounts &clients, const RelayCounters &counters, const StreamStats &streams) {
+    Writer out;
+    out.Labelled("skorvale_clients", "gauge", "Clients logged in, by kind, and connections not logged in yet.", "kind",
+                 {{"pilot", clients.pilots},
+                  {"crew", clients.crew},
+                  {"view_only", clients.viewOnly},
+                  {"connecting", clients.connecting}});
+
+    out.Family("skorvale_datagrams_received_total", "counter", "Datagrams read from the socket.");
+    out.Sample("skorvale_datagrams_received_total", "", counters.datagramsIn);
+    out.Family("skorvale_datagrams_sent_total", "counter", "Datagrams relayed to receivers.");
+    out.Sample("skorvale_datagrams_sent_total", "", counters.datagramsOut);
+    out.Family("skorvale_stream_messages_received_total", "counter", "Stream lines read from clients.");
+    out.Sample("skorvale_stream_messages_received_total", "", counters.streamMessagesIn);
+    out.Family("skorvale_stream_messages_sent_total", "counter", "Stream lines queued to clients.");
+    out.Sample("skorvale_stream_messages_sent_total", "", counters.streamMessagesOut);
+
+    out.Labelled("skorvale_datagrams_dropped_total", "counter", "Datagrams not relayed, by reason.", "reason",
+                 {{"malformed", counters.datagramsMalformed},
+                  {"unknown_sender", counters.datagramsUnknownSender},
+                  {"too_long", counters.datagramsTooLong},
+                  {"rate_limit", counters.datagramsOverRate},
+                  {"send_failed", counters.datagramsUnsent}});
+    out.Labelled("skorvale_stream_messages_dropped_total", "counter", "Stream lines ignored, by reason.", "reason",
+                 {{"malformed", counters.linesMalformed}});
+    out.Labelled("skorvale_connections_dropped_total", "counter", "Connections the server ended, by reason.", "reason",
+                 {{"slow_reader", counters.closedSlowReader},
+                  {"line_too_long", counters.closedLongLine},
+                  {"silent", counters.closedSilent},
+                  {"no_login", counters.closedNoLogin},
+                  {"gave_way", counters.closedForNewcomer},
+                  {"login_refused", counters.loginsRefused}});
+    out.Labelled("skorvale_rate_limit_hits_total", "counter", "Times a limit turned traffic away, by limit.", "limit",
+                 {{"datagrams_per_second", counters.datagramsOverRate},
+                  {"chat_per_second", counters.chatOverRate},
+                  {"identity_per_second", counters.identityOverRate},
+                  {"max_clients", counters.refusedOverLimit}});
+
+    const char *latency = "skorvale_relay_latency_seconds";
+    out.Family(latency, "histogram", "From reading a datagram off the socket to having relayed it.");
+    std::uint64_t cumulative = 0;
+    for (std::size_t i = 0; i < counters.latencyBuckets.size(); ++i) {
+        cumulative += counters.latencyBuckets[i];
+        std::string bound = "+Inf";
+        if (i < kLatencyBoundsMicros.size()) {
+            char digits[32];
+            auto result = std::to_chars(digits, digits + sizeof digits, kLatencyBoundsMicros[i] / 1e6);
+            bound.assign(digits, result.ptr);
+        }
+        std::string labels = "le=\"" + bound + "\"";
+        out.Sample("skorvale_relay_latency_seconds_bucket", labels.c_str(), cumulative);
+    }
+    out.Sample("skorvale_relay_latency_seconds_sum", "", static_cast<double>(counters.latencyNanosTotal) / 1e9);
+    out.Sample("skorvale_relay_latency_seconds_count", "", cumulative);
+
+    out.Family("skorvale_web_streams", "gauge", "Live map connections open.");
+    out.Sample("skorvale_web_streams", "", static_cast<std::uint64_t>(streams.open));
+    out.Labelled("skorvale_web_streams_dropped_total", "counter", "Live map connections turned away or closed.",
+                 "reason", {{"limit", streams.refused}, {"fell_behind", streams.fellBehind}});
+    return out.Take();
+}
+
+}  // namespace server

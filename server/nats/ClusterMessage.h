@@ -1,0 +1,61 @@
+// The messages the nodes of one network exchange over NATS: their subjects, their text, and strict parsing.
+//
+// Every payload is a few fields separated by line feeds, the first a kind letter and the second the
+// sending node's name. No field can hold a line feed: the texts are relayed stream texts, which never
+// do. Anything that does not parse exactly is dropped by the receiver.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "server/core/Cluster.h"
+
+namespace server {
+
+enum class ClusterKind : char {
+    Location = 'L',   // id, location fields
+    Aircraft = 'A',   // id, login time and identity
+    Leave = 'X',      // id: the aircraft left the network
+    Kick = 'K',       // id: its session elsewhere was replaced by a newer login on the sender
+    Chat = 'M',       // one chat line
+    Heartbeat = 'H',  // instance, aircraft count
+    Sync = 'S',       // instance: "send me your aircraft"
+    Gone = 'G',       // instance: the node shuts down
+};
+
+struct ClusterMessage {
+    ClusterKind kind = ClusterKind::Heartbeat;
+    std::string node;
+    std::uint64_t instance = 0;  // Heartbeat, Sync, Gone
+    std::uint64_t count = 0;     // Heartbeat
+    int uniqueId = 0;            // Location, Aircraft, Leave, Kick
+    std::string text;            // Location: the fields; Chat: the line
+    AircraftIdentity identity;   // Aircraft
+};
+
+// Node names: 1 to 32 letters, digits, "-" or "_", so a name is one subject token.
+bool IsValidNodeName(std::string_view name);
+
+// The payload of a message. The caller fills only the members its kind uses.
+std::string EncodeClusterMessage(const ClusterMessage &message);
+// False for anything that is not exactly one of the payloads above.
+bool ParseClusterMessage(std::string_view payload, ClusterMessage *message);
+
+// A cell of the world grid: whole degrees, south-west corner, latitude -90..89, longitude -180..179.
+struct Cell {
+    int latitude = 0;
+    int longitude = 0;
+    bool operator==(const Cell &other) const { return latitude == other.latitude && longitude == other.longitude; }
+    bool operator<(const Cell &other) const {
+        return latitude != other.latitude ? latitude < other.latitude : longitude < other.longitude;
+    }
+};
+Cell CellOf(double latitude, double longitude);
+
+// Subjects: events every node hears, each cell's locations, and the messages meant for one node.
+constexpr const char *kEventSubject = "skorvale.net";
+std::string CellSubject(const Cell &cell);
+std::string NodeSubject(std::string_view node);
+
+}  // namespace server

@@ -1,0 +1,61 @@
+// The bridge that joins a relay to the other nodes of its network through a NATS cluster.
+//
+// Threading: the NATS client library delivers messages and connection events on its own threads;
+// the bridge only queues them there and hands them to the relay on the event-loop thread (through
+// `post`), so the relay stays single-threaded. Logins are claimed in a JetStream key-value bucket on a
+// worker thread of the bridge, because those calls wait for the servers' answer.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/core/Cluster.h"
+#include "server/core/Transport.h"
+
+namespace server {
+
+class Relay;
+
+// The network's limits and timings, each with a flag in main.cpp.
+struct ClusterOptions {
+    std::vector<std::string> urls;  // NATS servers ("nats://host:port"); the client reconnects across them
+    std::string node;               // this node's name, unique in the network
+    Clock::duration heartbeatPeriod = std::chrono::seconds(1);
+    // A node not heard from for this long is gone, and its aircraft with it.
+    Clock::duration nodeTimeout = std::chrono::seconds(3);
+    // A login waits at most this long for the network's login store (it may be electing a leader).
+    Clock::duration claimTimeout = std::chrono::seconds(5);
+    // Logins of a node that vanished are freed after this; a live node renews its own every third of it.
+    Clock::duration claimLifetime = std::chrono::seconds(30);
+    int storeReplicas = 3;           // copies of the login store across the NATS servers (at most their number)
+    std::size_t maxInbound = 65536;  // network messages waiting for the event loop; more are dropped
+    // Bytes published while the NATS connection is down (chat, identities, logins), sent when it is back;
+    // past it they are lost. Positions are not kept: the next ones replace them.
+    std::size_t reconnectBuffer = 1 << 20;
+    std::size_t maxRemoteAircraft = 10000;
+    std::size_t maxNodes = 64;
+    // A cell that no local pilot needs any more is still listened to for this long, so a pilot flying
+    // along a cell edge does not make the node subscribe and unsubscribe over and over.
+    Clock::duration cellLinger = std::chrono::seconds(5);
+};
+
+// The relay's link to the network, plus what the event loop drives.
+class ClusterBridge : public ClusterLink {
+public:
+    // Runs a function on the relay's event-loop thread; callable from any thread.
+    using Post = std::function<void(std::function<void()>)>;
+    // Called on the event-loop thread about ten times a second: heartbeats, node timeouts, interest.
+    virtual void OnTick(TimePoint now) = 0;
+    // Tells the other nodes that this one is leaving, so they drop its aircraft at once.
+    virtual void Stop() = 0;
+};
+
+// Starts connecting in the background and returns at once. Throws std::invalid_argument for a bad node
+// name or URL list.
+std::unique_ptr<ClusterBridge> StartNatsBridge(const ClusterOptions &options, Relay &relay, ClusterBridge::Post post);
+
+}  // namespace server

@@ -1,0 +1,42 @@
+// The relay server on real sockets: one TCP listener and one UDP socket on the same address and port,
+// driven by a single Asio event loop.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "server/accounts/Authenticator.h"
+#include "server/core/Relay.h"
+#include "server/core/TrafficObserver.h"
+#include "server/nats/NatsBridge.h"
+
+namespace server {
+
+struct ServerOptions {
+    std::string address = "127.0.0.1";
+    std::uint16_t port = 49556;
+    RelayLimits limits;
+    ClusterOptions cluster;  // no NATS servers: the node runs alone
+};
+
+class RelayServer {
+public:
+    // Binds both sockets. Throws std::system_error with a clear message when the address cannot be used.
+    RelayServer(const ServerOptions &options, Authenticator &authenticator);
+    ~RelayServer();
+    RelayServer(const RelayServer &) = delete;
+    RelayServer &operator=(const RelayServer &) = delete;
+
+    // Hands `observer` a snapshot of the traffic every `period` while Run runs. Call before Run.
+    void Observe(TrafficObserver &observer, Clock::duration period);
+
+    // Runs the event loop on the calling thread until SIGINT or SIGTERM, then closes every connection.
+    void Run();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace server
