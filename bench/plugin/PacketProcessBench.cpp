@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/plugin/LoopbackPeer.h"
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
 #include "net/ModelPath.h"
@@ -27,61 +28,15 @@
 
 namespace {
 
-[[noreturn]] void Fail(const char *what) {
-    std::fprintf(stderr, "bench_plugin: %s\n", what);
-    std::exit(1);
-}
-
-// The server's side: a datagram socket and a stream connection, both on loopback.
-struct Peer {
-    int udp = -1;
-    int listener = -1;
-    int stream = -1;
-    sockaddr_in plugin{};  // where the plug-in's datagrams come from
-
-    Peer() {
-        std::string address = testsupport::UniqueLoopbackAddress();
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(kServerPort);
-        inet_pton(AF_INET, address.c_str(), &local.sin_addr);
-        udp = socket(AF_INET, SOCK_DGRAM, 0);
-        listener = socket(AF_INET, SOCK_STREAM, 0);
-        if (bind(udp, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-            bind(listener, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 || listen(listener, 4) != 0)
-            Fail("cannot bind the loopback peer");
-
-        simhost::TheHost().Reset();
-        simhost::TheHost().PlaceAircraft(47.45, -122.31, 100.0, 90.0);
-        testsupport::PointPluginAt(address);
-        char name[256], signature[256], description[256];
-        XPluginStart(name, signature, description);
-        XPluginEnable();
-        if (ConnectToServer() != 1) Fail("the plug-in did not connect");
-        stream = accept(listener, nullptr, nullptr);
-
-        // The plug-in's datagram socket takes its port at its first send.
-        SkorvalePacketProcess(0, 0, 0, nullptr);
-        SendLocationMessage();
-        char buffer[2048];
-        socklen_t length = sizeof plugin;
-        pollfd entry{udp, POLLIN, 0};
-        if (poll(&entry, 1, 2000) != 1 ||
-            recvfrom(udp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&plugin), &length) <= 0)
-            Fail("no location datagram from the plug-in");
+// The peer, with room in its receive buffer for everything the plug-in sends while a benchmark runs.
+struct Peer : benchsupport::LoopbackPeer {
+    Peer() : LoopbackPeer("bench_plugin") {
         int big = 4 << 20;
         setsockopt(udp, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
     }
 
     void SendDatagram(const std::string &text) const {
         sendto(udp, text.data(), text.size(), 0, reinterpret_cast<const sockaddr *>(&plugin), sizeof plugin);
-    }
-
-    // Drops whatever the plug-in sent, so its datagrams are always delivered rather than discarded.
-    void Drain() const {
-        char buffer[2048];
-        while (recv(udp, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
-        }
     }
 };
 

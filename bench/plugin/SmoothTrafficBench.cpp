@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/plugin/LoopbackPeer.h"
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
 #include "net/PacketProcess.h"
@@ -40,10 +41,7 @@ constexpr double kRadius = kSpeed / kTurnRate;    // m
 constexpr double kStartX = -300.0, kAltitude = 500.0;
 constexpr double kRate = 60.0;
 
-[[noreturn]] void Fail(const char *what) {
-    std::fprintf(stderr, "bench_smooth_traffic: %s\n", what);
-    std::exit(1);
-}
+[[noreturn]] void Fail(const char *what) { benchsupport::Fail("bench_smooth_traffic", what); }
 
 double Wall() {
     timespec now{};
@@ -74,44 +72,8 @@ struct Path {
     }
 };
 
-struct Peer {
-    int udp = -1, listener = -1, stream = -1;
-    sockaddr_in plugin{};
-
-    Peer() {
-        std::string address = testsupport::UniqueLoopbackAddress();
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_port = htons(kServerPort);
-        inet_pton(AF_INET, address.c_str(), &local.sin_addr);
-        udp = socket(AF_INET, SOCK_DGRAM, 0);
-        listener = socket(AF_INET, SOCK_STREAM, 0);
-        if (bind(udp, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 ||
-            bind(listener, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0 || listen(listener, 4) != 0)
-            Fail("cannot bind the loopback peer");
-        simhost::TheHost().Reset();
-        simhost::TheHost().PlaceAircraft(47.45, -122.31, 100.0, 90.0);
-        testsupport::PointPluginAt(address);
-        char name[256], signature[256], description[256];
-        XPluginStart(name, signature, description);
-        XPluginEnable();
-        if (ConnectToServer() != 1) Fail("the plug-in did not connect");
-        stream = accept(listener, nullptr, nullptr);
-        SkorvalePacketProcess(0, 0, 0, nullptr);
-        SendLocationMessage();
-        char buffer[2048];
-        socklen_t length = sizeof plugin;
-        pollfd entry{udp, POLLIN, 0};
-        if (poll(&entry, 1, 2000) != 1 ||
-            recvfrom(udp, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr *>(&plugin), &length) <= 0)
-            Fail("no location datagram from the plug-in");
-    }
-
-    void Drain() const {
-        char buffer[2048];
-        while (recv(udp, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
-        }
-    }
+struct Peer : benchsupport::LoopbackPeer {
+    Peer() : LoopbackPeer("bench_smooth_traffic") {}
 };
 
 std::string Location(double senderTime, double x, double z, double heading) {
