@@ -4,6 +4,7 @@
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "server/core/ClientMessage.h"
@@ -13,124 +14,27 @@ namespace server {
 
 namespace {
 
-// Longest text relayed on the stream (callsign, crew ID, model path, chat line).
-constexpr std::size_t kMaxText = 1024;
-// The plug-in reads at most this many bytes of a datagram; a longer one would reach it cut short.
-constexpr std::size_t kMaxDatagram = 1400;
-constexpr std::size_t kMaxVisible = kSlotCount - 1;
 // Chat lines kept between two snapshots; a flood past it loses its oldest lines on the map, not on the network.
 constexpr std::size_t kMaxSnapshotChat = 64;
-
-const std::string &SlotPrefix(int slot) {
-    static const std::array<std::string, kSlotCount> prefixes = [] {
-        std::array<std::string, kSlotCount> all;
-        for (int i = 0; i < kSlotCount; ++i) all[static_cast<std::size_t>(i)] = std::to_string(i) + "|l|";
-        return all;
-    }();
-    return prefixes[static_cast<std::size_t>(slot)];
-}
-
-}  // namespace
-
-struct Relay::Client {
-    explicit Client(const RelayLimits &limits)
-        : chatBucket(limits.chatRate, limits.chatBurst),
-          callsignBucket(limits.identityRate, limits.identityBurst),
-          crewBucket(limits.identityRate, limits.identityBurst),
-          planeBucket(limits.identityRate, limits.identityBurst),
-          locationBucket(limits.locationRate, limits.locationBurst) {}
-    int uniqueId = 0;
-    ConnectionId connection = 0;
-    std::uint32_t streamAddress = 0;
-    std::string user;
-    // Relayed texts, already sanitized; "BLANK" until the client names them.
-    std::string callsign = "BLANK";
-    std::string plane = "BLANK";
-    std::string crew;  // empty: not in a crew
-    int position = 0;
-    // Crewed mode with an empty crew ID: that plug-in takes every aircraft with an empty crew ID for its pilot.
-    bool crewedWithoutId = false;
-    bool viewOnly = false;
-    bool hasEndpoint = false;
-    Endpoint endpoint;
-    TimePoint endpointHeard{};  // its last datagram from `endpoint`
-    Endpoint candidate;         // another port of its address, and the valid datagrams it sent in a row
-    int candidateCount = 0;
-    bool hasPosition = false;
-    bool locationChanged = false;
-    std::string location;  // the fields of its last location datagram
-    bool pointValid = false;
-    EarthPoint point;
-    TimePoint lastHeard{};
-    // When it logged in (microseconds of the wall clock, which the nodes of a network share), so every
-    // node picks the same first pilot of a crew.
-    std::uint64_t order = 0;
-    bool remote = false;           // logged in on another node: shown here, never a receiver here
-    ReplayMemory::Key loginKey{};  // its entry in seenLogins_
-
-    // Each sender's share. A change that finds its bucket empty is held, and the latest held value goes
-    // out when the bucket allows, so receivers always end up with the sender's current identity.
-    TokenBucket chatBucket, callsignBucket, crewBucket, planeBucket, locationBucket;
-    bool callsignHeld = false, crewHeld = false, planeHeld = false;
-    bool locationHeld = false;  // its latest location has not been forwarded
-    std::string heldCallsign, heldPlane, heldCrew;
-    bool heldViewOnly = false, heldCrewedWithoutId = false;
-    int heldPosition = 0;
-    bool crewClaimLogged = false;  // told the log it claims a crew another pilot owns
-    // Dropped or held back over its share, for its next log line.
-    std::uint64_t excessChat = 0, excessIdentity = 0, excessLocations = 0;
-    LogLimiter excessLog{std::chrono::seconds(5)};
-    bool selected = false;  // scratch for RefreshView
-    std::array<Client *, kSlotCount> slots{};
-    std::vector<Viewer> viewers;  // receivers that show this client, with the slot each uses
-};
-
-struct Relay::Connection {
-    Connection(ConnectionId id, std::uint32_t address, std::size_t maxLine, TimePoint now)
-        : id(id), address(address), lines(maxLine), opened(now) {}
-    ConnectionId id;
-    std::uint32_t address;
-    LineBuffer lines;
-    TimePoint opened;
-    std::uint64_t arrival = 0;  // its key in waiting_ until it sends a login line
-    Client *client = nullptr;
-    bool pending = true;    // counted in its address's connections that have not logged in
-    bool claiming = false;  // checked, and waiting for the network to agree that it is online nowhere else
-    // A login under check: what it asked for, and the lines that came after it, held until the answer.
-    std::uint64_t ticket = 0;
-    int loginId = 0;
-    std::string loginUser;
-    ReplayMemory::Key loginKey{};
-    std::vector<std::string> heldLines;
-    std::size_t heldBytes = 0;
-    // A refused login: the connection ignores everything until it is closed at this time.
-    bool refused = false;
-    TimePoint closeAt{};
-};
-
-namespace {
-
 // Lines a client may send after its login line before the answer comes (the plug-in sends three).
 constexpr std::size_t kMaxHeldBytes = 16 * 1024;
 // A client's datagrams move to a new port once the old one was silent this long and the new one sent
 // this many in a row (a plug-in sends about 30 a second).
 constexpr auto kTakeOverSilence = std::chrono::seconds(1);
 constexpr int kTakeOverDatagrams = 5;
-// Source addresses remembered for failed logins; past this the idle ones are forgotten early.
-constexpr std::size_t kMaxAddressRecords = 16384;
-// How long an address's failed logins count towards a longer cooling-off.
-constexpr auto kFailureMemory = std::chrono::hours(1);
 
 }  // namespace
 
 Relay::Relay(Transport &transport, RelayLimits limits)
     : transport_(transport),
       limits_(limits),
-      seenLogins_(limits.replayMemoryBytes, limits.replayPerAccount, limits.replayWindow),
-      logBudget_(limits.logBudget, limits.logBudget) {
-    for (LogLimiter *limiter :
-         {&badDatagramLog_, &unknownSenderLog_, &badLineLog_, &connectLog_, &refusedLog_, &coolOffLog_, &loginLog_,
-          &leaveLog_, &endpointLog_, &crewLog_, &slowReaderLog_, &remoteLog_}) {
+      logBudget_(limits.logBudget, limits.logBudget),
+      gate_(limits_),
+      crews_(transport, clients_, logBudget_),
+      views_(transport, limits_, clients_, crews_),
+      remote_(limits_, clients_, views_, crews_, logBudget_) {
+    for (LogLimiter *limiter : {&badDatagramLog_, &unknownSenderLog_, &badLineLog_, &connectLog_, &refusedLog_,
+                                &coolOffLog_, &loginLog_, &leaveLog_, &endpointLog_, &slowReaderLog_}) {
         limiter->Share(logBudget_);
     }
 }
@@ -140,19 +44,19 @@ Relay::~Relay() = default;
 void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint now) {
     now_ = now;
     if (connections_.count(connection) != 0) return;
-    AddressRecord &record = addresses_[address];
-    if (now < record.coolingUntil) {
-        coolOffLog_.Log(now, spdlog::level::warn, "refusing connection from {}: cooling off after failed logins",
-                        AddressText(address));
-        transport_.Close(connection);
-        return;
-    }
-    // One address cannot hold the server's connections hostage with idle ones that never log in.
-    if (record.pending >= limits_.maxPendingPerAddress) {
-        connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections not logged in",
-                        AddressText(address), record.pending);
-        transport_.Close(connection);
-        return;
+    switch (gate_.Enter(address, now)) {
+        case LoginGate::Entry::CoolingOff:
+            coolOffLog_.Log(now, spdlog::level::warn, "refusing connection from {}: cooling off after failed logins",
+                            AddressText(address));
+            transport_.Close(connection);
+            return;
+        case LoginGate::Entry::TooManyPending:
+            connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections not logged in",
+                            AddressText(address), limits_.maxPendingPerAddress);
+            transport_.Close(connection);
+            return;
+        case LoginGate::Entry::Open:
+            break;
     }
     if (!MakeRoom(now)) {
         connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections open",
@@ -161,10 +65,8 @@ void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint 
         transport_.Close(connection);
         return;
     }
-    ++addresses_[address].pending;
     auto added = std::make_unique<Connection>(connection, address, limits_.maxLineLength, now);
-    added->arrival = ++nextArrival_;
-    waiting_.emplace(added->arrival, connection);
+    gate_.Arrive(*added);
     connections_.emplace(connection, std::move(added));
     connectLog_.Log(now, spdlog::level::debug, "connection {} from {}", connection, AddressText(address));
 }
@@ -202,31 +104,18 @@ void Relay::OnDisconnect(ConnectionId connection, const char *reason) {
     CloseConnection(connection, nullptr);
 }
 
-// Connections that sent nothing yet may hold only the unreserved places: past that, or when every place
-// is taken, the oldest of them gives way, so idle connections from many addresses cannot lock newcomers
-// out. Those logging in or logged in are never pushed out.
 bool Relay::MakeRoom(TimePoint now) {
-    std::size_t reserved = std::min(limits_.reservedClients, limits_.maxClients - 1);
-    bool full = connections_.size() >= limits_.maxClients;
-    if ((full || waiting_.size() >= limits_.maxClients - reserved) && !waiting_.empty()) {
-        ConnectionId oldest = waiting_.begin()->second;
+    if (std::optional<ConnectionId> oldest = gate_.GivingWay(connections_.size())) {
         ++counters_.closedForNewcomer;
-        auto found = connections_.find(oldest);
+        auto found = connections_.find(*oldest);
         if (found != connections_.end()) {
             connectLog_.Log(now, spdlog::level::warn,
                             "closing connection from {}: it sent no login line, and a newcomer needs its place",
                             AddressText(found->second->address));
         }
-        CloseConnection(oldest, nullptr);
+        CloseConnection(*oldest, nullptr);
     }
     return connections_.size() < limits_.maxClients;
-}
-
-void Relay::ReleasePending(Connection &connection) {
-    if (!connection.pending) return;
-    connection.pending = false;
-    auto record = addresses_.find(connection.address);
-    if (record != addresses_.end() && record->second.pending > 0) --record->second.pending;
 }
 
 void Relay::CloseConnection(ConnectionId connection, const char *reason) {
@@ -237,9 +126,7 @@ void Relay::CloseConnection(ConnectionId connection, const char *reason) {
         leaveLog_.Log(now_, spdlog::level::info, "closing connection from {}: {}", AddressText(conn.address), reason);
     }
     if (Client *client = conn.client) RemoveClient(*client, now_);
-    if (conn.ticket != 0) checking_.erase(conn.ticket);
-    waiting_.erase(conn.arrival);
-    ReleasePending(conn);
+    gate_.Leave(conn);
     connections_.erase(found);
     transport_.Close(connection);
 }
@@ -316,40 +203,19 @@ bool Relay::HandleLogin(Connection &connection, std::string_view line, TimePoint
         RefuseLogin(connection, now, nullptr, true);
         return false;
     }
-    waiting_.erase(connection.arrival);
-    connection.loginId = message.uniqueId;
-    connection.loginUser.assign(message.text);
-    AddressRecord &record = addresses_[connection.address];
-    if (now < record.coolingUntil) {
-        RefuseLogin(connection, now, "cooling off after failed logins", false);
+    if (const char *why = gate_.TakeLoginLine(connection, message, now)) {
+        RefuseLogin(connection, now, why, false);
         return false;
     }
-    // The protocol has no challenge from the server, so a login line seen on the wire can be sent again.
-    // It is only taken from the address that first used it, while that session runs or shortly after.
-    connection.loginKey = ReplayMemory::KeyOf(message.uniqueId, connection.loginUser, message.digest);
-    switch (seenLogins_.Check(connection.loginKey, connection.address, now)) {
-        case ReplayMemory::Verdict::OtherAddress:
-            RefuseLogin(connection, now, "this login line was first used from another address", false);
-            return false;
-        case ReplayMemory::Verdict::Expired:
-            RefuseLogin(connection, now, "this login line has expired (the plug-in must be restarted)", false);
-            return false;
-        case ReplayMemory::Verdict::Unseen:
-        case ReplayMemory::Verdict::Known:
-            break;
-    }
-    connection.ticket = nextTicket_++;
-    checking_.emplace(connection.ticket, connection.id);
     transport_.CheckLogin(connection.ticket, message.uniqueId, message.text, message.digest);
     return true;
 }
 
 void Relay::OnLoginChecked(std::uint64_t ticket, LoginResult result, TimePoint now) {
     now_ = now;
-    auto found = checking_.find(ticket);
-    if (found == checking_.end()) return;  // the connection went meanwhile
-    ConnectionId id = found->second;
-    checking_.erase(found);
+    std::optional<ConnectionId> checked = gate_.Checked(ticket);
+    if (!checked) return;  // the connection went meanwhile
+    ConnectionId id = *checked;
     auto connection = connections_.find(id);
     if (connection == connections_.end()) return;
     Connection &conn = *connection->second;
@@ -385,18 +251,8 @@ void Relay::RefuseLogin(Connection &connection, TimePoint now, const char *why, 
     connection.closeAt = now + limits_.refusalDelay;
     connection.heldLines.clear();
     if (!countsAsFailure) return;
-    AddressRecord &record = addresses_[connection.address];
-    if (now - record.failureWindow >= std::chrono::minutes(1)) {
-        record.failureWindow = now;
-        record.failures = 0;
-    }
-    if (now - record.lastFailure >= kFailureMemory) record.coolOffs = 0;
-    record.lastFailure = now;
-    if (++record.failures < limits_.maxLoginFailures) return;
-    record.failures = 0;
-    int doublings = std::min(record.coolOffs++, 6);
-    Clock::duration coolOff = limits_.loginCoolOff * (1 << doublings);
-    record.coolingUntil = now + coolOff;
+    Clock::duration coolOff = gate_.CountFailure(connection.address, now);
+    if (coolOff == Clock::duration::zero()) return;
     coolOffLog_.Log(now, spdlog::level::warn, "{} failed logins from {} within a minute: refused for {} s",
                     limits_.maxLoginFailures, AddressText(connection.address),
                     std::chrono::duration_cast<std::chrono::seconds>(coolOff).count());
@@ -446,7 +302,7 @@ void Relay::Admit(Connection &connection, TimePoint now) {
             CloseConnection(old.connection, nullptr);
         }
     }
-    ReleasePending(connection);
+    gate_.LoggedIn(connection);
     auto client = std::make_unique<Client>(limits_);
     client->excessLog.Share(logBudget_);
     client->uniqueId = uniqueId;
@@ -459,11 +315,10 @@ void Relay::Admit(Connection &connection, TimePoint now) {
     client->order = std::max(nextOrder_, static_cast<std::uint64_t>(wall.count()));
     nextOrder_ = client->order + 1;
     client->loginKey = connection.loginKey;
-    seenLogins_.Accept(connection.loginKey, user, connection.address);
     connection.client = client.get();
     Client &admitted = *client;
     clients_.emplace(uniqueId, std::move(client));
-    viewsDirty_ = true;
+    views_.MarkDirty();
     loginLog_.Log(now, spdlog::level::info, "client {} ({}) logged in from {}", uniqueId, Preview(user), from);
     PublishIdentity(admitted);
 }
@@ -512,78 +367,18 @@ void Relay::PublishIdentity(const Client &client) {
     cluster_->PublishIdentity(identity);
 }
 
-// Another node's aircraft is checked like a client's identity messages, but not rate-limited again:
-// its own node did that.
 void Relay::OnRemoteIdentity(const AircraftIdentity &identity, TimePoint now) {
     now_ = now;
-    auto found = clients_.find(identity.uniqueId);
-    Client *client = nullptr;
-    if (found != clients_.end()) {
-        client = found->second.get();
-        if (!client->remote) {
-            remoteLog_.Log(now, spdlog::level::warn, "dropped another node's aircraft {}: it is logged in here",
-                           identity.uniqueId);
-            return;
-        }
-    } else {
-        auto created = std::make_unique<Client>(limits_);
-        created->uniqueId = identity.uniqueId;
-        created->remote = true;
-        client = created.get();
-        clients_.emplace(identity.uniqueId, std::move(created));
-        viewsDirty_ = true;
-    }
-    client->order = identity.since;
-    client->lastHeard = now;
-    client->user = StreamText(identity.user, kMaxText);
-    std::string callsign = StreamText(identity.callsign, kMaxText);
-    if (callsign != client->callsign) {
-        client->callsign = std::move(callsign);
-        SendToViewers(*client, 'c', client->callsign);
-    }
-    std::string plane = StreamText(PortableModelPath(identity.plane), kMaxText);
-    if (!IsAircraftModelPath(plane)) plane = "BLANK";
-    if (plane != client->plane) {
-        client->plane = std::move(plane);
-        SendToViewers(*client, 'p', client->plane);
-    }
-    if (identity.viewOnly != client->viewOnly) {
-        client->viewOnly = identity.viewOnly;
-        viewsDirty_ = true;
-    }
-    std::string crew = identity.crew.empty() ? std::string() : StreamText(identity.crew, kMaxText);
-    if (crew == "BLANK") crew.clear();
-    if (crew != client->crew || identity.position != client->position ||
-        identity.crewedWithoutId != client->crewedWithoutId) {
-        SetCrew(*client, std::move(crew), identity.position, identity.crewedWithoutId);
-    }
+    remote_.Identity(identity, now);
 }
 
 bool Relay::OnRemoteLocation(int uniqueId, std::string_view fields, TimePoint now) {
     now_ = now;
-    auto found = clients_.find(uniqueId);
-    if (found == clients_.end() || !found->second->remote) return false;
-    Client &client = *found->second;
-    if (fields.size() + SlotPrefix(kSlotCount - 1).size() > kMaxDatagram) {
-        remoteLog_.Log(now, spdlog::level::warn,
-                       "dropped another node's location of aircraft {}: {} bytes is too long to relay", uniqueId,
-                       fields.size());
-        return true;
-    }
-    client.lastHeard = now;
-    client.location.assign(fields.data(), fields.size());
-    client.locationChanged = true;
-    if (!client.hasPosition) {
-        client.hasPosition = true;
-        viewsDirty_ = true;
-    }
-    ForwardLocation(client);
-    return true;
+    return remote_.Location(uniqueId, fields, now);
 }
 
 void Relay::OnRemoteLeave(int uniqueId) {
-    auto found = clients_.find(uniqueId);
-    if (found != clients_.end() && found->second->remote) RemoveClient(*found->second, now_);
+    if (Client *aircraft = remote_.Find(uniqueId)) RemoveClient(*aircraft, now_);
 }
 
 void Relay::OnRemoteChat(std::string_view line) {
@@ -621,11 +416,11 @@ void Relay::OfferCallsign(Client &client, std::string callsign, bool viewOnly, T
     }
     if (viewOnly != client.viewOnly) {
         client.viewOnly = viewOnly;
-        viewsDirty_ = true;
+        views_.MarkDirty();
     }
     if (callsign != client.callsign) {
         client.callsign = std::move(callsign);
-        SendToViewers(client, 'c', client.callsign);
+        views_.SendToViewers(client, 'c', client.callsign);
     }
     PublishIdentity(client);
 }
@@ -640,7 +435,7 @@ void Relay::OfferPlane(Client &client, std::string plane, TimePoint now) {
         return;
     }
     client.plane = std::move(plane);
-    SendToViewers(client, 'p', client.plane);
+    views_.SendToViewers(client, 'p', client.plane);
     PublishIdentity(client);
 }
 
@@ -655,23 +450,9 @@ void Relay::HandleCrew(Client &client, std::string crew, int position, bool crew
         CountExcess(client, now, &Client::excessIdentity);
         return;
     }
-    SetCrew(client, std::move(crew), position, crewedWithoutId);
+    crews_.Set(client, std::move(crew), position, crewedWithoutId, now);
+    views_.MarkDirty();
     PublishIdentity(client);
-}
-
-void Relay::SetCrew(Client &client, std::string crew, int position, bool crewedWithoutId) {
-    std::string oldCrew = std::move(client.crew);
-    client.crew = std::move(crew);
-    client.position = position;
-    client.crewedWithoutId = crewedWithoutId;
-    client.crewClaimLogged = false;
-    if (!oldCrew.empty() && crewOwners_.count(oldCrew) != 0 && crewOwners_[oldCrew] == &client &&
-        (oldCrew != client.crew || position != 0)) {
-        HandOverCrew(oldCrew, client);
-    }
-    ClaimCrew(client);
-    viewsDirty_ = true;
-    ResendCrew(client);
 }
 
 void Relay::ApplyHeld(Client &client, TimePoint now) {
@@ -683,68 +464,6 @@ void Relay::ApplyHeld(Client &client, TimePoint now) {
         HandleCrew(client, std::move(client.heldCrew), client.heldPosition, client.heldCrewedWithoutId, now);
     }
     if (client.locationHeld && client.locationBucket.Take(now)) ForwardLocation(client);
-}
-
-// A crew ID belongs to its first pilot while that pilot is connected: another client calling itself
-// pilot of the same crew would otherwise be handed the crew's members, whose plug-ins fly their own
-// aircraft wherever their crew's pilot goes.
-void Relay::ClaimCrew(Client &client) {
-    if (client.crew.empty() || client.position != 0) return;
-    auto owner = crewOwners_.find(client.crew);
-    if (owner == crewOwners_.end()) {
-        crewOwners_.emplace(client.crew, &client);
-        return;
-    }
-    if (owner->second == &client) return;
-    // Pilots on other nodes become known here in any order: the one that logged in first holds the crew,
-    // as every node of the network decides alike.
-    Client &holder = *owner->second;
-    if (client.order < holder.order || (client.order == holder.order && client.uniqueId < holder.uniqueId)) {
-        owner->second = &client;
-        viewsDirty_ = true;
-        ResendCrew(holder);
-        ResendCrew(client);
-        return;
-    }
-    if (client.crewClaimLogged) return;
-    client.crewClaimLogged = true;
-    crewLog_.Log(now_, spdlog::level::warn,
-                 "client {} ({}) calls itself pilot of crew '{}', which client {} flies; it is not given the crew",
-                 client.uniqueId, Preview(client.user), Preview(client.crew), owner->second->uniqueId);
-}
-
-void Relay::HandOverCrew(const std::string &crew, const Client &leaving) {
-    crewOwners_.erase(crew);
-    Client *next = nullptr;
-    for (auto &entry : clients_) {
-        Client &candidate = *entry.second;
-        if (&candidate == &leaving || candidate.crew != crew || candidate.position != 0) continue;
-        if (!next || candidate.order < next->order) next = &candidate;
-    }
-    if (!next) return;
-    crewOwners_.emplace(crew, next);
-    viewsDirty_ = true;
-    ResendCrew(*next);
-}
-
-const std::string &Relay::EffectiveCrew(const Client &client) const {
-    static const std::string none;
-    if (client.crew.empty()) return none;
-    if (client.position > 0) return client.crew;
-    auto owner = crewOwners_.find(client.crew);
-    return owner != crewOwners_.end() && owner->second == &client ? client.crew : none;
-}
-
-void Relay::ResendCrew(Client &client) {
-    for (const Viewer &viewer : client.viewers) {
-        SendSlotText(*viewer.receiver, viewer.slot, 'I', CrewTextFor(*viewer.receiver, client));
-    }
-    // What this client must be told about the others depends on its own crew settings too.
-    for (int slot = 1; slot < kSlotCount; ++slot) {
-        if (Client *aircraft = client.slots[static_cast<std::size_t>(slot)]) {
-            SendSlotText(client, slot, 'I', CrewTextFor(client, *aircraft));
-        }
-    }
 }
 
 void Relay::HandleChat(Client &client, std::string_view text, TimePoint now) {
@@ -779,85 +498,16 @@ void Relay::HandleChat(Client &client, std::string_view text, TimePoint now) {
     }
 }
 
-std::string Relay::CrewTextFor(const Client &receiver, const Client &aircraft) const {
-    // Only a member of the same crew learns an aircraft's crew ID: anyone else could claim it.
-    const std::string &crew = EffectiveCrew(aircraft);
-    if (!crew.empty() && EffectiveCrew(receiver) == crew) return crew;
-    // Any text but an empty one keeps such a receiver from flying along with every crewless aircraft.
-    return receiver.crewedWithoutId ? "-" : "BLANK";
-}
-
-bool Relay::IsCrewMember(const Client &client) const { return !client.crew.empty() && client.position > 0; }
-
-bool Relay::IsShownAsAircraft(const Client &client) const {
-    return client.hasPosition && !client.viewOnly && !IsCrewMember(client);
-}
-
-void Relay::SendSlotText(Client &receiver, int slot, char type, std::string_view text) {
-    std::string message = std::to_string(slot);
-    message += '|';
-    message += type;
-    message += '|';
-    message.append(text);
-    message += '\n';
-    transport_.SendStream(receiver.connection, message);
-}
-
-void Relay::SendToViewers(Client &aircraft, char type, const std::string &text) {
-    for (const Viewer &viewer : aircraft.viewers) SendSlotText(*viewer.receiver, viewer.slot, type, text);
-}
-
-void Relay::GiveSlot(Client &receiver, Client &aircraft, int slot) {
-    receiver.slots[static_cast<std::size_t>(slot)] = &aircraft;
-    aircraft.viewers.push_back({&receiver, slot});
-    std::string prefix = std::to_string(slot);
-    std::string message = prefix + "|c|" + aircraft.callsign + "\n" + prefix + "|I|" + CrewTextFor(receiver, aircraft) +
-                          "\n" + prefix + "|p|" + aircraft.plane + "\n";
-    transport_.SendStream(receiver.connection, message);
-    // Its last known state at once, rather than wherever the slot's previous aircraft was left.
-    if (receiver.hasEndpoint && !aircraft.location.empty()) {
-        OutboundDatagram datagram{receiver.endpoint, SlotPrefix(slot), aircraft.location};
-        transport_.SendDatagrams(&datagram, 1);
-    }
-}
-
-void Relay::FreeSlot(Client &receiver, int slot) {
-    Client *aircraft = receiver.slots[static_cast<std::size_t>(slot)];
-    receiver.slots[static_cast<std::size_t>(slot)] = nullptr;
-    if (!aircraft) return;
-    auto &viewers = aircraft->viewers;
-    for (std::size_t i = 0; i < viewers.size(); ++i) {
-        if (viewers[i].receiver == &receiver && viewers[i].slot == slot) {
-            viewers[i] = viewers.back();
-            viewers.pop_back();
-            break;
-        }
-    }
-    std::string prefix = std::to_string(slot);
-    transport_.SendStream(receiver.connection, prefix + "|c|BLANK\n" + prefix + "|I|BLANK\n" + prefix + "|p|BLANK\n");
-}
-
 void Relay::RemoveClient(Client &client, TimePoint now) {
-    auto owner = crewOwners_.find(client.crew);
-    if (owner != crewOwners_.end() && owner->second == &client) HandOverCrew(client.crew, client);
-    if (!client.remote) seenLogins_.End(client.loginKey, now);
-    while (!client.viewers.empty()) {
-        Viewer viewer = client.viewers.back();
-        FreeSlot(*viewer.receiver, viewer.slot);
-    }
-    for (Client *aircraft : client.slots) {
-        if (!aircraft) continue;
-        auto &viewers = aircraft->viewers;
-        viewers.erase(std::remove_if(viewers.begin(), viewers.end(),
-                                     [&](const Viewer &viewer) { return viewer.receiver == &client; }),
-                      viewers.end());
-    }
+    crews_.Leave(client);
+    if (!client.remote) gate_.SessionEnded(client.loginKey, now);
+    views_.Detach(client);
     if (!client.remote) {
         auto connection = connections_.find(client.connection);
         if (connection != connections_.end()) connection->second->client = nullptr;
         if (cluster_) cluster_->ReleaseLogin(client.connection, client.uniqueId, client.user);
     }
-    viewsDirty_ = true;
+    views_.MarkDirty();
     clients_.erase(client.uniqueId);
 }
 
@@ -917,7 +567,7 @@ void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size,
     client.locationChanged = true;
     if (!client.hasPosition) {
         client.hasPosition = true;
-        viewsDirty_ = true;
+        views_.MarkDirty();
     }
     // Past its rate a sender's datagrams are thinned, not cut off: the next one after a token comes goes
     // out, and a held one goes at the next tick, so receivers see it move at an even rate.
@@ -947,17 +597,9 @@ bool Relay::FollowEndpoint(Client &client, const Endpoint &from, TimePoint now) 
 }
 
 void Relay::ForwardLocation(Client &client) {
-    client.locationHeld = false;
     if (cluster_ && !client.remote)
         cluster_->PublishLocation(client.uniqueId, client.location, IsShownAsAircraft(client));
-    if (client.viewers.empty() || !IsShownAsAircraft(client)) return;
-    batch_.clear();
-    for (const Viewer &viewer : client.viewers) {
-        if (viewer.receiver->hasEndpoint) {
-            batch_.push_back({viewer.receiver->endpoint, SlotPrefix(viewer.slot), client.location});
-        }
-    }
-    if (!batch_.empty()) transport_.SendDatagrams(batch_.data(), batch_.size());
+    views_.SendLocation(client);
 }
 
 void Relay::OnTick(TimePoint now) {
@@ -987,85 +629,11 @@ void Relay::OnTick(TimePoint now) {
             CloseConnection(connection, reason);
         }
     }
-    // An aircraft of another node that nothing was heard of for so long either left unnoticed (its leave
-    // was lost) or flies where no pilot of this node is: forget it. Should it come near again, its first
-    // location makes the bridge ask its node for it anew.
-    std::vector<Client *> stale;
-    for (auto &entry : clients_) {
-        Client &client = *entry.second;
-        if (client.remote && now - client.lastHeard >= limits_.silenceTimeout) stale.push_back(&client);
-    }
-    for (Client *client : stale) RemoveClient(*client, now);
+    for (Client *aircraft : remote_.Stale(now)) RemoveClient(*aircraft, now);
     for (auto &entry : clients_) ApplyHeld(*entry.second, now);
-    if (now - lastExpiry_ >= std::chrono::seconds(1)) ExpireRecords(now);
+    gate_.Tick(now);
     logBudget_.Summarize(now);
-    if (viewsDirty_ || now - lastViewRefresh_ >= limits_.viewPeriod) RefreshViews(now);
-}
-
-// Forgets addresses with nothing left to remember.
-void Relay::ExpireRecords(TimePoint now) {
-    lastExpiry_ = now;
-    bool crowded = addresses_.size() > kMaxAddressRecords;
-    for (auto it = addresses_.begin(); it != addresses_.end();) {
-        const AddressRecord &record = it->second;
-        bool idle = record.pending == 0 && now >= record.coolingUntil;
-        bool failed = record.failures > 0 || record.coolOffs > 0;
-        if (idle && (crowded || !failed || now - record.lastFailure >= kFailureMemory)) {
-            it = addresses_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-void Relay::RefreshViews(TimePoint now) {
-    viewsDirty_ = false;
-    lastViewRefresh_ = now;
-    for (auto &entry : clients_) {
-        Client &client = *entry.second;
-        if (!client.locationChanged) continue;
-        client.locationChanged = false;
-        double latitude = 0, longitude = 0, elevation = 0;
-        client.pointValid = ReadWorldPosition(client.location, &latitude, &longitude, &elevation);
-        if (client.pointValid) client.point = ToEarthPoint(latitude, longitude, elevation);
-    }
-    for (auto &entry : clients_) {
-        if (!entry.second->remote) RefreshView(*entry.second);
-    }
-}
-
-void Relay::RefreshView(Client &receiver) {
-    candidates_.clear();
-    candidateClients_.clear();
-    bool inCrew = IsCrewMember(receiver);
-    for (auto &entry : clients_) {
-        Client &aircraft = *entry.second;
-        aircraft.selected = false;
-        if (&aircraft == &receiver || !IsShownAsAircraft(aircraft)) continue;
-        ViewCandidate candidate;
-        candidate.forced = inCrew && aircraft.crew == receiver.crew && EffectiveCrew(aircraft) == receiver.crew;
-        candidate.holder = std::find(receiver.slots.begin(), receiver.slots.end(), &aircraft) != receiver.slots.end();
-        candidate.distance =
-            receiver.pointValid && aircraft.pointValid ? Distance(receiver.point, aircraft.point) : 0.0;
-        candidate.order = aircraft.order;
-        candidates_.push_back(candidate);
-        candidateClients_.push_back(&aircraft);
-    }
-    for (std::size_t index : ChooseVisible(candidates_, kMaxVisible)) candidateClients_[index]->selected = true;
-    for (int slot = 1; slot < kSlotCount; ++slot) {
-        Client *aircraft = receiver.slots[static_cast<std::size_t>(slot)];
-        if (aircraft && !aircraft->selected) FreeSlot(receiver, slot);
-    }
-    for (std::size_t index = 0; index < candidateClients_.size(); ++index) {
-        Client &aircraft = *candidateClients_[index];
-        if (!aircraft.selected || candidates_[index].holder) continue;
-        for (int slot = 1; slot < kSlotCount; ++slot) {
-            if (!receiver.slots[static_cast<std::size_t>(slot)]) {
-                GiveSlot(receiver, aircraft, slot);
-                break;
-            }
-        }
-    }
+    views_.Tick(now);
 }
 
 void Relay::Snapshot(TrafficSnapshot &snapshot) {
@@ -1104,10 +672,7 @@ int Relay::SlotOf(int receiverId, int aircraftId) const {
     auto receiver = clients_.find(receiverId);
     auto aircraft = clients_.find(aircraftId);
     if (receiver == clients_.end() || aircraft == clients_.end()) return 0;
-    for (int slot = 1; slot < kSlotCount; ++slot) {
-        if (receiver->second->slots[static_cast<std::size_t>(slot)] == aircraft->second.get()) return slot;
-    }
-    return 0;
+    return views_.SlotOf(*receiver->second, *aircraft->second);
 }
 
 }  // namespace server
