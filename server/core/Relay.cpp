@@ -1,4 +1,5 @@
-// The relay's state machine: connections, logins, slots and the forwarding of messages.
+// The relay's state machine: connections from the first line to the last, logins, and the dispatch of
+// what clients send to the parts that handle it.
 #include "server/core/Relay.h"
 
 #include <spdlog/spdlog.h>
@@ -14,14 +15,8 @@ namespace server {
 
 namespace {
 
-// Chat lines kept between two snapshots; a flood past it loses its oldest lines on the map, not on the network.
-constexpr std::size_t kMaxSnapshotChat = 64;
 // Lines a client may send after its login line before the answer comes (the plug-in sends three).
 constexpr std::size_t kMaxHeldBytes = 16 * 1024;
-// A client's datagrams move to a new port once the old one was silent this long and the new one sent
-// this many in a row (a plug-in sends about 30 a second).
-constexpr auto kTakeOverSilence = std::chrono::seconds(1);
-constexpr int kTakeOverDatagrams = 5;
 
 }  // namespace
 
@@ -32,11 +27,20 @@ Relay::Relay(Transport &transport, RelayLimits limits)
       gate_(limits_),
       crews_(transport, clients_, logBudget_),
       views_(transport, limits_, clients_, crews_),
-      remote_(limits_, clients_, views_, crews_, logBudget_) {
-    for (LogLimiter *limiter : {&badDatagramLog_, &unknownSenderLog_, &badLineLog_, &connectLog_, &refusedLog_,
-                                &coolOffLog_, &loginLog_, &leaveLog_, &endpointLog_, &slowReaderLog_}) {
+      remote_(limits_, clients_, views_, crews_, logBudget_),
+      identities_(views_, crews_, counters_),
+      locations_(clients_, views_, identities_, counters_, logBudget_),
+      chat_(transport, limits_, clients_, counters_, logBudget_) {
+    for (LogLimiter *limiter : {&badLineLog_, &connectLog_, &refusedLog_, &coolOffLog_, &loginLog_, &leaveLog_}) {
         limiter->Share(logBudget_);
     }
+}
+
+void Relay::SetCluster(ClusterLink *cluster) {
+    cluster_ = cluster;
+    identities_.SetCluster(cluster);
+    locations_.SetCluster(cluster);
+    chat_.SetCluster(cluster);
 }
 
 Relay::~Relay() = default;
@@ -173,23 +177,23 @@ bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint 
             std::string plane = StreamText(PortableModelPath(message.text), kMaxText);
             // Only a model inside an aircraft folder: a receiver's plug-in opens whatever path it is sent.
             if (!IsAircraftModelPath(plane)) plane = "BLANK";
-            OfferPlane(client, std::move(plane), now);
+            identities_.OfferPlane(client, std::move(plane), now);
             return true;
         }
         case StreamKind::Callsign:
         case StreamKind::ViewOnlyCallsign:
-            OfferCallsign(client, StreamText(message.text, kMaxText), message.kind == StreamKind::ViewOnlyCallsign,
-                          now);
+            identities_.OfferCallsign(client, StreamText(message.text, kMaxText),
+                                      message.kind == StreamKind::ViewOnlyCallsign, now);
             return true;
         case StreamKind::Crew: {
             std::string crew = message.text == "BLANK" ? std::string() : StreamText(message.text, kMaxText);
             if (crew == "BLANK") crew.clear();
             bool crewedWithoutId = message.text.empty() && message.position > 0;
-            HandleCrew(client, std::move(crew), message.position, crewedWithoutId, now);
+            identities_.OfferCrew(client, std::move(crew), message.position, crewedWithoutId, now);
             return true;
         }
         case StreamKind::Chat:
-            HandleChat(client, message.text, now);
+            chat_.Say(client, message.text, now);
             return true;
     }
     return true;
@@ -320,7 +324,7 @@ void Relay::Admit(Connection &connection, TimePoint now) {
     clients_.emplace(uniqueId, std::move(client));
     views_.MarkDirty();
     loginLog_.Log(now, spdlog::level::info, "client {} ({}) logged in from {}", uniqueId, Preview(user), from);
-    PublishIdentity(admitted);
+    identities_.Publish(admitted);
 }
 
 bool Relay::OnLoginClaimed(ConnectionId connection, bool granted, const std::string &reason, TimePoint now) {
@@ -352,21 +356,6 @@ void Relay::OnReplacedElsewhere(int uniqueId, const std::string &where) {
     CloseConnection(client.connection, nullptr);
 }
 
-void Relay::PublishIdentity(const Client &client) {
-    if (!cluster_ || client.remote) return;
-    AircraftIdentity identity;
-    identity.uniqueId = client.uniqueId;
-    identity.since = client.order;
-    identity.user = client.user;
-    identity.callsign = client.callsign;
-    identity.plane = client.plane;
-    identity.crew = client.crew;
-    identity.position = client.position;
-    identity.crewedWithoutId = client.crewedWithoutId;
-    identity.viewOnly = client.viewOnly;
-    cluster_->PublishIdentity(identity);
-}
-
 void Relay::OnRemoteIdentity(const AircraftIdentity &identity, TimePoint now) {
     now_ = now;
     remote_.Identity(identity, now);
@@ -381,122 +370,7 @@ void Relay::OnRemoteLeave(int uniqueId) {
     if (Client *aircraft = remote_.Find(uniqueId)) RemoveClient(*aircraft, now_);
 }
 
-void Relay::OnRemoteChat(std::string_view line) {
-    std::string message = "0|m|" + StreamText(line, kMaxText) + "\n";
-    for (const auto &entry : clients_) {
-        ConnectionId receiver = entry.second->connection;
-        if (entry.second->remote || transport_.Queued(receiver) + message.size() > limits_.chatQueueShare) continue;
-        transport_.SendStream(receiver, message);
-    }
-}
-
-void Relay::CountExcess(Client &client, TimePoint now, std::uint64_t Client::*counter) {
-    ++(client.*counter);
-    ++(counter == &Client::excessChat       ? counters_.chatOverRate
-       : counter == &Client::excessIdentity ? counters_.identityOverRate
-                                            : counters_.datagramsOverRate);
-    std::uint64_t suppressed = 0;
-    if (!client.excessLog.Allow(now, &suppressed)) return;
-    spdlog::warn(
-        "client {} sends more than its share: {} chat lines dropped, {} identity changes held back, {} "
-        "location datagrams skipped",
-        client.uniqueId, client.excessChat, client.excessIdentity, client.excessLocations);
-    client.excessChat = client.excessIdentity = client.excessLocations = 0;
-}
-
-void Relay::OfferCallsign(Client &client, std::string callsign, bool viewOnly, TimePoint now) {
-    client.callsignHeld = false;
-    if (callsign == client.callsign && viewOnly == client.viewOnly) return;
-    if (!client.callsignBucket.Take(now)) {
-        client.callsignHeld = true;
-        client.heldCallsign = std::move(callsign);
-        client.heldViewOnly = viewOnly;
-        CountExcess(client, now, &Client::excessIdentity);
-        return;
-    }
-    if (viewOnly != client.viewOnly) {
-        client.viewOnly = viewOnly;
-        views_.MarkDirty();
-    }
-    if (callsign != client.callsign) {
-        client.callsign = std::move(callsign);
-        views_.SendToViewers(client, 'c', client.callsign);
-    }
-    PublishIdentity(client);
-}
-
-void Relay::OfferPlane(Client &client, std::string plane, TimePoint now) {
-    client.planeHeld = false;
-    if (plane == client.plane) return;
-    if (!client.planeBucket.Take(now)) {
-        client.planeHeld = true;
-        client.heldPlane = std::move(plane);
-        CountExcess(client, now, &Client::excessIdentity);
-        return;
-    }
-    client.plane = std::move(plane);
-    views_.SendToViewers(client, 'p', client.plane);
-    PublishIdentity(client);
-}
-
-void Relay::HandleCrew(Client &client, std::string crew, int position, bool crewedWithoutId, TimePoint now) {
-    client.crewHeld = false;
-    if (crew == client.crew && position == client.position && crewedWithoutId == client.crewedWithoutId) return;
-    if (!client.crewBucket.Take(now)) {
-        client.crewHeld = true;
-        client.heldCrew = std::move(crew);
-        client.heldPosition = position;
-        client.heldCrewedWithoutId = crewedWithoutId;
-        CountExcess(client, now, &Client::excessIdentity);
-        return;
-    }
-    crews_.Set(client, std::move(crew), position, crewedWithoutId, now);
-    views_.MarkDirty();
-    PublishIdentity(client);
-}
-
-void Relay::ApplyHeld(Client &client, TimePoint now) {
-    if (client.callsignHeld && client.callsignBucket.Ready(now)) {
-        OfferCallsign(client, std::move(client.heldCallsign), client.heldViewOnly, now);
-    }
-    if (client.planeHeld && client.planeBucket.Ready(now)) OfferPlane(client, std::move(client.heldPlane), now);
-    if (client.crewHeld && client.crewBucket.Ready(now)) {
-        HandleCrew(client, std::move(client.heldCrew), client.heldPosition, client.heldCrewedWithoutId, now);
-    }
-    if (client.locationHeld && client.locationBucket.Take(now)) ForwardLocation(client);
-}
-
-void Relay::HandleChat(Client &client, std::string_view text, TimePoint now) {
-    if (!client.chatBucket.Take(now)) {
-        CountExcess(client, now, &Client::excessChat);
-        return;
-    }
-    // The sender gets its own line back too: that echo is how its chat window shows what it said.
-    std::string name = client.callsign != "BLANK" ? client.callsign : client.user;
-    std::string line = StreamText(name + ": " + std::string(text), kMaxText);
-    std::string message = "0|m|" + line + "\n";
-    std::size_t skipped = 0;
-    if (cluster_) cluster_->PublishChat(line);
-    for (const auto &entry : clients_) {
-        if (entry.second->remote) continue;
-        ConnectionId receiver = entry.second->connection;
-        // Chat is what a crowd can pile up in a slow reader's queue; past its share it is skipped for that
-        // reader, which keeps room for the slot messages and keeps it from looking like one that stopped.
-        if (transport_.Queued(receiver) + message.size() > limits_.chatQueueShare) {
-            ++skipped;
-            continue;
-        }
-        transport_.SendStream(receiver, message);
-    }
-    if (observed_) {
-        if (snapshotChat_.size() >= kMaxSnapshotChat) snapshotChat_.erase(snapshotChat_.begin());
-        snapshotChat_.push_back({client.callsign, StreamText(text, kMaxText)});
-    }
-    if (skipped > 0) {
-        slowReaderLog_.Log(now, spdlog::level::warn, "a chat line of client {} skipped {} slow readers",
-                           client.uniqueId, skipped);
-    }
-}
+void Relay::OnRemoteChat(std::string_view line) { chat_.FromOtherNode(line); }
 
 void Relay::RemoveClient(Client &client, TimePoint now) {
     crews_.Leave(client);
@@ -513,93 +387,7 @@ void Relay::RemoveClient(Client &client, TimePoint now) {
 
 void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size, TimePoint now) {
     now_ = now;
-    LocationDatagram location;
-    if (!ParseLocationDatagram(std::string_view(data, size), &location)) {
-        ++counters_.datagramsMalformed;
-        badDatagramLog_.Log(now, spdlog::level::warn, "dropped a datagram from {}: {}",
-                            EndpointText(from.address, from.port), Preview(std::string_view(data, size)));
-        return;
-    }
-    auto found = clients_.find(location.uniqueId);
-    if (found == clients_.end()) {
-        ++counters_.datagramsUnknownSender;
-        unknownSenderLog_.Log(now, spdlog::level::warn, "dropped a datagram from {}: no client {} is logged in",
-                              EndpointText(from.address, from.port), location.uniqueId);
-        return;
-    }
-    Client &client = *found->second;
-    if (from.address != client.streamAddress) {
-        ++counters_.datagramsUnknownSender;
-        unknownSenderLog_.Log(now, spdlog::level::warn,
-                              "dropped a datagram for client {} from {}: not the address it logged in from",
-                              client.uniqueId, EndpointText(from.address, from.port));
-        return;
-    }
-    if (!client.hasEndpoint) {
-        client.hasEndpoint = true;
-        client.endpoint = from;
-        endpointLog_.Log(now, spdlog::level::info, "client {} sends its datagrams from {}", client.uniqueId,
-                         EndpointText(from.address, from.port));
-    } else if (from != client.endpoint && !FollowEndpoint(client, from, now)) {
-        ++counters_.datagramsUnknownSender;
-        unknownSenderLog_.Log(now, spdlog::level::warn, "dropped a datagram for client {} from {}: it sends from {}",
-                              client.uniqueId, EndpointText(from.address, from.port),
-                              EndpointText(client.endpoint.address, client.endpoint.port));
-        return;
-    }
-    if (from == client.endpoint) {
-        client.endpointHeard = now;
-        client.candidateCount = 0;
-    }
-    client.lastHeard = now;
-    if (location.fields.size() + SlotPrefix(kSlotCount - 1).size() > kMaxDatagram) {
-        ++counters_.datagramsTooLong;
-        badDatagramLog_.Log(now, spdlog::level::warn,
-                            "dropped a datagram from client {}: {} bytes is too long to relay", client.uniqueId, size);
-        return;
-    }
-    if (location.viewOnly != client.viewOnly) {
-        // Counts as an identity change, like the view-only callsign: it moves the client in and out of
-        // every receiver's slots.
-        OfferCallsign(client, client.callsignHeld ? client.heldCallsign : client.callsign, location.viewOnly, now);
-    }
-    client.location.assign(location.fields.data(), location.fields.size());
-    client.locationChanged = true;
-    if (!client.hasPosition) {
-        client.hasPosition = true;
-        views_.MarkDirty();
-    }
-    // Past its rate a sender's datagrams are thinned, not cut off: the next one after a token comes goes
-    // out, and a held one goes at the next tick, so receivers see it move at an even rate.
-    if (!client.locationBucket.Take(now)) {
-        client.locationHeld = true;
-        CountExcess(client, now, &Client::excessLocations);
-        return;
-    }
-    ForwardLocation(client);
-}
-
-// Home routers and mobile links move a client's datagrams to a new port now and then, and a forger
-// may have sent the first datagram: a new port takes over once the one in use has gone quiet and the
-// new one keeps sending, so whoever sends alone from the client's address is followed within a second.
-bool Relay::FollowEndpoint(Client &client, const Endpoint &from, TimePoint now) {
-    if (from != client.candidate) {
-        client.candidate = from;
-        client.candidateCount = 0;
-    }
-    if (++client.candidateCount < kTakeOverDatagrams || now - client.endpointHeard < kTakeOverSilence) return false;
-    endpointLog_.Log(now, spdlog::level::info, "client {} now sends its datagrams from {} (was {})", client.uniqueId,
-                     EndpointText(from.address, from.port),
-                     EndpointText(client.endpoint.address, client.endpoint.port));
-    client.endpoint = from;
-    client.candidateCount = 0;
-    return true;
-}
-
-void Relay::ForwardLocation(Client &client) {
-    if (cluster_ && !client.remote)
-        cluster_->PublishLocation(client.uniqueId, client.location, IsShownAsAircraft(client));
-    views_.SendLocation(client);
+    locations_.Take(from, data, size, now);
 }
 
 void Relay::OnTick(TimePoint now) {
@@ -630,14 +418,16 @@ void Relay::OnTick(TimePoint now) {
         }
     }
     for (Client *aircraft : remote_.Stale(now)) RemoveClient(*aircraft, now);
-    for (auto &entry : clients_) ApplyHeld(*entry.second, now);
+    for (auto &entry : clients_) {
+        identities_.ApplyHeld(*entry.second, now);
+        locations_.SendHeld(*entry.second, now);
+    }
     gate_.Tick(now);
     logBudget_.Summarize(now);
     views_.Tick(now);
 }
 
 void Relay::Snapshot(TrafficSnapshot &snapshot) {
-    observed_ = true;
     snapshot.aircraft.clear();
     snapshot.clients = {};
     std::size_t local = 0;
@@ -663,8 +453,7 @@ void Relay::Snapshot(TrafficSnapshot &snapshot) {
         }
     }
     snapshot.clients.connecting = connections_.size() - local;
-    snapshot.chat.swap(snapshotChat_);
-    snapshotChat_.clear();
+    chat_.TakeRecent(snapshot.chat);
     snapshot.counters = counters_;
 }
 

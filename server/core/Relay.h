@@ -1,4 +1,6 @@
-// The relay: logins, per-receiver slot numbers, and the forwarding of every client message.
+// The relay: logins, per-receiver slot numbers, and the forwarding of every client message. It keeps the
+// connections and the dispatch of their stream lines, and gives the rest to its parts (the login gate,
+// crews, views, identities, locations, chat and the other nodes' aircraft).
 //
 // Transport-independent and single-threaded: the network layer (or a test, or a fuzzer) calls the
 // On... functions from one thread with the current time, and the relay answers through its
@@ -13,9 +15,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "server/core/Chat.h"
 #include "server/core/Cluster.h"
 #include "server/core/Counters.h"
 #include "server/core/Crews.h"
+#include "server/core/Identities.h"
+#include "server/core/Locations.h"
 #include "server/core/LogLimiter.h"
 #include "server/core/LoginGate.h"
 #include "server/core/RelayClient.h"
@@ -44,7 +49,7 @@ public:
     void OnLoginChecked(std::uint64_t ticket, LoginResult result, TimePoint now);
 
     // Joins the relay to a network of nodes; without one it runs alone. Set once, before the first call.
-    void SetCluster(ClusterLink *cluster) { cluster_ = cluster; }
+    void SetCluster(ClusterLink *cluster);
     // From the bridge to the other nodes, on the same thread as every other call:
     // the network's answer to a ClaimLogin (refused: `reason` says why). Returns false when the
     // connection is gone (a granted claim must then be given back).
@@ -79,16 +84,7 @@ private:
     void CompleteLogin(Connection &connection, TimePoint now);
     void RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure);
     bool MakeRoom(TimePoint now);
-    void HandleCrew(Client &client, std::string crew, int position, bool crewedWithoutId, TimePoint now);
     void Admit(Connection &connection, TimePoint now);
-    void PublishIdentity(const Client &client);
-    void HandleChat(Client &client, std::string_view text, TimePoint now);
-    void OfferCallsign(Client &client, std::string callsign, bool viewOnly, TimePoint now);
-    void OfferPlane(Client &client, std::string plane, TimePoint now);
-    void ApplyHeld(Client &client, TimePoint now);
-    void ForwardLocation(Client &client);
-    bool FollowEndpoint(Client &client, const Endpoint &from, TimePoint now);
-    void CountExcess(Client &client, TimePoint now, std::uint64_t Client::*counter);
     void CloseConnection(ConnectionId connection, const char *reason);
     void RemoveClient(Client &client, TimePoint now);
 
@@ -97,26 +93,25 @@ private:
     LogBudget logBudget_;
     std::unordered_map<ConnectionId, std::unique_ptr<Connection>> connections_;
     Clients clients_;
+    // Counted by the parts, and by the network layer for what only it sees; the web observer reads them.
+    RelayCounters counters_;
     // Its parts, each of one concern; they share the clients above and run on this thread.
     LoginGate gate_;
     Crews crews_;
     Views views_;
     RemoteAircraft remote_;
+    Identities identities_;
+    Locations locations_;
+    Chat chat_;
     std::uint64_t nextOrder_ = 0;
     ClusterLink *cluster_ = nullptr;
     TimePoint now_{};  // the latest time the relay was given, for the calls that come without one
-    LogLimiter badDatagramLog_, unknownSenderLog_, badLineLog_{std::chrono::seconds(1), 10};
+    LogLimiter badLineLog_{std::chrono::seconds(1), 10};
     // Lines anyone can cause by connecting or logging in: a budget per kind, with bursts large enough for
     // a crowd arriving together.
     LogLimiter connectLog_{std::chrono::milliseconds(100), 50}, refusedLog_{std::chrono::milliseconds(100), 50};
     LogLimiter coolOffLog_{std::chrono::seconds(1), 10}, loginLog_{std::chrono::milliseconds(100), 50};
-    LogLimiter leaveLog_{std::chrono::milliseconds(100), 50}, endpointLog_{std::chrono::milliseconds(100), 50};
-    LogLimiter slowReaderLog_;
-
-    // The web observer's share.
-    RelayCounters counters_;
-    std::vector<ChatLine> snapshotChat_;
-    bool observed_ = false;
+    LogLimiter leaveLog_{std::chrono::milliseconds(100), 50};
 };
 
 }  // namespace server

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "server/core/Counters.h"
 #include "server/core/LineBuffer.h"
 #include "server/core/LogLimiter.h"
 #include "server/core/RelayLimits.h"
@@ -85,6 +86,10 @@ struct Client {
     std::array<Client *, kSlotCount> slots{};
     std::vector<Viewer> viewers;  // receivers that show this client, with the slot each uses
 };
+
+// One chat line, identity change or location datagram over the client's share (`counter` says which):
+// counted, and told to the log now and then.
+void CountExcess(Client &client, RelayCounters &counters, TimePoint now, std::uint64_t Client::*counter);
 
 inline bool IsCrewMember(const Client &client) { return !client.crew.empty() && client.position > 0; }
 

@@ -1,0 +1,22 @@
+// What is shared about the relay's clients beyond their record.
+#include "server/core/RelayClient.h"
+
+#include <spdlog/spdlog.h>
+
+namespace server {
+
+void CountExcess(Client &client, RelayCounters &counters, TimePoint now, std::uint64_t Client::*counter) {
+    ++(client.*counter);
+    ++(counter == &Client::excessChat       ? counters.chatOverRate
+       : counter == &Client::excessIdentity ? counters.identityOverRate
+                                            : counters.datagramsOverRate);
+    std::uint64_t suppressed = 0;
+    if (!client.excessLog.Allow(now, &suppressed)) return;
+    spdlog::warn(
+        "client {} sends more than its share: {} chat lines dropped, {} identity changes held back, {} "
+        "location datagrams skipped",
+        client.uniqueId, client.excessChat, client.excessIdentity, client.excessLocations);
+    client.excessChat = client.excessIdentity = client.excessLocations = 0;
+}
+
+}  // namespace server
