@@ -65,7 +65,7 @@ void Locations::Take(const Endpoint &from, const char *data, std::size_t size, T
         client.candidateCount = 0;
     }
     client.lastHeard = now;
-    if (location.fields.size() + SlotPrefix(kSlotCount - 1).size() > kMaxDatagram) {
+    if (!FitsDatagram(location.fields)) {
         ++counters_.datagramsTooLong;
         badDatagramLog_.Log(now, spdlog::level::warn,
                             "dropped a datagram from client {}: {} bytes is too long to relay", client.uniqueId, size);

@@ -173,13 +173,9 @@ bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint 
             leaveLog_.Log(now, spdlog::level::info, "client {} ({}) logged out", client.uniqueId, Preview(client.user));
             CloseConnection(connection.id, nullptr);
             return false;
-        case StreamKind::Plane: {
-            std::string plane = StreamText(PortableModelPath(message.text), kMaxText);
-            // Only a model inside an aircraft folder: a receiver's plug-in opens whatever path it is sent.
-            if (!IsAircraftModelPath(plane)) plane = "BLANK";
-            identities_.OfferPlane(client, std::move(plane), now);
+        case StreamKind::Plane:
+            identities_.OfferPlane(client, RelayedModelPath(message.text, kMaxText), now);
             return true;
-        }
         case StreamKind::Callsign:
         case StreamKind::ViewOnlyCallsign:
             identities_.OfferCallsign(client, StreamText(message.text, kMaxText),
@@ -234,12 +230,16 @@ void Relay::OnLoginChecked(std::uint64_t ticket, LoginResult result, TimePoint n
         return;
     }
     CompleteLogin(conn, now);
-    if (connections_.count(id) == 0 || !conn.client) return;
+    if (connections_.count(id) != 0 && conn.client) HandleHeldLines(conn, now);
+}
+
+// The lines that came while its login was checked, in order, until one ends the connection.
+void Relay::HandleHeldLines(Connection &connection, TimePoint now) {
     std::vector<std::string> held;
-    held.swap(conn.heldLines);
-    conn.heldBytes = 0;
+    held.swap(connection.heldLines);
+    connection.heldBytes = 0;
     for (const std::string &line : held) {
-        if (!HandleLine(conn, line, now)) return;
+        if (!HandleLine(connection, line, now)) return;
     }
 }
 
@@ -338,12 +338,7 @@ bool Relay::OnLoginClaimed(ConnectionId connection, bool granted, const std::str
         return false;
     }
     Admit(conn, now);
-    std::vector<std::string> held;
-    held.swap(conn.heldLines);
-    conn.heldBytes = 0;
-    for (const std::string &line : held) {
-        if (!HandleLine(conn, line, now)) break;  // the client logged out, or was closed
-    }
+    HandleHeldLines(conn, now);
     return true;
 }
 

@@ -82,6 +82,7 @@ private:
     bool HandleLine(Connection &connection, std::string_view line, TimePoint now);
     bool HandleLogin(Connection &connection, std::string_view line, TimePoint now);
     void CompleteLogin(Connection &connection, TimePoint now);
+    void HandleHeldLines(Connection &connection, TimePoint now);
     void RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure);
     bool MakeRoom(TimePoint now);
     void Admit(Connection &connection, TimePoint now);

@@ -47,8 +47,7 @@ void RemoteAircraft::Identity(const AircraftIdentity &identity, TimePoint now) {
         client->callsign = std::move(callsign);
         views_.SendToViewers(*client, 'c', client->callsign);
     }
-    std::string plane = StreamText(PortableModelPath(identity.plane), kMaxText);
-    if (!IsAircraftModelPath(plane)) plane = "BLANK";
+    std::string plane = RelayedModelPath(identity.plane, kMaxText);
     if (plane != client->plane) {
         client->plane = std::move(plane);
         views_.SendToViewers(*client, 'p', client->plane);
@@ -69,7 +68,7 @@ void RemoteAircraft::Identity(const AircraftIdentity &identity, TimePoint now) {
 bool RemoteAircraft::Location(int uniqueId, std::string_view fields, TimePoint now) {
     Client *client = Find(uniqueId);
     if (!client) return false;
-    if (fields.size() + SlotPrefix(kSlotCount - 1).size() > kMaxDatagram) {
+    if (!FitsDatagram(fields)) {
         log_.Log(now, spdlog::level::warn,
                  "dropped another node's location of aircraft {}: {} bytes is too long to relay", uniqueId,
                  fields.size());

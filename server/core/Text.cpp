@@ -111,6 +111,13 @@ bool IsAircraftModelPath(std::string_view path) {
     return true;
 }
 
+std::string RelayedModelPath(std::string_view path, std::size_t maxLength) {
+    std::string relayed = StreamText(PortableModelPath(path), maxLength);
+    // A receiver's plug-in opens whatever path it is sent.
+    if (!IsAircraftModelPath(relayed)) relayed = "BLANK";
+    return relayed;
+}
+
 std::string AddressText(std::uint32_t address) {
     return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 255) + "." +
            std::to_string((address >> 8) & 255) + "." + std::to_string(address & 255);

@@ -25,6 +25,10 @@ std::string PortableModelPath(std::string_view path);
 // file (any letter case). The plug-in loads whatever path it is sent.
 bool IsAircraftModelPath(std::string_view path);
 
+// A model path as the relay passes it on: portable, made safe for the stream, and "BLANK" unless it names
+// a model inside an aircraft folder.
+std::string RelayedModelPath(std::string_view path, std::size_t maxLength);
+
 // For the log: a dotted-quad address (host byte order), an address and port, and a printable preview of
 // peer-supplied bytes (at most 80 characters, anything unprintable shown as "?").
 std::string AddressText(std::uint32_t address);

@@ -30,6 +30,11 @@ inline const std::string &SlotPrefix(int slot) {
     return prefixes[static_cast<std::size_t>(slot)];
 }
 
+// Whether location fields fit a datagram behind the longest slot prefix.
+inline bool FitsDatagram(std::string_view fields) {
+    return fields.size() + SlotPrefix(kSlotCount - 1).size() <= kMaxDatagram;
+}
+
 // Tells `receiver` one text of the aircraft in `slot` ('c' callsign, 'I' crew, 'p' model).
 void SendSlotText(Transport &transport, const Client &receiver, int slot, char type, std::string_view text);
 
