@@ -1,4 +1,5 @@
-// The relay's building blocks without sockets: line framing, text defusing, message parsing, slot planning.
+// The relay's building blocks without sockets: line framing, text defusing, message parsing, slot planning,
+// the login gate.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,6 +7,7 @@
 
 #include "server/core/ClientMessage.h"
 #include "server/core/LineBuffer.h"
+#include "server/core/LoginGate.h"
 #include "server/core/ReplayMemory.h"
 #include "server/core/Text.h"
 #include "server/core/ViewPlanner.h"
@@ -110,6 +112,57 @@ TEST(ReplayMemoryTest, AnAccountForgetsOnlyItsOwnLinesAndTheBytesStayBounded) {
     }
     EXPECT_EQ(memory.Check(carol, 2, now), Verdict::Unseen);
     EXPECT_EQ(memory.Check(live, 4, now), Verdict::OtherAddress);
+}
+
+TEST(LoginGateTest, CoolingOffGrowsToItsCapAndNewcomersGiveWayOldestFirst) {
+    using std::chrono::seconds;
+    RelayLimits limits;
+    limits.maxLoginFailures = 3;
+    limits.loginCoolOff = seconds(10);
+    limits.maxPendingPerAddress = 2;
+    limits.maxClients = 4;
+    limits.reservedClients = 2;
+    LoginGate gate(limits);
+    TimePoint now = TimePoint{} + std::chrono::hours(2);
+    auto failThrice = [&](std::uint32_t address) {
+        gate.CountFailure(address, now);
+        gate.CountFailure(address, now);
+        return std::chrono::duration_cast<seconds>(gate.CountFailure(address, now)).count();
+    };
+    EXPECT_EQ(failThrice(1), 10);
+    EXPECT_EQ(gate.Enter(1, now + seconds(9)), LoginGate::Entry::CoolingOff);
+    EXPECT_EQ(gate.Enter(1, now + seconds(10)), LoginGate::Entry::Open);
+    std::vector<long> coolOffs;
+    for (int round = 0; round < 7; ++round) {
+        now += std::chrono::minutes(20);
+        coolOffs.push_back(failThrice(1));
+    }
+    EXPECT_EQ(coolOffs, (std::vector<long>{20, 40, 80, 160, 320, 640, 640}));
+    now += std::chrono::hours(1);
+    EXPECT_EQ(failThrice(1), 10) << "an hour without failures starts again";
+    // Failures more than a minute apart never add up to a cooling-off.
+    gate.CountFailure(2, now);
+    gate.CountFailure(2, now);
+    EXPECT_EQ(gate.CountFailure(2, now + std::chrono::minutes(1)), Clock::duration::zero());
+
+    Connection first(1, 9, 64, now), second(2, 9, 64, now);
+    gate.Arrive(first);
+    gate.Arrive(second);
+    EXPECT_EQ(gate.Enter(9, now), LoginGate::Entry::TooManyPending);
+    EXPECT_EQ(gate.GivingWay(2), std::optional<ConnectionId>(1)) << "only the unreserved places wait";
+    StreamMessage login;
+    login.kind = StreamKind::Opening;
+    login.uniqueId = 5;
+    login.text = "Ann";
+    login.digest = "00";
+    ASSERT_EQ(gate.TakeLoginLine(first, login, now), nullptr);
+    EXPECT_EQ(gate.GivingWay(2), std::nullopt);
+    EXPECT_EQ(gate.GivingWay(4), std::optional<ConnectionId>(2)) << "when full, the oldest that sent nothing";
+    EXPECT_EQ(gate.Checked(first.ticket), std::optional<ConnectionId>(1));
+    EXPECT_EQ(gate.Checked(first.ticket), std::nullopt);
+    gate.Leave(second);
+    EXPECT_EQ(gate.Enter(9, now), LoginGate::Entry::Open);
+    EXPECT_EQ(gate.GivingWay(4), std::nullopt) << "a connection logging in is never pushed out";
 }
 
 TEST(StreamTextTest, ModelPathsBecomeRelativeToTheAircraftFolder) {
