@@ -170,6 +170,12 @@ int main(int argc, char **argv) {
           "Log lines a minute that clients and connections can cause, all kinds together", 1, 1e6);
     limit("--reserved-clients", limits.reservedClients,
           "Places of --max-clients that connections without a login line cannot take", 0, 100000);
+    app.add_option("--send-threads", options.sendThreads,
+                   "Threads sending the relayed datagrams while the event loop reads (0: the loop sends them)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 64));
+    limit("--send-queue", options.sendQueueBytes, "Bytes of datagrams that may wait for the sending threads", 64 * 1024,
+          1 << 30);
     // A network of nodes: see the README's "Running a network".
     auto *natsOption = app.add_option("--nats", cluster.urls,
                                       "NATS servers of the network (nats://host:port, comma-separated); without "
@@ -186,6 +192,12 @@ int main(int argc, char **argv) {
           "Copies of the login store kept across the NATS servers (at most their number)", 1, 5);
     limit("--max-remote-aircraft", cluster.maxRemoteAircraft, "Most aircraft taken from other nodes", 1, 1000000);
     limit("--max-nodes", cluster.maxNodes, "Most other nodes heard", 1, 10000);
+    double batchMs =
+        static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(cluster.locationBatch).count()) /
+        1000;
+    limit("--network-batch", batchMs,
+          "Milliseconds locations are gathered by cell before they go to the other nodes (0: each event-loop turn)", 0,
+          100);
     limit("--network-reconnect-buffer", cluster.reconnectBuffer,
           "Bytes of chat and identities kept while the NATS connection is down, sent when it is back", 4096, 1 << 30);
     limit("--max-network-backlog", cluster.maxInbound, "Network messages waiting for the relay; more are dropped", 1000,
@@ -232,6 +244,8 @@ int main(int argc, char **argv) {
     cluster.heartbeatPeriod = std::min(cluster.heartbeatPeriod, cluster.nodeTimeout / 3);
     cluster.claimTimeout = seconds(claimTimeout);
     cluster.claimLifetime = seconds(claimLifetime);
+    cluster.locationBatch =
+        std::chrono::duration_cast<server::Clock::duration>(std::chrono::duration<double, std::milli>(batchMs));
 
     // Writes to a peer that has gone must fail with an error, not end the server.
     std::signal(SIGPIPE, SIG_IGN);

@@ -38,7 +38,8 @@ struct RelayCounters {
     std::uint64_t refusedOverLimit = 0;   // over the connection limit
     std::uint64_t loginsRefused = 0;      // unknown user, wrong password, or unique ID in use
 
-    // Relay latency: from reading a batch of datagrams off the socket to having relayed each one.
+    // Relay latency, one count per relayed datagram: from the arrival on the server's socket of the datagram
+    // it relays to the system taking it.
     std::array<std::uint64_t, kLatencyBoundsMicros.size() + 1> latencyBuckets{};
     std::uint64_t latencyNanosTotal = 0;
 

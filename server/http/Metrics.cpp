@@ -106,7 +106,7 @@ std::string MetricsText(const ClientCounts &clients, const RelayCounters &counte
                   {"max_clients", counters.refusedOverLimit}});
 
     const char *latency = "skorvale_relay_latency_seconds";
-    out.Family(latency, "histogram", "From reading a datagram off the socket to having relayed it.");
+    out.Family(latency, "histogram", "From a datagram's arrival on the socket to the system taking each relayed copy of it.");
     std::uint64_t cumulative = 0;
     for (std::size_t i = 0; i < counters.latencyBuckets.size(); ++i) {
         cumulative += counters.latencyBuckets[i];

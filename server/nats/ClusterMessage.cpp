@@ -15,7 +15,7 @@ namespace {
 int FieldCount(ClusterKind kind) {
     switch (kind) {
         case ClusterKind::Location:
-            return 2;
+            return 2;  // at least: pairs of ID and fields
         case ClusterKind::Aircraft:
             return 8;
         case ClusterKind::Leave:
@@ -81,7 +81,10 @@ std::string EncodeClusterMessage(const ClusterMessage &message) {
     out += '\n';
     switch (message.kind) {
         case ClusterKind::Location:
-            out += std::to_string(message.uniqueId) + '\n' + message.text;
+            for (std::size_t i = 0; i < message.locations.size(); ++i) {
+                if (i > 0) out += '\n';
+                out += std::to_string(message.locations[i].uniqueId) + '\n' + message.locations[i].fields;
+            }
             break;
         case ClusterKind::Aircraft: {
             const AircraftIdentity &id = message.identity;
@@ -119,9 +122,11 @@ bool ParseClusterMessage(std::string_view payload, ClusterMessage *message) {
         fields.push_back(rest.substr(0, end));
         if (end == std::string_view::npos) break;
         rest.remove_prefix(end + 1);
-        if (fields.size() > 9) return false;
+        if (fields.size() > 9 && kind != ClusterKind::Location) return false;
     }
-    if (static_cast<int>(fields.size()) != 1 + FieldCount(kind) || !IsValidNodeName(fields[0])) return false;
+    bool counted = kind == ClusterKind::Location ? fields.size() >= 3 && fields.size() % 2 == 1
+                                                 : static_cast<int>(fields.size()) == 1 + FieldCount(kind);
+    if (!counted || !IsValidNodeName(fields[0])) return false;
     for (std::string_view field : fields) {
         if (!IsCleanText(field)) return false;
     }
@@ -129,8 +134,13 @@ bool ParseClusterMessage(std::string_view payload, ClusterMessage *message) {
     message->node.assign(fields[0]);
     switch (kind) {
         case ClusterKind::Location:
-            if (!ReadId(fields[1], &message->uniqueId) || fields[2].empty()) return false;
-            message->text.assign(fields[2]);
+            message->locations.clear();
+            for (std::size_t i = 1; i + 1 < fields.size(); i += 2) {
+                LocationEntry entry;
+                if (!ReadId(fields[i], &entry.uniqueId) || fields[i + 1].empty()) return false;
+                entry.fields.assign(fields[i + 1]);
+                message->locations.push_back(std::move(entry));
+            }
             return true;
         case ClusterKind::Aircraft: {
             AircraftIdentity &id = message->identity;
@@ -163,6 +173,27 @@ bool ParseClusterMessage(std::string_view payload, ClusterMessage *message) {
             return ReadNumber(fields[1], &message->instance);
     }
     return false;
+}
+
+void StartLocations(std::string &payload, std::string_view node) {
+    payload.clear();
+    payload += static_cast<char>(ClusterKind::Location);
+    payload += '\n';
+    payload.append(node);
+}
+
+bool AppendLocation(std::string &payload, int uniqueId, std::string_view fields) {
+    char id[16];
+    auto end = std::to_chars(id, id + sizeof id, uniqueId).ptr;
+    std::size_t size = 2 + static_cast<std::size_t>(end - id) + fields.size();
+    if (fields.empty() || fields.find('\n') != std::string_view::npos || payload.size() + size > kMaxClusterPayload) {
+        return false;
+    }
+    payload += '\n';
+    payload.append(id, end);
+    payload += '\n';
+    payload.append(fields);
+    return true;
 }
 
 Cell CellOf(double latitude, double longitude) {

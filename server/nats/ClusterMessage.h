@@ -8,13 +8,14 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "server/core/Cluster.h"
 
 namespace server {
 
 enum class ClusterKind : char {
-    Location = 'L',   // id, location fields
+    Location = 'L',   // id and location fields, for one aircraft or more
     Aircraft = 'A',   // id, login time and identity
     Leave = 'X',      // id: the aircraft left the network
     Kick = 'K',       // id: its session elsewhere was replaced by a newer login on the sender
@@ -24,14 +25,20 @@ enum class ClusterKind : char {
     Gone = 'G',       // instance: the node shuts down
 };
 
+struct LocationEntry {
+    int uniqueId = 0;
+    std::string fields;
+};
+
 struct ClusterMessage {
     ClusterKind kind = ClusterKind::Heartbeat;
     std::string node;
-    std::uint64_t instance = 0;  // Heartbeat, Sync, Gone
-    std::uint64_t count = 0;     // Heartbeat
-    int uniqueId = 0;            // Location, Aircraft, Leave, Kick
-    std::string text;            // Location: the fields; Chat: the line
-    AircraftIdentity identity;   // Aircraft
+    std::uint64_t instance = 0;            // Heartbeat, Sync, Gone
+    std::uint64_t count = 0;               // Heartbeat
+    int uniqueId = 0;                      // Location, Aircraft, Leave, Kick
+    std::string text;                      // Chat: the line
+    AircraftIdentity identity;             // Aircraft
+    std::vector<LocationEntry> locations;  // Location
 };
 
 // Node names: 1 to 32 letters, digits, "-" or "_", so a name is one subject token.
@@ -41,6 +48,15 @@ bool IsValidNodeName(std::string_view name);
 std::string EncodeClusterMessage(const ClusterMessage &message);
 // False for anything that is not exactly one of the payloads above.
 bool ParseClusterMessage(std::string_view payload, ClusterMessage *message);
+
+// A node sends the locations of one cell gathered in one event-loop turn as one message: "L", the node,
+// then an ID and its fields for each aircraft. A message of one aircraft is what nodes sent before they
+// gathered them, and all nodes read it. Payloads stay under this, which is what the nodes accept.
+constexpr std::size_t kMaxClusterPayload = 8192;
+void StartLocations(std::string &payload, std::string_view node);
+// Appends one aircraft. False, and nothing appended, when its fields hold a line feed (they would end
+// early and the rest would read as another aircraft) or the payload would pass kMaxClusterPayload.
+bool AppendLocation(std::string &payload, int uniqueId, std::string_view fields);
 
 // A cell of the world grid: whole degrees, south-west corner, latitude -90..89, longitude -180..179.
 struct Cell {

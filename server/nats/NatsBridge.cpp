@@ -28,8 +28,6 @@ namespace server {
 namespace {
 
 constexpr const char *kLoginBucket = "skorvale_logins";
-// No node message comes near this; a larger one is no message of ours.
-constexpr std::size_t kMaxPayload = 8192;
 // Network messages handed to the relay per event-loop turn, so datagrams and timers get their turn.
 constexpr std::size_t kDeliverBatch = 1024;
 
@@ -97,8 +95,8 @@ bool ParseClaim(std::string_view text, Claim *claim) {
 
 class NatsBridge : public ClusterBridge {
 public:
-    NatsBridge(const ClusterOptions &options, Relay &relay, Post post)
-        : options_(options), relay_(relay), post_(std::move(post)) {
+    NatsBridge(const ClusterOptions &options, Relay &relay, Post post, Later later)
+        : options_(options), relay_(relay), post_(std::move(post)), later_(std::move(later)) {
         if (!IsValidNodeName(options.node)) {
             throw std::invalid_argument("node name '" + Preview(options.node) +
                                         "' must be 1 to 32 letters, digits, '-' or '_'");
@@ -236,16 +234,37 @@ public:
         }
         local.location.clear();
         if (!shown) return;
-        local.location.reserve(fields.size() + 48);
-        local.location += static_cast<char>(ClusterKind::Location);
-        local.location += '\n';
-        local.location += options_.node;
-        local.location += '\n';
-        local.location += std::to_string(uniqueId);
-        local.location += '\n';
-        local.location.append(fields);
+        StartLocations(local.location, options_.node);
+        if (!AppendLocation(local.location, uniqueId, fields)) {
+            local.location.clear();
+            return;
+        }
         // Positions queued while reconnecting would arrive stale; the next ones replace them anyway.
-        if (connected_) Publish(local.subject.c_str(), local.location);
+        if (!connected_) return;
+        // Gathered by cell for a few milliseconds (or the rest of this event-loop turn): one message for
+        // many aircraft costs the nodes and the NATS servers about what one costs.
+        PendingCell *pending = nullptr;
+        for (PendingCell &cell : pending_) {
+            if (cell.subject == local.subject) pending = &cell;
+        }
+        if (!pending) {
+            pending = &pending_.emplace_back();
+            pending->subject = local.subject;
+            StartLocations(pending->payload, options_.node);
+        }
+        if (!AppendLocation(pending->payload, uniqueId, fields)) {
+            Publish(pending->subject.c_str(), pending->payload);
+            StartLocations(pending->payload, options_.node);
+            AppendLocation(pending->payload, uniqueId, fields);
+        }
+        if (!flushPosted_) {
+            flushPosted_ = true;
+            if (options_.locationBatch > Clock::duration::zero()) {
+                later_(options_.locationBatch, [this] { FlushLocations(); });
+            } else {
+                post_([this] { FlushLocations(); });
+            }
+        }
     }
 
     void PublishChat(std::string_view line) override {
@@ -257,6 +276,14 @@ public:
     }
 
     // --- ClusterBridge ---
+
+    void FlushLocations() {
+        flushPosted_ = false;
+        if (connected_) {
+            for (const PendingCell &cell : pending_) Publish(cell.subject.c_str(), cell.payload);
+        }
+        pending_.clear();
+    }
 
     void OnTick(TimePoint now) override {
         if (connected_ && now - lastBeat_ >= options_.heartbeatPeriod) {
@@ -317,6 +344,11 @@ private:
         bool syncAnswered = false;
         bool syncAsked = false;
         std::unordered_set<int> aircraft;
+    };
+    // Locations of one cell waiting for the end of the event-loop turn.
+    struct PendingCell {
+        std::string subject;
+        std::string payload;
     };
     struct CellSubscription {
         natsSubscription *subscription = nullptr;
@@ -424,7 +456,7 @@ private:
 
     void Handle(const std::string &subject, const std::string &data, TimePoint now) {
         ClusterMessage message;
-        if (data.size() > kMaxPayload || !ParseClusterMessage(data, &message)) {
+        if (data.size() > kMaxClusterPayload || !ParseClusterMessage(data, &message)) {
             Warn(malformedLog_, now,
                  "dropped a malformed network message on " + Preview(subject) + ": " + Preview(data));
             return;
@@ -460,18 +492,19 @@ private:
             case ClusterKind::Aircraft:
                 TakeAircraft(message, *peer, now);
                 break;
-            case ClusterKind::Location: {
-                auto owner = remote_.find(message.uniqueId);
-                if (owner != remote_.end() && owner->second != message.node) {
-                    Warn(foreignLog_, now,
-                         "dropped a location of aircraft " + std::to_string(message.uniqueId) + " from node " +
-                             message.node + ": it flies on node " + owner->second);
-                } else if (owner == remote_.end() || !relay_.OnRemoteLocation(message.uniqueId, message.text, now)) {
-                    // Its identity was missed (or has not arrived yet): ask its node again.
-                    AskSync(message.node, *peer, now);
+            case ClusterKind::Location:
+                for (const LocationEntry &entry : message.locations) {
+                    auto owner = remote_.find(entry.uniqueId);
+                    if (owner != remote_.end() && owner->second != message.node) {
+                        Warn(foreignLog_, now,
+                             "dropped a location of aircraft " + std::to_string(entry.uniqueId) + " from node " +
+                                 message.node + ": it flies on node " + owner->second);
+                    } else if (owner == remote_.end() || !relay_.OnRemoteLocation(entry.uniqueId, entry.fields, now)) {
+                        // Its identity was missed (or has not arrived yet): ask its node again.
+                        AskSync(message.node, *peer, now);
+                    }
                 }
                 break;
-            }
             case ClusterKind::Leave: {
                 auto owner = remote_.find(message.uniqueId);
                 if (owner == remote_.end() || owner->second != message.node) break;
@@ -912,6 +945,7 @@ private:
     ClusterOptions options_;
     Relay &relay_;
     Post post_;
+    Later later_;
     std::uint64_t instance_ = 0;
     std::string ownSubject_;
     natsOptions *options_nats_ = nullptr;
@@ -933,6 +967,8 @@ private:
     std::unordered_map<int, std::string> remote_;  // aircraft of other nodes, by unique ID: their node
     std::map<std::string, Peer> peers_;
     std::map<Cell, CellSubscription> cells_;
+    std::vector<PendingCell> pending_;
+    bool flushPosted_ = false;
     // One line of each kind a second, so one kind of bad message cannot hide another.
     LogLimiter malformedLog_, subjectLog_, nameLog_, foreignLog_, capacityLog_, publishLog_, overflowLog_;
 
@@ -950,8 +986,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ClusterBridge> StartNatsBridge(const ClusterOptions &options, Relay &relay, ClusterBridge::Post post) {
-    auto bridge = std::make_unique<NatsBridge>(options, relay, std::move(post));
+std::unique_ptr<ClusterBridge> StartNatsBridge(const ClusterOptions &options, Relay &relay, ClusterBridge::Post post,
+                                               ClusterBridge::Later later) {
+    auto bridge = std::make_unique<NatsBridge>(options, relay, std::move(post), std::move(later));
     bridge->Begin();
     return bridge;
 }

@@ -41,6 +41,10 @@ struct ClusterOptions {
     // A cell that no local pilot needs any more is still listened to for this long, so a pilot flying
     // along a cell edge does not make the node subscribe and unsubscribe over and over.
     Clock::duration cellLinger = std::chrono::seconds(5);
+    // Locations are gathered by cell for this long and go out as one message each: the hand-off, not the
+    // bytes, is what a message costs the nodes and the NATS servers. Zero: one message per cell for each
+    // event-loop turn.
+    Clock::duration locationBatch = std::chrono::milliseconds(5);
 };
 
 // The relay's link to the network, plus what the event loop drives.
@@ -48,6 +52,8 @@ class ClusterBridge : public ClusterLink {
 public:
     // Runs a function on the relay's event-loop thread; callable from any thread.
     using Post = std::function<void(std::function<void()>)>;
+    // Runs a function on the event-loop thread after a delay; called from that thread, one at a time.
+    using Later = std::function<void(Clock::duration, std::function<void()>)>;
     // Called on the event-loop thread about ten times a second: heartbeats, node timeouts, interest.
     virtual void OnTick(TimePoint now) = 0;
     // Tells the other nodes that this one is leaving, so they drop its aircraft at once.
@@ -56,6 +62,7 @@ public:
 
 // Starts connecting in the background and returns at once. Throws std::invalid_argument for a bad node
 // name or URL list.
-std::unique_ptr<ClusterBridge> StartNatsBridge(const ClusterOptions &options, Relay &relay, ClusterBridge::Post post);
+std::unique_ptr<ClusterBridge> StartNatsBridge(const ClusterOptions &options, Relay &relay, ClusterBridge::Post post,
+                                               ClusterBridge::Later later);
 
 }  // namespace server

@@ -16,11 +16,13 @@
 #include <csignal>
 #include <functional>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "server/accounts/LoginWorker.h"
 #include "server/core/LogLimiter.h"
+#include "server/sockets/DatagramSender.h"
 
 namespace server {
 
@@ -48,6 +50,7 @@ public:
           tick_(io_),
           acceptRetry_(io_),
           snapshotTimer_(io_),
+          networkTimer_(io_),
           signals_(io_, SIGINT, SIGTERM),
           logins_(authenticator, [this](std::uint64_t ticket, LoginResult result) {
               // From the worker thread: the relay is only ever called on the event loop.
@@ -94,13 +97,17 @@ public:
         receiveIov_.resize(kBatch);
         receiveAddresses_.resize(kBatch);
         receiveControl_.resize(kBatch);
-        sendHeaders_.resize(kBatch);
-        sendIov_.resize(2 * kBatch);
-        sendAddresses_.resize(kBatch);
+        sender_ = std::make_unique<DatagramSender>(udp_.native_handle(), options.sendThreads, options.sendQueueBytes);
 
         if (!options.cluster.urls.empty()) {
-            bridge_ = StartNatsBridge(options.cluster, relay_,
-                                      [this](std::function<void()> work) { asio::post(io_, std::move(work)); });
+            bridge_ = StartNatsBridge(
+                options.cluster, relay_, [this](std::function<void()> work) { asio::post(io_, std::move(work)); },
+                [this](Clock::duration delay, std::function<void()> work) {
+                    networkTimer_.expires_after(delay);
+                    networkTimer_.async_wait([work = std::move(work)](const asio::error_code &error) {
+                        if (!error) work();
+                    });
+                });
             relay_.SetCluster(bridge_.get());
         }
     }
@@ -156,41 +163,9 @@ public:
     }
 
     void SendDatagrams(const OutboundDatagram *datagrams, std::size_t count) override {
-        std::size_t done = 0;
-        while (done < count) {
-            std::size_t chunk = std::min(count - done, kBatch);
-            for (std::size_t i = 0; i < chunk; ++i) {
-                const OutboundDatagram &datagram = datagrams[done + i];
-                sockaddr_in &to = sendAddresses_[i];
-                to = sockaddr_in{};
-                to.sin_family = AF_INET;
-                to.sin_addr.s_addr = htonl(datagram.to.address);
-                to.sin_port = htons(datagram.to.port);
-                sendIov_[2 * i] = {const_cast<char *>(datagram.prefix.data()), datagram.prefix.size()};
-                sendIov_[2 * i + 1] = {const_cast<char *>(datagram.body.data()), datagram.body.size()};
-                msghdr &header = sendHeaders_[i].msg_hdr;
-                header = msghdr{};
-                header.msg_name = &to;
-                header.msg_namelen = sizeof to;
-                header.msg_iov = &sendIov_[2 * i];
-                header.msg_iovlen = 2;
-            }
-            int sent =
-                ::sendmmsg(udp_.native_handle(), sendHeaders_.data(), static_cast<unsigned>(chunk), MSG_DONTWAIT);
-            if (sent > 0) {
-                relay_.Counters().datagramsOut += static_cast<std::uint64_t>(sent);
-                done += static_cast<std::size_t>(sent);
-                continue;
-            }
-            int error = errno;
-            if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS) {
-                // The send buffer is full: datagrams are lossy by nature, the next location replaces these.
-                LogDrop(count - done, error);
-                return;
-            }
-            LogDrop(1, error);  // this one receiver is unreachable; go on with the others
-            ++done;
-        }
+        sender_->Add(datagrams, count, draining_ ? arrived_ : TimePoint{});
+        // Within a read round the whole round goes out together; anything else at once.
+        if (!draining_) sender_->Flush();
     }
 
     void Close(ConnectionId connection) override {
@@ -348,16 +323,19 @@ private:
             clock_gettime(CLOCK_REALTIME, &wall);
             RelayCounters &counters = relay_.Counters();
             counters.datagramsIn += static_cast<std::uint64_t>(received);
+            draining_ = true;
             for (int i = 0; i < received; ++i) {
                 const sockaddr_in &from = receiveAddresses_[static_cast<std::size_t>(i)];
                 Endpoint endpoint{ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
                 msghdr &header = receiveHeaders_[static_cast<std::size_t>(i)].msg_hdr;
-                TimePoint arrived = ArrivalTime(header, wall, now);
+                // The latency histogram runs from here, arrival in the socket, to the system taking each
+                // relayed copy: waiting there, behind the round and for a worker all count.
+                arrived_ = ArrivalTime(header, wall, now);
                 relay_.OnDatagram(endpoint, receiveBuffers_[static_cast<std::size_t>(i)].data(),
-                                  receiveHeaders_[static_cast<std::size_t>(i)].msg_len, arrived);
-                // From arrival in the socket to relayed: waiting there and behind the batch counts too.
-                counters.RecordLatency(Clock::now() - arrived);
+                                  receiveHeaders_[static_cast<std::size_t>(i)].msg_len, arrived_);
             }
+            draining_ = false;
+            sender_->Flush();
             if (static_cast<std::size_t>(received) < kBatch) return;
         }
     }
@@ -379,6 +357,8 @@ private:
 
     void Tick() {
         CheckStalls();
+        int error = 0;
+        if (std::uint64_t unsent = sender_->Collect(relay_.Counters(), &error)) LogDrop(unsent, error);
         TimePoint now = Clock::now();
         relay_.OnTick(now);
         if (bridge_) bridge_->OnTick(now);
@@ -400,7 +380,6 @@ private:
     }
 
     void LogDrop(std::size_t count, int error) {
-        relay_.Counters().datagramsUnsent += count;
         dropped_ += count;
         std::uint64_t suppressed = 0;
         if (!dropLog_.Allow(Clock::now(), &suppressed)) return;
@@ -410,12 +389,14 @@ private:
 
     void Shutdown() {
         if (bridge_) bridge_->Stop();
+        sender_->Stop();
         asio::error_code ignored;
         acceptor_.close(ignored);
         udp_.close(ignored);
         tick_.cancel();
         acceptRetry_.cancel();
         snapshotTimer_.cancel();
+        networkTimer_.cancel();
         std::vector<std::shared_ptr<Session>> open;
         for (auto &entry : sessions_) open.push_back(entry.second);
         for (auto &session : open) CloseSession(*session);
@@ -431,6 +412,7 @@ private:
     asio::steady_timer tick_;
     asio::steady_timer acceptRetry_;
     asio::steady_timer snapshotTimer_;
+    asio::steady_timer networkTimer_;  // the bridge's gathered locations
     asio::signal_set signals_;
     std::unordered_map<ConnectionId, std::shared_ptr<Session>> sessions_;
     ConnectionId nextId_ = 1;
@@ -442,15 +424,20 @@ private:
         char bytes[CMSG_SPACE(sizeof(timespec))];
     };
     std::vector<ControlBuffer> receiveControl_;  // each datagram's arrival stamp
-    std::vector<mmsghdr> sendHeaders_;
-    std::vector<iovec> sendIov_;
-    std::vector<sockaddr_in> sendAddresses_;
-    LoginWorker logins_;  // last: its thread stops before anything it posts to goes
+    std::unique_ptr<DatagramSender> sender_;     // before udp_ in destruction: its workers use the socket
+    bool draining_ = false;                      // within a read round, whose datagrams go out together
+    TimePoint arrived_{};                        // when the datagram being relayed reached the socket
+    LoginWorker logins_;                         // last: its thread stops before anything it posts to goes
     LogLimiter dropLog_, acceptLog_, slowLog_{std::chrono::milliseconds(100), 20};
     std::uint64_t dropped_ = 0;
     TrafficObserver *observer_ = nullptr;
     Clock::duration snapshotPeriod_{};
 };
+
+std::size_t DefaultSendThreads() {
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores <= 1 ? 0 : std::min(cores, 4u);
+}
 
 RelayServer::RelayServer(const ServerOptions &options, Authenticator &authenticator)
     : impl_(std::make_unique<Impl>(options, authenticator)) {}

@@ -13,10 +13,17 @@
 
 namespace server {
 
+// One sender a core, up to four; none on a machine with one core, where they would only take turns.
+std::size_t DefaultSendThreads();
+
 struct ServerOptions {
     std::string address = "127.0.0.1";
     std::uint16_t port = 49556;
     RelayLimits limits;
+    // Threads that send the relayed datagrams while the event loop reads (0: the loop sends them), and
+    // the bytes that may wait for them.
+    std::size_t sendThreads = DefaultSendThreads();
+    std::size_t sendQueueBytes = 8 << 20;
     ClusterOptions cluster;  // no NATS servers: the node runs alone
 };
 

@@ -11,6 +11,7 @@
 #include "server/core/ReplayMemory.h"
 #include "server/core/Text.h"
 #include "server/core/ViewPlanner.h"
+#include "server/nats/ClusterMessage.h"
 
 namespace server {
 namespace {
@@ -241,6 +242,35 @@ TEST(ClientMessageTest, LocationDatagramsKeepTheirFieldsAndGiveTheirPosition) {
     EXPECT_FALSE(ParseLocationDatagram("42|loc|1", &d));
     EXPECT_FALSE(ParseLocationDatagram("42|LOCX|1", &d));
     EXPECT_FALSE(ParseLocationDatagram("x|LOC|1", &d));
+}
+
+TEST(ClusterMessageTest, LocationBatchesReadAsTheirAircraftAndCannotBeForged) {
+    std::string payload;
+    StartLocations(payload, "node1");
+    ASSERT_TRUE(AppendLocation(payload, 7, "1|2|3|47.5|8.5|500"));
+    ClusterMessage one;
+    // A batch of one is the message nodes sent before batching.
+    ASSERT_TRUE(ParseClusterMessage(payload, &one));
+    EXPECT_EQ(payload, "L\nnode1\n7\n1|2|3|47.5|8.5|500");
+    ASSERT_TRUE(AppendLocation(payload, 8, "4|5|6|47.6|8.6|600"));
+    ClusterMessage two;
+    ASSERT_TRUE(ParseClusterMessage(payload, &two));
+    ASSERT_EQ(two.locations.size(), 2u);
+    EXPECT_EQ(two.locations[1].uniqueId, 8);
+    EXPECT_EQ(two.locations[1].fields, "4|5|6|47.6|8.6|600");
+    EXPECT_EQ(EncodeClusterMessage(two), payload);
+
+    // A client's fields with a line feed would make the rest another pilot's location.
+    std::string before = payload;
+    EXPECT_FALSE(AppendLocation(payload, 9, "1|2|3\n7\n9|9|9|0|0|0"));
+    EXPECT_EQ(payload, before);
+    // Bounded by what the nodes accept.
+    std::string big(kMaxClusterPayload, '1');
+    EXPECT_FALSE(AppendLocation(payload, 9, big));
+    EXPECT_EQ(payload, before);
+    ClusterMessage bad;
+    EXPECT_FALSE(ParseClusterMessage(payload + "\n9", &bad));  // an ID without fields
+    EXPECT_FALSE(ParseClusterMessage("L\nnode1\n9\n", &bad));
 }
 
 TEST(ViewPlannerTest, NearestWinWithPilotsForcedAndHoldersKeptAgainstSmallGains) {
