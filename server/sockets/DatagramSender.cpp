@@ -13,6 +13,8 @@ namespace {
 
 // Datagrams handed to the system per call.
 constexpr std::size_t kChunk = 64;
+// Read rounds that relay fewer datagrams than this are sent by the event loop itself when it can.
+constexpr std::size_t kShareFrom = 128;
 
 void AddLatency(RelayCounters &into, const RelayCounters &from) {
     for (std::size_t i = 0; i < into.latencyBuckets.size(); ++i) into.latencyBuckets[i] += from.latencyBuckets[i];
@@ -83,14 +85,19 @@ void DatagramSender::Flush() {
         }
         return;
     }
+    std::size_t total = 0;
+    for (const Batch &batch : filling_) total += batch.items.size();
     for (std::size_t i = 0; i < workers_.size(); ++i) {
         Batch &batch = filling_[i];
         if (batch.items.empty()) continue;
         Worker &worker = *workers_[i];
-        bool handed = false;
+        bool handed = false, idle = false;
         {
             std::lock_guard<std::mutex> lock(worker.mutex);
-            if (worker.queuedBytes + batch.bytes.size() <= maxQueuedBytes_) {
+            // A small round costs less sent here than woken up for; only while its worker has nothing of
+            // that lane's, so a receiver's datagrams still leave in order.
+            idle = total < kShareFrom && worker.queuedBytes == 0;
+            if (!idle && worker.queuedBytes + batch.bytes.size() <= maxQueuedBytes_) {
                 worker.queuedBytes += batch.bytes.size();
                 worker.queue.push_back(std::move(batch));
                 handed = true;
@@ -102,7 +109,9 @@ void DatagramSender::Flush() {
                 }
             }
         }
-        if (handed) {
+        if (idle) {
+            Send(batch, inline_);
+        } else if (handed) {
             worker.ready.notify_one();
         } else {
             // The workers fall behind the loop: like a full send buffer, the next locations replace these.

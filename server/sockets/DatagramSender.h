@@ -3,8 +3,9 @@
 // Relaying is nearly all system time: each datagram in comes out to up to 19 receivers, and the system's
 // work per datagram sent (on loopback, the receiver's side of it too) is what fills the core. The event
 // loop copies what the relay sends into a batch, and at the end of each read round hands it to the
-// workers, which call sendmmsg while the loop goes on reading. A receiver's datagrams always go through
-// the same worker, so they stay in order. With no workers, the loop sends each batch itself.
+// workers, which call sendmmsg while the loop goes on reading; a small round the loop sends itself, since
+// waking a worker would cost more than the sending. A receiver's datagrams always go through the same
+// worker, so they stay in order. With no workers, the loop sends each batch itself.
 #pragma once
 
 #include <netinet/in.h>
