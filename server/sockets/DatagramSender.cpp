@@ -53,6 +53,7 @@ void DatagramSender::Stop() {
         AddTally(inline_, worker->tally);
     }
     workers_.clear();
+    socket_ = -1;  // the socket closes next; its number may soon be another file's
 }
 
 void DatagramSender::Add(const OutboundDatagram *datagrams, std::size_t count, TimePoint arrived) {

@@ -39,8 +39,8 @@ public:
     void Add(const OutboundDatagram *datagrams, std::size_t count, TimePoint arrived);
     // Sends what was added since the last call, or hands it to the workers.
     void Flush();
-    // Sends what is queued, then stops the workers: later batches are sent on the calling thread. Before
-    // the socket closes.
+    // Sends what is queued and stops the workers; anything added later is counted as unsent. Before the
+    // socket closes.
     void Stop();
     // Adds what was sent, dropped and how long it took since the last call to `counters`; returns the
     // datagrams dropped and the last error among them.
