@@ -232,13 +232,10 @@ public:
             // At once, not at the next tick: aircraft around a pilot who just arrived show up sooner.
             ListenAround(cell, Clock::now());
         }
-        local.location.clear();
-        if (!shown) return;
-        StartLocations(local.location, options_.node);
-        if (!AppendLocation(local.location, uniqueId, fields)) {
-            local.location.clear();
-            return;
-        }
+        local.fields.clear();
+        // Fields with a line feed would read as another aircraft's location in a batch.
+        if (!shown || fields.empty() || fields.find('\n') != std::string_view::npos) return;
+        local.fields.assign(fields);
         // Positions queued while reconnecting would arrive stale; the next ones replace them anyway.
         if (!connected_) return;
         // Gathered by cell for a few milliseconds (or the rest of this event-loop turn): one message for
@@ -331,7 +328,7 @@ private:
     struct Local {
         ConnectionId connection = 0;
         std::string identity;  // its last identity message
-        std::string location;  // its last location message, empty while it is not shown
+        std::string fields;    // its last location's fields, empty while it is not shown
         bool hasCell = false;
         Cell cell;
         std::string subject;
@@ -592,10 +589,12 @@ private:
         if (peer.syncAnswered && now - peer.lastSyncAnswered < std::chrono::seconds(1)) return;
         peer.syncAnswered = true;
         peer.lastSyncAnswered = now;
-        std::string subject = NodeSubject(node);
+        std::string subject = NodeSubject(node), location;
         for (const auto &entry : local_) {
             if (!entry.second.identity.empty()) Publish(subject.c_str(), entry.second.identity);
-            if (!entry.second.location.empty()) Publish(subject.c_str(), entry.second.location);
+            if (entry.second.fields.empty()) continue;
+            StartLocations(location, options_.node);
+            if (AppendLocation(location, entry.first, entry.second.fields)) Publish(subject.c_str(), location);
         }
     }
 
