@@ -219,6 +219,14 @@ struct ServerHistogram {
         }
         return buckets.back().first;
     }
+    // The share of the datagrams relayed within `seconds`, a bucket's bound.
+    double ShareWithin(double seconds) const {
+        if (buckets.empty() || buckets.back().second == 0) return 0;
+        for (const auto &[bound, count] : buckets) {
+            if (bound >= seconds) return static_cast<double>(count) / static_cast<double>(buckets.back().second);
+        }
+        return 1;
+    }
 };
 
 struct Result {
@@ -563,8 +571,8 @@ void Report(const char *title, const Result &result, const Setup &setup, double 
             std::snprintf(text, sizeof text, std::isinf(seconds) ? "> 50 ms" : "<= %g ms", seconds * 1e3);
             return std::string(text);
         };
-        std::printf("server's own histogram, arrival to relayed: p50 %s, p99 %s\n", bound(0.50).c_str(),
-                    bound(0.99).c_str());
+        std::printf("server's own histogram, arrival to relayed: p50 %s, p99 %s, %.2f%% within 1 ms\n",
+                    bound(0.50).c_str(), bound(0.99).c_str(), 100.0 * result.serverLatency.ShareWithin(1e-3));
     }
     std::printf("server CPU (all nodes): %.2f s in %.2f s = %.1f%% of one core; %.2f us per relayed datagram\n",
                 result.serverCpu, elapsed + 0.3, 100.0 * result.serverCpu / (elapsed + 0.3), perRelayed * 1e6);
