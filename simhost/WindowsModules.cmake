@@ -21,11 +21,6 @@ foreach(runtime libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
   file(COPY ${runtime_path} DESTINATION ${SIMHOST_BIN_DIR})
 endforeach()
 
-# At -O2, GCC 12 for mingw-w64 makes the host lose track of its widget list when a widget is destroyed
-# (the list's erase goes wrong and a later one reads past the heap); -O1 builds it right. The host is a
-# test tool, so it takes -O1 until that is understood.
-target_compile_options(simhost PRIVATE -O1)
-
 # The SDK names, read from our headers as the plug-in's import libraries are made.
 include(${CMAKE_SOURCE_DIR}/packaging/SdkImportLibraries.cmake)
 file(GLOB simhost_widget_headers ${CMAKE_SOURCE_DIR}/sdk/Widgets/*.h)
