@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,70 @@ TEST(DatagramSenderTest, EveryReceiverGetsItsDatagramsWholeAndInOrderWhoeverSend
     std::uint64_t recorded = 0;
     for (std::uint64_t bucket : counters.latencyBuckets) recorded += bucket;
     EXPECT_EQ(recorded, counters.datagramsOut);  // one latency count per datagram sent
+}
+
+// What cannot go out is counted, never passed off as sent: a receiver the system refuses costs only its
+// own datagrams, on the loop or on a worker, and a round too big for the workers' queue is dropped whole.
+TEST(DatagramSenderTest, WhatCannotBeSentIsCountedAndCostsOnlyItself) {
+    std::string address = testsupport::UniqueLoopbackAddress();
+    Socket source(address), receiver(address);
+    const Endpoint refused{receiver.endpoint.address, 0};  // port 0: the system refuses the send
+    auto roundOf = [&](int count, std::vector<std::string> &bodies) {
+        bodies.clear();
+        for (int k = 0; k < count; ++k) bodies.push_back("|" + std::to_string(k));
+        std::vector<OutboundDatagram> datagrams;
+        for (const std::string &body : bodies) {
+            datagrams.push_back({receiver.endpoint, "7|l", body});
+            datagrams.push_back({refused, "7|l", body});
+        }
+        return datagrams;
+    };
+    std::vector<std::string> bodies;
+    char text[64];
+    for (std::size_t threads : {0u, 2u}) {
+        SCOPED_TRACE(threads);
+        DatagramSender sender(source.fd, threads, 8 << 20);
+        for (int count : {5, 200}) {  // below and above the share the loop sends itself
+            std::vector<OutboundDatagram> datagrams = roundOf(count, bodies);
+            sender.Add(datagrams.data(), datagrams.size(), Clock::now());
+            sender.Flush();
+        }
+        sender.Stop();
+        RelayCounters counters;
+        int error = 0;
+        EXPECT_EQ(sender.Collect(counters, &error), 205u);
+        EXPECT_EQ(counters.datagramsOut, 205u);
+        EXPECT_NE(error, 0);
+        for (int count : {5, 200}) {
+            for (int k = 0; k < count; ++k) {
+                ssize_t size = recv(receiver.fd, text, sizeof text, 0);
+                ASSERT_EQ(std::string(text, static_cast<std::size_t>(std::max<ssize_t>(size, 0))),
+                          "7|l|" + std::to_string(k));
+            }
+        }
+    }
+
+    // One worker with room for 1,000 bytes: 200 datagrams of five to seven bytes do not fit and are dropped as a
+    // full send buffer drops them; a small round after it is still sent by the loop.
+    DatagramSender sender(source.fd, 1, 1000);
+    for (int count : {200, 3}) {
+        std::vector<OutboundDatagram> datagrams = roundOf(count, bodies);
+        datagrams.erase(std::remove_if(datagrams.begin(), datagrams.end(),
+                                       [&](const OutboundDatagram &d) { return d.to.port == 0; }),
+                        datagrams.end());
+        sender.Add(datagrams.data(), datagrams.size(), Clock::now());
+        sender.Flush();
+    }
+    sender.Stop();
+    RelayCounters counters;
+    int error = 0;
+    EXPECT_EQ(sender.Collect(counters, &error), 200u);
+    EXPECT_EQ(error, ENOBUFS);
+    EXPECT_EQ(counters.datagramsOut, 3u);
+    for (int k = 0; k < 3; ++k) {
+        ssize_t size = recv(receiver.fd, text, sizeof text, 0);
+        ASSERT_EQ(std::string(text, static_cast<std::size_t>(std::max<ssize_t>(size, 0))), "7|l|" + std::to_string(k));
+    }
 }
 
 }  // namespace
