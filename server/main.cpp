@@ -1,7 +1,6 @@
 // skorvale-server: the relay server, and the commands that manage its accounts file.
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -14,62 +13,9 @@
 #include <type_traits>
 
 #include "server/accounts/Accounts.h"
+#include "server/accounts/AccountsCommand.h"
 #include "server/http/HttpObserver.h"
 #include "server/sockets/Network.h"
-
-namespace {
-
-int ManageAccounts(const std::string &command, const std::string &file, const std::string &user) {
-    try {
-        if (command == "add") {
-            if (!server::IsValidUserId(user)) {
-                std::cerr << "skorvale-server: a user ID must be non-empty and must not contain '|'\n";
-                return 2;
-            }
-            // The password comes on standard input so it stays out of the shell history and the process list.
-            std::string password;
-            bool terminal = isatty(STDIN_FILENO) != 0;
-            termios saved{};
-            if (terminal) {
-                // Typed at a terminal: ask, and do not echo it.
-                std::cerr << "password for " << user << ": " << std::flush;
-                tcgetattr(STDIN_FILENO, &saved);
-                termios quiet = saved;
-                quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-                tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-            }
-            bool read = static_cast<bool>(std::getline(std::cin, password));
-            if (terminal) {
-                tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-                std::cerr << "\n";
-            }
-            if (!read) {
-                std::cerr << "skorvale-server: no password on standard input\n";
-                return 2;
-            }
-            if (!password.empty() && password.back() == '\r') password.pop_back();
-            server::AccountStore store(file, true);
-            store.Add(user, password);
-            std::cerr << "added " << user << " to " << file << "\n";
-            return 0;
-        }
-        server::AccountStore store(file, false);
-        if (command == "remove") {
-            if (!store.Remove(user)) {
-                std::cerr << "skorvale-server: no user " << user << " in " << file << "\n";
-                return 1;
-            }
-            return 0;
-        }
-        for (const std::string &name : store.Users()) std::cout << name << "\n";
-        return 0;
-    } catch (const std::exception &error) {
-        std::cerr << "skorvale-server: " << error.what() << "\n";
-        return 1;
-    }
-}
-
-}  // namespace
 
 int main(int argc, char **argv) {
     CLI::App app{"skorvale-server: relays Skorvale plug-ins' positions, identities and chat to each other"};
@@ -203,24 +149,11 @@ int main(int argc, char **argv) {
     limit("--max-network-backlog", cluster.maxInbound, "Network messages waiting for the relay; more are dropped", 1000,
           10000000);
 
-    auto *accounts = app.add_subcommand("accounts", "Manage the accounts file");
-    accounts->require_subcommand(1);
-    std::string file, user;
-    auto *add = accounts->add_subcommand("add", "Add a user, or change its password (read from standard input)");
-    add->add_option("FILE", file, "Accounts file (created, readable by its owner only)")->required();
-    add->add_option("USER", user, "User ID")->required();
-    auto *remove = accounts->add_subcommand("remove", "Remove a user");
-    remove->add_option("FILE", file, "Accounts file")->required();
-    remove->add_option("USER", user, "User ID")->required();
-    auto *list = accounts->add_subcommand("list", "List the user IDs");
-    list->add_option("FILE", file, "Accounts file")->required();
+    server::AccountsCommand accounts(app);
 
     CLI11_PARSE(app, argc, argv);
 
-    if (*accounts) {
-        std::string command = *add ? "add" : *remove ? "remove" : "list";
-        return ManageAccounts(command, file, user);
-    }
+    if (accounts.Chosen()) return accounts.Run();
 
     auto logger = spdlog::stderr_color_mt("skorvale-server");
     spdlog::set_default_logger(logger);

@@ -4,6 +4,8 @@
 // password itself: the file holds them in plain text, which is why it is created with mode 0600.
 #pragma once
 
+#include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +17,12 @@ struct sqlite3;
 
 namespace server {
 
+// One account as `accounts list` shows it.
+struct Account {
+    std::string user;
+    bool disabled = false;
+};
+
 class AccountStore {
 public:
     // Opens the database; with `create`, creates it (mode 0600) when missing. Throws std::runtime_error
@@ -24,18 +32,53 @@ public:
     AccountStore(const AccountStore &) = delete;
     AccountStore &operator=(const AccountStore &) = delete;
 
-    // Adds a user or replaces its password. Throws std::runtime_error on failure.
+    // Adds a user or replaces its password (a disabled account stays disabled). Throws std::runtime_error
+    // on failure.
     void Add(std::string_view user, std::string_view password);
     // False when there was no such user.
     bool Remove(std::string_view user);
-    std::vector<std::string> Users();
-    // No value for an unknown user; throws std::runtime_error when the file cannot be read now.
+    // A disabled account keeps its password but cannot log in. False when there was no such user.
+    bool SetDisabled(std::string_view user, bool disabled);
+    std::vector<Account> Accounts();
+    // The user IDs that may log in: every account that is not disabled.
+    std::vector<std::string> ActiveUsers();
+    // No value for an unknown or disabled user; throws std::runtime_error when the file cannot be read now.
     std::optional<std::string> PasswordOf(std::string_view user);
 
+    // Opens the file again when it is no longer the one open: replaced (another file renamed over it, as
+    // rsync and configuration tools do) or rewritten in place (copied over: SQLite alone would keep its
+    // cache when the copy's change counter equals the old one's). True when it did. A new file that is no
+    // accounts file is not taken (the one open stays, and that file is not tried again until it changes);
+    // a path that is missing for a moment keeps the one open.
+    bool Refresh();
+    // True once after each time Refresh opened the file again, whoever called it; throws
+    // std::runtime_error once with the reason a changed file was not taken.
+    bool TakeChange();
+
 private:
-    void Execute(const char *sql);
+    // What tells one state of the file from another.
+    struct Stamp {
+        std::uint64_t device = 0, inode = 0, size = 0;
+        std::int64_t modifiedNs = 0, changedNs = 0;
+        bool operator==(const Stamp &other) const {
+            return device == other.device && inode == other.inode && size == other.size &&
+                   modifiedNs == other.modifiedNs && changedNs == other.changedNs;
+        }
+    };
+    static std::optional<Stamp> StampOf(const std::string &path);
+    static sqlite3 *Open(const std::string &path, bool createTable, bool *hasDisabled);
+    void EnsureDisabledColumn();
+
     std::string path_;
+    std::mutex mutex_;  // the login worker and the file watcher share the connection
     sqlite3 *db_ = nullptr;
+    bool hasDisabled_ = false;  // files written before accounts could be disabled lack the column
+    Stamp stamp_;               // of the file as last opened or tried
+    // A change within the file system's time-stamp granularity after the stamp would not show in it: while
+    // the stamp is that recent, the next look opens the file again.
+    bool recent_ = false;
+    bool unseenChange_ = false;
+    std::string unseenError_;
 };
 
 // Checks digests against the passwords in an account store, looked up at each login so accounts
@@ -44,6 +87,7 @@ class AccountAuthenticator : public Authenticator {
 public:
     explicit AccountAuthenticator(AccountStore &store) : store_(store) {}
     bool Accepts(int uniqueId, std::string_view user, std::string_view digest) override;
+    std::optional<std::vector<std::string>> Reload() override;
 
 private:
     AccountStore &store_;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <unordered_set>
 #include <utility>
 
 #include "server/core/ClientMessage.h"
@@ -325,6 +326,21 @@ void Relay::Admit(Connection &connection, TimePoint now) {
     views_.MarkDirty();
     loginLog_.Log(now, spdlog::level::info, "client {} ({}) logged in from {}", uniqueId, Preview(user), from);
     identities_.Publish(admitted);
+}
+
+void Relay::KeepOnlyUsers(const std::vector<std::string> &users) {
+    std::unordered_set<std::string_view> allowed(users.begin(), users.end());
+    std::vector<ConnectionId> ending;
+    for (const auto &[id, client] : clients_) {
+        if (!client->remote && allowed.count(client->user) == 0) ending.push_back(client->connection);
+    }
+    for (ConnectionId connection : ending) {
+        auto found = connections_.find(connection);
+        if (found == connections_.end() || !found->second->client) continue;
+        spdlog::warn("ending the session of client {} ({}): its account was removed or disabled",
+                     found->second->client->uniqueId, Preview(found->second->client->user));
+        CloseConnection(connection, nullptr);
+    }
 }
 
 bool Relay::OnLoginClaimed(ConnectionId connection, bool granted, const std::string &reason, TimePoint now) {

@@ -62,6 +62,9 @@ public:
     bool OnRemoteLocation(int uniqueId, std::string_view fields, TimePoint now);
     void OnRemoteLeave(int uniqueId);
     void OnRemoteChat(std::string_view line);
+    // The accounts changed: ends the sessions here of every user not among `users`, the ones that may log
+    // in now (an account removed or disabled).
+    void KeepOnlyUsers(const std::vector<std::string> &users);
     // Called about ten times a second: timeouts, held-back changes, and the re-evaluation of who sees whom.
     void OnTick(TimePoint now);
 

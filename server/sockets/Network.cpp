@@ -52,10 +52,15 @@ public:
           snapshotTimer_(io_),
           networkTimer_(io_),
           signals_(io_, SIGINT, SIGTERM),
-          logins_(authenticator, [this](std::uint64_t ticket, LoginResult result) {
-              // From the worker thread: the relay is only ever called on the event loop.
-              asio::post(io_, [this, ticket, result] { relay_.OnLoginChecked(ticket, result, Clock::now()); });
-          }) {
+          logins_(
+              authenticator,
+              [this](std::uint64_t ticket, LoginResult result) {
+                  // From the worker thread: the relay is only ever called on the event loop.
+                  asio::post(io_, [this, ticket, result] { relay_.OnLoginChecked(ticket, result, Clock::now()); });
+              },
+              [this](std::vector<std::string> users) {
+                  asio::post(io_, [this, users = std::move(users)] { relay_.KeepOnlyUsers(users); });
+              }) {
         slowLog_.Share(relay_.OutsiderLog());
         asio::ip::address_v4 address;
         try {

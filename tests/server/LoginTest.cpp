@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "server/accounts/Digest.h"
@@ -76,6 +77,25 @@ TEST_F(LoginTest, AccountsCommandsKeepPasswordsInAPrivateFile) {
     EXPECT_NE(Accounts("add " + file_ + " carol", "", &error), 0);
     EXPECT_NE(Accounts("list " + directory_ + "/missing.db", "", &error), 0);
     EXPECT_NE(error.find("missing.db"), std::string::npos) << error;
+    // Nothing a list or a log could show as another user, and no empty password.
+    EXPECT_EQ(Accounts("add " + file_ + " carol", "\n", &error), 2);
+    EXPECT_NE(error.find("empty"), std::string::npos) << error;
+    for (const char *user : {"' '", "'an na'", "'anna\t'", "\"$(printf 'a\\033b')\""}) {
+        EXPECT_EQ(Accounts(std::string("add ") + file_ + " " + user, "pw\n", &error), 2) << user;
+    }
+    EXPECT_EQ(Accounts("list " + file_, "", &listed), 0);
+    EXPECT_EQ(listed, "anna\n");
+
+    // A disabled account keeps its password (changing it does not enable it) and is marked in the list.
+    EXPECT_EQ(Accounts("disable " + file_ + " anna", ""), 0);
+    EXPECT_EQ(Accounts("add " + file_ + " anna", "new\n"), 0);
+    EXPECT_NE(Accounts("disable " + file_ + " nobody", "", &error), 0);
+    EXPECT_NE(error.find("no user nobody"), std::string::npos) << error;
+    EXPECT_EQ(Accounts("list " + file_, "", &listed), 0);
+    EXPECT_EQ(listed, "anna\tdisabled\n");
+    EXPECT_EQ(Accounts("enable " + file_ + " anna", ""), 0);
+    EXPECT_EQ(Accounts("list " + file_, "", &listed), 0);
+    EXPECT_EQ(listed, "anna\n");
 }
 
 TEST_F(LoginTest, OnlyTheRightDigestOfAKnownUserGetsIn) {
@@ -102,6 +122,64 @@ TEST_F(LoginTest, OnlyTheRightDigestOfAKnownUserGetsIn) {
     ProtocolClient bob(address_, 15);
     bob.Login("bob", "pw");
     EXPECT_TRUE(LoggedIn(bob));
+}
+
+// Builds an accounts file of one user at `path` with the command an operator uses.
+void MakeAccounts(const std::string &path, const std::string &user) {
+    unlink(path.c_str());
+    ASSERT_EQ(Accounts("add " + path + " " + user, "pw\n"), 0);
+}
+
+TEST_F(LoginTest, SessionsFollowTheAccountsFile) {
+    ASSERT_EQ(Accounts("add " + file_ + " anna", "pw\n"), 0);
+    ASSERT_EQ(Accounts("add " + file_ + " bob", "pw\n"), 0);
+    StartServer({"--accounts", file_});
+    ProtocolClient anna(address_, 41), bob(address_, 42);
+    anna.Login("anna", "pw");
+    bob.Login("bob", "pw");
+    ASSERT_TRUE(LoggedIn(anna));
+    ASSERT_TRUE(LoggedIn(bob));
+
+    // Removed or disabled while flying: the session ends within about a second, nobody else's does.
+    ASSERT_EQ(Accounts("remove " + file_ + " bob", ""), 0);
+    EXPECT_TRUE(bob.WaitClosed(3000));
+    EXPECT_TRUE(LoggedIn(anna));
+    ASSERT_EQ(Accounts("disable " + file_ + " anna", ""), 0);
+    EXPECT_TRUE(anna.WaitClosed(3000));
+    EXPECT_TRUE(server_->WaitForLog("(anna): its account was removed or disabled"));
+    ProtocolClient disabled(address_, 43);
+    disabled.Login("anna", "pw");
+    EXPECT_TRUE(disabled.WaitClosed());
+    ASSERT_EQ(Accounts("enable " + file_ + " anna", ""), 0);
+    ProtocolClient enabled(address_, 44);
+    enabled.Login("anna", "pw");
+    EXPECT_TRUE(LoggedIn(enabled));
+
+    // Another file renamed over it, as rsync and configuration tools replace files.
+    std::string next = directory_ + "/next.db";
+    MakeAccounts(next, "carol");
+    ASSERT_EQ(rename(next.c_str(), file_.c_str()), 0);
+    EXPECT_TRUE(enabled.WaitClosed(3000));
+    ProtocolClient carol(address_, 45);
+    carol.Login("carol", "pw");
+    EXPECT_TRUE(LoggedIn(carol));
+
+    // Copied over in place, from a file with the same SQLite change counter (one write each).
+    MakeAccounts(next, "dave");
+    ASSERT_EQ(std::system(("cat '" + next + "' > '" + file_ + "'").c_str()), 0);
+    EXPECT_TRUE(carol.WaitClosed(3000));
+    ProtocolClient dave(address_, 46);
+    dave.Login("dave", "pw");
+    EXPECT_TRUE(LoggedIn(dave));
+
+    // Something that is no accounts file put in its place: refused with a log line, the accounts stay.
+    ASSERT_EQ(std::system(("echo garbage > '" + next + "' && mv '" + next + "' '" + file_ + "'").c_str()), 0);
+    EXPECT_TRUE(server_->WaitForLog("accounts file not taken"));
+    EXPECT_TRUE(LoggedIn(dave));
+    ProtocolClient again(address_, 47);
+    again.Login("dave", "pw");
+    EXPECT_TRUE(LoggedIn(again));
+    unlink(next.c_str());
 }
 
 TEST_F(LoginTest, AServerNeedsAnAccountsFileOrOpenMode) {
