@@ -146,6 +146,11 @@ int main(int argc, char **argv) {
           100);
     limit("--network-reconnect-buffer", cluster.reconnectBuffer,
           "Bytes of chat and identities kept while the NATS connection is down, sent when it is back", 4096, 1 << 30);
+    app.add_option("--cluster-protocol", cluster.protocol,
+                   "Cluster protocol version this node speaks: while older nodes are still in the network, the "
+                   "version they speak")
+        ->capture_default_str()
+        ->check(CLI::Range(server::kOldestClusterProtocol, server::kClusterProtocol));
     limit("--max-network-backlog", cluster.maxInbound, "Network messages waiting for the relay; more are dropped", 1000,
           10000000);
 

@@ -52,6 +52,12 @@ bool ReadNumber(std::string_view text, Number *value) {
     return error == std::errc() && end == text.data() + text.size();
 }
 
+// The first field: the kind letter, then the version from 2 on.
+void WriteKind(std::string &out, ClusterKind kind, int version) {
+    out += static_cast<char>(kind);
+    if (version >= 2) out += std::to_string(version);
+}
+
 bool ReadId(std::string_view text, int *id) { return ParseUniqueId(text, id) == text.size() && !text.empty(); }
 
 // Stream texts never hold control characters; one that does came from no node of ours.
@@ -73,9 +79,20 @@ bool IsValidNodeName(std::string_view name) {
     return true;
 }
 
+int ClusterVersionOf(std::string_view payload) {
+    std::string_view first = payload.substr(0, payload.find('\n'));
+    if (first.empty() || !IsKnownKind(first[0])) return 0;
+    if (first.size() == 1) return 1;
+    // At most three digits and no leading zero: "L02" and "L1" are nobody's marks.
+    int version = 0;
+    std::string_view digits = first.substr(1);
+    if (digits.size() > 3 || digits[0] == '0' || !ReadNumber(digits, &version) || version < 2) return 0;
+    return version;
+}
+
 std::string EncodeClusterMessage(const ClusterMessage &message) {
     std::string out;
-    out += static_cast<char>(message.kind);
+    WriteKind(out, message.kind, message.version);
     out += '\n';
     out += message.node;
     out += '\n';
@@ -113,10 +130,13 @@ std::string EncodeClusterMessage(const ClusterMessage &message) {
 }
 
 bool ParseClusterMessage(std::string_view payload, ClusterMessage *message) {
-    if (payload.size() < 2 || payload[1] != '\n' || !IsKnownKind(payload[0])) return false;
+    int version = ClusterVersionOf(payload);
+    if (version < kOldestClusterProtocol || version > kClusterProtocol) return false;
+    std::size_t firstEnd = payload.find('\n');
+    if (firstEnd == std::string_view::npos) return false;
     ClusterKind kind = static_cast<ClusterKind>(payload[0]);
     std::vector<std::string_view> fields;
-    std::string_view rest = payload.substr(2);
+    std::string_view rest = payload.substr(firstEnd + 1);
     for (;;) {
         std::size_t end = rest.find('\n');
         fields.push_back(rest.substr(0, end));
@@ -130,6 +150,7 @@ bool ParseClusterMessage(std::string_view payload, ClusterMessage *message) {
     for (std::string_view field : fields) {
         if (!IsCleanText(field)) return false;
     }
+    message->version = version;
     message->kind = kind;
     message->node.assign(fields[0]);
     switch (kind) {
@@ -175,9 +196,9 @@ bool ParseClusterMessage(std::string_view payload, ClusterMessage *message) {
     return false;
 }
 
-void StartLocations(std::string &payload, std::string_view node) {
+void StartLocations(std::string &payload, std::string_view node, int version) {
     payload.clear();
-    payload += static_cast<char>(ClusterKind::Location);
+    WriteKind(payload, ClusterKind::Location, version);
     payload += '\n';
     payload.append(node);
 }

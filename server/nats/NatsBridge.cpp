@@ -196,7 +196,7 @@ public:
             leave.kind = ClusterKind::Leave;
             leave.node = options_.node;
             leave.uniqueId = uniqueId;
-            Publish(kEventSubject, EncodeClusterMessage(leave));
+            Publish(kEventSubject, Encode(leave));
         }
         Job job;
         job.type = Job::Release;
@@ -212,7 +212,7 @@ public:
         message.node = options_.node;
         message.uniqueId = identity.uniqueId;
         message.identity = identity;
-        std::string payload = EncodeClusterMessage(message);
+        std::string payload = Encode(message);
         auto found = local_.find(identity.uniqueId);
         if (found != local_.end()) found->second.identity = payload;
         Publish(kEventSubject, payload);
@@ -247,11 +247,11 @@ public:
         if (!pending) {
             pending = &pending_.emplace_back();
             pending->subject = local.subject;
-            StartLocations(pending->payload, options_.node);
+            StartLocations(pending->payload, options_.node, options_.protocol);
         }
         if (!AppendLocation(pending->payload, uniqueId, fields)) {
             Publish(pending->subject.c_str(), pending->payload);
-            StartLocations(pending->payload, options_.node);
+            StartLocations(pending->payload, options_.node, options_.protocol);
             AppendLocation(pending->payload, uniqueId, fields);
         }
         if (!flushPosted_) {
@@ -269,7 +269,7 @@ public:
         message.kind = ClusterKind::Chat;
         message.node = options_.node;
         message.text.assign(line);
-        Publish(kEventSubject, EncodeClusterMessage(message));
+        Publish(kEventSubject, Encode(message));
     }
 
     // --- ClusterBridge ---
@@ -290,7 +290,7 @@ public:
             beat.node = options_.node;
             beat.instance = instance_;
             beat.count = local_.size();
-            Publish(kEventSubject, EncodeClusterMessage(beat));
+            Publish(kEventSubject, Encode(beat));
         }
         std::vector<std::string> silent;
         for (const auto &entry : peers_) {
@@ -315,7 +315,7 @@ public:
         gone.kind = ClusterKind::Gone;
         gone.node = options_.node;
         gone.instance = instance_;
-        Publish(kEventSubject, EncodeClusterMessage(gone));
+        Publish(kEventSubject, Encode(gone));
         natsConnection_FlushTimeout(connection_, 500);
     }
 
@@ -445,18 +445,40 @@ private:
         sync.kind = ClusterKind::Sync;
         sync.node = options_.node;
         sync.instance = instance_;
-        Publish(kEventSubject, EncodeClusterMessage(sync));
+        Publish(kEventSubject, Encode(sync));
         Job refresh;
         refresh.type = Job::Refresh;
         Enqueue(std::move(refresh));
     }
 
+    // A message in the version this node speaks.
+    std::string Encode(ClusterMessage message) const {
+        message.version = options_.protocol;
+        return EncodeClusterMessage(message);
+    }
+
     void Handle(const std::string &subject, const std::string &data, TimePoint now) {
         ClusterMessage message;
         if (data.size() > kMaxClusterPayload || !ParseClusterMessage(data, &message)) {
+            int version = ClusterVersionOf(data);
+            if (version > kClusterProtocol) {
+                Warn(malformedLog_, now,
+                     "dropped a network message of cluster protocol " + std::to_string(version) + " on " +
+                         Preview(subject) + ": this node reads " + std::to_string(kOldestClusterProtocol) + " to " +
+                         std::to_string(kClusterProtocol));
+                return;
+            }
             Warn(malformedLog_, now,
                  "dropped a malformed network message on " + Preview(subject) + ": " + Preview(data));
             return;
+        }
+        if (message.version < options_.protocol && message.node != options_.node &&
+            olderNodes_.insert(message.node).second && olderNodes_.size() <= options_.maxNodes) {
+            // Heard once per node: it reads this node only after its own upgrade.
+            spdlog::warn(
+                "node {} speaks cluster protocol {}, which this node reads, but it cannot read this node's {}: "
+                "run this node with --cluster-protocol {} until every node is upgraded",
+                Preview(message.node), message.version, options_.protocol, message.version);
         }
         // Locations come on cell subjects, or straight to this node when it asked for them; nothing else
         // comes on a cell subject.
@@ -593,7 +615,7 @@ private:
         for (const auto &entry : local_) {
             if (!entry.second.identity.empty()) Publish(subject.c_str(), entry.second.identity);
             if (entry.second.fields.empty()) continue;
-            StartLocations(location, options_.node);
+            StartLocations(location, options_.node, options_.protocol);
             if (AppendLocation(location, entry.first, entry.second.fields)) Publish(subject.c_str(), location);
         }
     }
@@ -607,7 +629,7 @@ private:
         sync.kind = ClusterKind::Sync;
         sync.node = options_.node;
         sync.instance = instance_;
-        Publish(NodeSubject(node).c_str(), EncodeClusterMessage(sync));
+        Publish(NodeSubject(node).c_str(), Encode(sync));
     }
 
     // Listens to the cells around every local pilot (each one's cell and its eight neighbours), so an
@@ -857,7 +879,7 @@ private:
                 kick.kind = ClusterKind::Kick;
                 kick.node = options_.node;
                 kick.uniqueId = old.uniqueId;
-                std::string payload = EncodeClusterMessage(kick);
+                std::string payload = Encode(kick);
                 natsConnection_Publish(connection_, kEventSubject, payload.data(), static_cast<int>(payload.size()));
             }
         }
@@ -969,6 +991,7 @@ private:
     std::vector<PendingCell> pending_;
     bool flushPosted_ = false;
     // One line of each kind a second, so one kind of bad message cannot hide another.
+    std::unordered_set<std::string> olderNodes_;  // nodes heard speaking an older cluster protocol
     LogLimiter malformedLog_, subjectLog_, nameLog_, foreignLog_, capacityLog_, publishLog_, overflowLog_;
 
     // Worker thread only (and the destructor, after the worker has stopped).

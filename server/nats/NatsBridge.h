@@ -15,6 +15,7 @@
 
 #include "server/core/Cluster.h"
 #include "server/core/Transport.h"
+#include "server/nats/ClusterMessage.h"
 
 namespace server {
 
@@ -45,6 +46,8 @@ struct ClusterOptions {
     // bytes, is what a message costs the nodes and the NATS servers. Zero: one message per cell for each
     // event-loop turn.
     Clock::duration locationBatch = std::chrono::milliseconds(5);
+    // The cluster protocol version this node speaks; it reads that one and the one before.
+    int protocol = kClusterProtocol;
 };
 
 // The relay's link to the network, plus what the event loop drives.

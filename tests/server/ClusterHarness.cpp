@@ -11,10 +11,12 @@
 
 #include <fcntl.h>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "tests/support/Command.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/Paths.h"
 
 namespace servertest {
 
@@ -143,6 +145,27 @@ bool NatsCluster::Publish(int index, const std::string &subject, const std::stri
     }
     close(fd);
     return answer.find("PONG") != std::string::npos;
+}
+
+std::vector<RecordedMessage> RecordedFirstProtocol() {
+    std::ifstream file(std::string(testsupport::SourceDir()) + "/tests/server/fixtures/cluster-protocol-1.txt");
+    std::vector<RecordedMessage> messages;
+    std::string line;
+    while (std::getline(file, line)) {
+        std::size_t space = line.find(' ');
+        if (line.empty() || line[0] == '#' || space == std::string::npos) continue;
+        RecordedMessage message{line.substr(0, space), ""};
+        for (std::size_t i = space + 1; i < line.size(); ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) {
+                ++i;
+                message.payload += line[i] == 'n' ? '\n' : line[i];
+            } else {
+                message.payload += line[i];
+            }
+        }
+        messages.push_back(std::move(message));
+    }
+    return messages;
 }
 
 std::unique_ptr<ServerProcess> StartNode(const std::string &address, const std::string &node, const std::string &urls,

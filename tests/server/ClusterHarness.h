@@ -41,6 +41,15 @@ private:
     bool ready_ = false;
 };
 
+// A message as one node published it: its subject and payload.
+struct RecordedMessage {
+    std::string subject;
+    std::string payload;
+};
+// What two nodes of the first cluster protocol sent each other in a short session (nodes "oldalpha" and
+// "oldbravo"; pilots anna 101 and ben 102 around 47.5 N 8.5 E, carl 103 in anna's crew), in order.
+std::vector<RecordedMessage> RecordedFirstProtocol();
+
 // A relay node named `node` on `address`, joined to the servers `urls`; waits (bounded) until its login
 // store is ready, so logins are decided at once.
 std::unique_ptr<ServerProcess> StartNode(const std::string &address, const std::string &node, const std::string &urls,

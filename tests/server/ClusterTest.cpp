@@ -236,5 +236,67 @@ TEST_F(ClusterTest, LostServersAreRoutedAroundAndDeadNodesLeaveAndRejoin) {
     EXPECT_EQ(bravo_->CountInLog("refused login"), 0u) << bravo_->Log();
 }
 
+TEST_F(ClusterTest, NodesOfTheFirstProtocolAndOfTodaysRelayToEachOther) {
+    // A pilot on alpha where the recorded session flew; the old nodes' messages replayed as they were sent.
+    auto eve = Fly(*alpha_, 201, "EVE", 47.5, 8.5);
+    ASSERT_EQ(eve->WaitForSlot("EVE", 300), 0);
+    std::vector<RecordedMessage> recorded = RecordedFirstProtocol();
+    ASSERT_FALSE(recorded.empty());
+    std::size_t kick = 0;
+    while (kick < recorded.size() && recorded[kick].payload[0] != 'K') ++kick;
+    std::vector<std::string> beats;
+    for (std::size_t i = 0; i < kick; ++i) {
+        ASSERT_TRUE(nats_.Publish(2, recorded[i].subject, recorded[i].payload));
+        if (recorded[i].payload[0] == 'H') beats.push_back(recorded[i].payload);
+    }
+    std::map<std::string, std::string> slotOf, modelOf;  // callsign to slot, slot to model
+    std::set<std::string> said;
+    for (int i = 0; i < 40 && (slotOf.size() < 2 || said.size() < 2); ++i) {
+        // The old nodes stay alive as long as their heartbeats come.
+        if (i % 5 == 0) {
+            for (const std::string &beat : beats) nats_.Publish(2, "skorvale.net", beat);
+        }
+        Report();
+        for (const std::string &line : eve->DrainLines(100)) {
+            std::size_t bar = line.find('|');
+            if (line.find("hello from") != std::string::npos) said.insert(line);
+            if (bar != std::string::npos && line.compare(bar, 3, "|c|") == 0 && line.substr(bar + 3) != "BLANK") {
+                slotOf[line.substr(bar + 3)] = line.substr(0, bar);
+            }
+            if (bar != std::string::npos && line.compare(bar, 3, "|p|") == 0)
+                modelOf[line.substr(0, bar)] = line.substr(bar + 3);
+        }
+    }
+    EXPECT_EQ(slotOf.count("ANNA"), 1u);
+    EXPECT_EQ(slotOf.count("BEN"), 1u);
+    EXPECT_EQ(slotOf.count("CARL"), 0u) << "a crew member sits in its pilot's aircraft";
+    EXPECT_EQ(modelOf[slotOf["ANNA"]], "Aircraft/Laminar Research/Cessna 172SP/Cessna_172SP.acf");
+    EXPECT_EQ(said, (std::set<std::string>{"0|m|ANNA: hello from alpha", "0|m|BEN: hello from bravo"}));
+
+    // The rest: Ben's session moves, Carl logs out, the nodes leave; their pilots leave Eve's view.
+    for (std::size_t i = kick; i < recorded.size(); ++i) {
+        ASSERT_TRUE(nats_.Publish(2, recorded[i].subject, recorded[i].payload));
+    }
+    std::vector<std::string> seen;
+    EXPECT_TRUE(eve->WaitForLine(slotOf["ANNA"] + "|c|BLANK", 5000, &seen));
+    EXPECT_EQ(alpha_->CountInLog("malformed"), 0u) << alpha_->Log();
+
+    // A node of this build told to speak the first version: alpha reads it, and says how to upgrade.
+    std::string charlieAddress = testsupport::UniqueLoopbackAddress();
+    auto charlie = StartNode(charlieAddress, "charlie", nats_.Urls(2), {"--open", "--cluster-protocol", "1"});
+    auto fred = Fly(*charlie, 202, "FRED", 47.51, 8.51);
+    EXPECT_FALSE(SlotWith(*eve, "FRED", "Aircraft/General/FRED/FRED.acf").empty());
+    EXPECT_FALSE(SlotWith(*fred, "EVE", "Aircraft/General/EVE/EVE.acf").empty());
+    fred->SendLine("202|MESSAGE|old and new");
+    EXPECT_TRUE(eve->WaitForLine("0|m|FRED: old and new"));
+    EXPECT_TRUE(alpha_->WaitForLog("node charlie speaks cluster protocol 1"));
+    EXPECT_EQ(charlie->CountInLog("speaks cluster protocol"), 0u) << charlie->Log();
+
+    // A message claiming a version newer than any node reads is dropped with a line saying so.
+    ASSERT_TRUE(nats_.Publish(2, "skorvale.net", "M3\nbravo\nfrom the future"));
+    EXPECT_TRUE(alpha_->WaitForLog("dropped a network message of cluster protocol 3 on skorvale.net"));
+    for (const std::string &line : eve->DrainLines(300)) EXPECT_EQ(line.find("future"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace servertest

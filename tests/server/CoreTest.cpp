@@ -2,6 +2,7 @@
 // the login gate.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "server/core/Text.h"
 #include "server/core/ViewPlanner.h"
 #include "server/nats/ClusterMessage.h"
+#include "tests/server/ClusterHarness.h"
 
 namespace server {
 namespace {
@@ -246,12 +248,14 @@ TEST(ClientMessageTest, LocationDatagramsKeepTheirFieldsAndGiveTheirPosition) {
 
 TEST(ClusterMessageTest, LocationBatchesReadAsTheirAircraftAndCannotBeForged) {
     std::string payload;
-    StartLocations(payload, "node1");
+    StartLocations(payload, "node1", 1);
     ASSERT_TRUE(AppendLocation(payload, 7, "1|2|3|47.5|8.5|500"));
     ClusterMessage one;
-    // A batch of one is the message nodes sent before batching.
+    // A batch of one in the first version is the message nodes sent before batching.
     ASSERT_TRUE(ParseClusterMessage(payload, &one));
     EXPECT_EQ(payload, "L\nnode1\n7\n1|2|3|47.5|8.5|500");
+    StartLocations(payload, "node1");
+    ASSERT_TRUE(AppendLocation(payload, 7, "1|2|3|47.5|8.5|500"));
     ASSERT_TRUE(AppendLocation(payload, 8, "4|5|6|47.6|8.6|600"));
     ClusterMessage two;
     ASSERT_TRUE(ParseClusterMessage(payload, &two));
@@ -271,6 +275,39 @@ TEST(ClusterMessageTest, LocationBatchesReadAsTheirAircraftAndCannotBeForged) {
     ClusterMessage bad;
     EXPECT_FALSE(ParseClusterMessage(payload + "\n9", &bad));  // an ID without fields
     EXPECT_FALSE(ParseClusterMessage("L\nnode1\n9\n", &bad));
+}
+
+TEST(ClusterMessageTest, ReadsTheFirstProtocolAsRecordedAndCanStillSpeakIt) {
+    std::vector<servertest::RecordedMessage> recorded = servertest::RecordedFirstProtocol();
+    std::set<ClusterKind> kinds;
+    for (const auto &[subject, payload] : recorded) {
+        ClusterMessage message;
+        ASSERT_TRUE(ParseClusterMessage(payload, &message)) << payload;
+        EXPECT_EQ(message.version, 1);
+        kinds.insert(message.kind);
+        // What a node told to speak the first version sends is what those nodes read: the same bytes.
+        EXPECT_EQ(EncodeClusterMessage(message), payload);
+        // And the current version carries the same content.
+        message.version = kClusterProtocol;
+        std::string current = EncodeClusterMessage(message);
+        EXPECT_EQ(current.substr(0, 3), payload.substr(0, 1) + std::to_string(kClusterProtocol) + "\n");
+        ClusterMessage again;
+        ASSERT_TRUE(ParseClusterMessage(current, &again)) << current;
+        EXPECT_EQ(again.version, kClusterProtocol);
+        again.version = 1;
+        EXPECT_EQ(EncodeClusterMessage(again), payload);
+    }
+    EXPECT_EQ(kinds.size(), 8u) << "every kind of message is in the recording";
+
+    // A newer node's message is told apart from garbage, and read by neither.
+    ClusterMessage message;
+    EXPECT_FALSE(ParseClusterMessage("M3\nnode1\nhello", &message));
+    EXPECT_EQ(ClusterVersionOf("M3\nnode1\nhello"), 3);
+    for (const char *bad :
+         {"M1\nnode1\nhello", "M02\nnode1\nhello", "M2x\nnode1\nhello", "Q2\nnode1\nhello", "M9999\nnode1\nhello"}) {
+        EXPECT_FALSE(ParseClusterMessage(bad, &message)) << bad;
+        EXPECT_EQ(ClusterVersionOf(bad), 0) << bad;
+    }
 }
 
 TEST(ViewPlannerTest, NearestWinWithPilotsForcedAndHoldersKeptAgainstSmallGains) {
