@@ -14,6 +14,7 @@
 
 #include "server/accounts/Accounts.h"
 #include "server/accounts/AccountsCommand.h"
+#include "server/core/LogFormat.h"
 #include "server/http/HttpObserver.h"
 #include "server/sockets/Network.h"
 
@@ -39,6 +40,12 @@ int main(int argc, char **argv) {
     auto *openOption = app.add_flag("--open", open, "Accept every user ID without a password (local sessions)");
     accountsOption->excludes(openOption);
     app.add_flag("--verbose", verbose, "Log every connection");
+    std::string logFormat = "text";
+    app.add_option("--log-format", logFormat,
+                   "text: lines for people (UTC); json: one object a line with time, level, event, address, user "
+                   "and message")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"text", "json"}));
     // The live map and the metrics, off unless asked for.
     std::string httpAddress;
     server::HttpOptions http;
@@ -114,6 +121,8 @@ int main(int argc, char **argv) {
           "Login lines each account keeps remembered, however many other accounts make", 1, 1000000);
     limit("--log-budget", limits.logBudget,
           "Log lines a minute that clients and connections can cause, all kinds together", 1, 1e6);
+    limit("--session-log-budget", limits.sessionLogBudget,
+          "Log lines a minute of logins, logouts and refusals, apart from the --log-budget", 1, 1e6);
     limit("--reserved-clients", limits.reservedClients,
           "Places of --max-clients that connections without a login line cannot take", 0, 100000);
     app.add_option("--send-threads", options.sendThreads,
@@ -162,7 +171,8 @@ int main(int argc, char **argv) {
 
     auto logger = spdlog::stderr_color_mt("skorvale-server");
     spdlog::set_default_logger(logger);
-    spdlog::set_pattern("%Y-%m-%d %H:%M:%S.%e %^%l%$ %v");
+    spdlog::set_formatter(std::make_unique<server::LineFormatter>(
+        logFormat == "json" ? server::LogFormat::Json : server::LogFormat::Text, server::StderrIsJournal()));
     spdlog::set_level(verbose ? spdlog::level::debug : spdlog::level::info);
 
     if (accountsFile.empty() && !open) {

@@ -57,7 +57,7 @@ void Crews::Claim(Client &client, TimePoint now) {
     if (client.crewClaimLogged) return;
     client.crewClaimLogged = true;
     log_.Log(now, spdlog::level::warn,
-             "client {} ({}) calls itself pilot of crew '{}', which client {} flies; it is not given the crew",
+             "client {} {} calls itself pilot of crew {}, which client {} flies; it is not given the crew",
              client.uniqueId, Preview(client.user), Preview(client.crew), owner->second->uniqueId);
 }
 

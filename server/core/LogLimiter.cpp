@@ -6,10 +6,8 @@ namespace server {
 void LogBudget::Summarize(TimePoint now) {
     if (lastSummary_ == TimePoint{}) lastSummary_ = now;
     if (suppressed_ == 0 || now - lastSummary_ < std::chrono::minutes(1)) return;
-    spdlog::warn(
-        "log budget of {} lines a minute reached: {} lines about clients and connections suppressed in the "
-        "last {} s",
-        perMinute_, suppressed_, std::chrono::duration_cast<std::chrono::seconds>(now - lastSummary_).count());
+    spdlog::warn("log budget of {} lines a minute reached: {} lines {} suppressed in the last {} s", perMinute_,
+                 suppressed_, what_, std::chrono::duration_cast<std::chrono::seconds>(now - lastSummary_).count());
     suppressed_ = 0;
     lastSummary_ = now;
 }

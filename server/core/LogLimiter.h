@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include "server/core/LogFormat.h"
+#include "server/core/Text.h"
 #include "server/core/TokenBucket.h"
 #include "server/core/Transport.h"
 
@@ -18,7 +21,9 @@ namespace server {
 class LogBudget {
 public:
     // `perMinute` lines a minute on average, up to `burst` at once.
-    LogBudget(double perMinute, double burst) : bucket_(perMinute / 60.0, burst), perMinute_(perMinute) {}
+    // `what` names the lines in the summary.
+    LogBudget(double perMinute, double burst, std::string what = "about clients and connections")
+        : bucket_(perMinute / 60.0, burst), perMinute_(perMinute), what_(std::move(what)) {}
 
     bool Take(TimePoint now) {
         if (bucket_.Take(now)) return true;
@@ -31,6 +36,7 @@ public:
 private:
     TokenBucket bucket_;
     double perMinute_;
+    std::string what_;
     std::uint64_t suppressed_ = 0;
     TimePoint lastSummary_{};
 };
@@ -59,6 +65,18 @@ public:
         } else {
             spdlog::log(level, "{}", line);
         }
+    }
+
+    // The same for a line about one connection: its address stands first, and `event`, the address and
+    // `user` (the client's own text, escaped here) are fields of their own in the JSON log.
+    template <typename... Args>
+    void Event(TimePoint now, spdlog::level::level_enum level, std::string_view event, std::uint32_t address,
+               std::string_view user, fmt::format_string<Args...> format, Args &&...args) {
+        std::uint64_t suppressed = 0;
+        if (!Allow(now, &suppressed)) return;
+        std::string text = fmt::format(format, std::forward<Args>(args)...);
+        if (suppressed > 0) text += fmt::format(" ({} similar lines suppressed)", suppressed);
+        spdlog::log(level, "{}", EventMessage(event, address, Escaped(user), text));
     }
 
 private:

@@ -25,6 +25,7 @@ Relay::Relay(Transport &transport, RelayLimits limits)
     : transport_(transport),
       limits_(limits),
       logBudget_(limits.logBudget, limits.logBudget),
+      sessionLogBudget_(limits.sessionLogBudget, limits.sessionLogBudget, "of logins, logouts and refusals"),
       gate_(limits_),
       crews_(transport, clients_, logBudget_),
       views_(transport, limits_, clients_, crews_),
@@ -32,8 +33,9 @@ Relay::Relay(Transport &transport, RelayLimits limits)
       identities_(views_, crews_, counters_),
       locations_(clients_, views_, identities_, counters_, logBudget_),
       chat_(transport, limits_, clients_, counters_, logBudget_) {
-    for (LogLimiter *limiter : {&badLineLog_, &connectLog_, &refusedLog_, &coolOffLog_, &loginLog_, &leaveLog_}) {
-        limiter->Share(logBudget_);
+    for (LogLimiter *limiter : {&badLineLog_, &connectLog_}) limiter->Share(logBudget_);
+    for (LogLimiter *limiter : {&refusedLog_, &coolOffLog_, &loginLog_, &leaveLog_}) {
+        limiter->Share(sessionLogBudget_);
     }
 }
 
@@ -51,21 +53,21 @@ void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint 
     if (connections_.count(connection) != 0) return;
     switch (gate_.Enter(address, now)) {
         case LoginGate::Entry::CoolingOff:
-            coolOffLog_.Log(now, spdlog::level::warn, "refusing connection from {}: cooling off after failed logins",
-                            AddressText(address));
+            coolOffLog_.Event(now, spdlog::level::warn, "connection_refused", address, "",
+                              "refusing connection: cooling off after failed logins");
             transport_.Close(connection);
             return;
         case LoginGate::Entry::TooManyPending:
-            connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections not logged in",
-                            AddressText(address), limits_.maxPendingPerAddress);
+            connectLog_.Event(now, spdlog::level::warn, "connection_refused", address, "",
+                              "refusing connection: {} connections not logged in", limits_.maxPendingPerAddress);
             transport_.Close(connection);
             return;
         case LoginGate::Entry::Open:
             break;
     }
     if (!MakeRoom(now)) {
-        connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections open",
-                        AddressText(address), connections_.size());
+        connectLog_.Event(now, spdlog::level::warn, "connection_refused", address, "",
+                          "refusing connection: {} connections open", connections_.size());
         ++counters_.refusedOverLimit;
         transport_.Close(connection);
         return;
@@ -73,7 +75,7 @@ void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint 
     auto added = std::make_unique<Connection>(connection, address, limits_.maxLineLength, now);
     gate_.Arrive(*added);
     connections_.emplace(connection, std::move(added));
-    connectLog_.Log(now, spdlog::level::debug, "connection {} from {}", connection, AddressText(address));
+    connectLog_.Event(now, spdlog::level::debug, "connect", address, "", "connection {}", connection);
 }
 
 void Relay::OnStreamData(ConnectionId connection, const char *data, std::size_t size, TimePoint now) {
@@ -88,8 +90,8 @@ void Relay::OnStreamData(ConnectionId connection, const char *data, std::size_t 
         return HandleLine(conn, line, now);
     });
     if (!framed) {
-        badLineLog_.Log(now, spdlog::level::warn, "closing connection from {}: a line longer than {} bytes",
-                        AddressText(conn.address), limits_.maxLineLength);
+        badLineLog_.Event(now, spdlog::level::warn, "connection_closed", conn.address, "",
+                          "closing connection: a line longer than {} bytes", limits_.maxLineLength);
         ++counters_.closedLongLine;
         CloseConnection(connection, nullptr);
     }
@@ -100,11 +102,11 @@ void Relay::OnDisconnect(ConnectionId connection, const char *reason) {
     if (found == connections_.end()) return;
     TimePoint now = now_;
     if (Client *client = found->second->client) {
-        leaveLog_.Log(now, spdlog::level::info, "client {} ({}) gone: {}", client->uniqueId, Preview(client->user),
-                      reason);
+        leaveLog_.Event(now, spdlog::level::info, "logout", client->streamAddress, client->user,
+                        "client {} {} gone: {}", client->uniqueId, Preview(client->user), reason);
     } else if (!found->second->refused) {
-        leaveLog_.Log(now, spdlog::level::info, "connection from {} gone before login: {}",
-                      AddressText(found->second->address), reason);
+        leaveLog_.Event(now, spdlog::level::info, "disconnect", found->second->address, "",
+                        "connection gone before login: {}", reason);
     }
     CloseConnection(connection, nullptr);
 }
@@ -114,9 +116,8 @@ bool Relay::MakeRoom(TimePoint now) {
         ++counters_.closedForNewcomer;
         auto found = connections_.find(*oldest);
         if (found != connections_.end()) {
-            connectLog_.Log(now, spdlog::level::warn,
-                            "closing connection from {}: it sent no login line, and a newcomer needs its place",
-                            AddressText(found->second->address));
+            connectLog_.Event(now, spdlog::level::warn, "connection_closed", found->second->address, "",
+                              "closing connection: it sent no login line, and a newcomer needs its place");
         }
         CloseConnection(*oldest, nullptr);
     }
@@ -128,7 +129,8 @@ void Relay::CloseConnection(ConnectionId connection, const char *reason) {
     if (found == connections_.end()) return;
     Connection &conn = *found->second;
     if (reason) {
-        leaveLog_.Log(now_, spdlog::level::info, "closing connection from {}: {}", AddressText(conn.address), reason);
+        leaveLog_.Event(now_, spdlog::level::info, "connection_closed", conn.address, "", "closing connection: {}",
+                        reason);
     }
     if (Client *client = conn.client) RemoveClient(*client, now_);
     gate_.Leave(conn);
@@ -142,8 +144,8 @@ bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint 
         // The login is still being checked: keep what follows for when it is in.
         connection.heldBytes += line.size();
         if (connection.heldBytes > kMaxHeldBytes) {
-            badLineLog_.Log(now, spdlog::level::warn, "closing connection from {}: too much sent before its login",
-                            AddressText(connection.address));
+            badLineLog_.Event(now, spdlog::level::warn, "connection_closed", connection.address, "",
+                              "closing connection: too much sent before its login");
             CloseConnection(connection.id, nullptr);
             return false;
         }
@@ -155,14 +157,14 @@ bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint 
     StreamMessage message;
     if (!ParseStreamLine(line, &message)) {
         ++counters_.linesMalformed;
-        badLineLog_.Log(now, spdlog::level::warn, "client {} sent a line that is no message: {}", client.uniqueId,
-                        Preview(line));
+        badLineLog_.Event(now, spdlog::level::warn, "bad_line", connection.address, client.user,
+                          "client {} sent a line that is no message: {}", client.uniqueId, Preview(line));
         return true;
     }
     if (message.uniqueId != client.uniqueId) {
         ++counters_.linesMalformed;
-        badLineLog_.Log(now, spdlog::level::warn, "client {} sent a message under another ID: {}", client.uniqueId,
-                        Preview(line));
+        badLineLog_.Event(now, spdlog::level::warn, "bad_line", connection.address, client.user,
+                          "client {} sent a message under another ID: {}", client.uniqueId, Preview(line));
         return true;
     }
     client.lastHeard = now;
@@ -171,7 +173,8 @@ bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint 
             badLineLog_.Log(now, spdlog::level::warn, "client {} logged in twice; ignored", client.uniqueId);
             return true;
         case StreamKind::Closing:
-            leaveLog_.Log(now, spdlog::level::info, "client {} ({}) logged out", client.uniqueId, Preview(client.user));
+            leaveLog_.Event(now, spdlog::level::info, "logout", connection.address, client.user,
+                            "client {} {} logged out", client.uniqueId, Preview(client.user));
             CloseConnection(connection.id, nullptr);
             return false;
         case StreamKind::Plane:
@@ -199,8 +202,8 @@ bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint 
 bool Relay::HandleLogin(Connection &connection, std::string_view line, TimePoint now) {
     StreamMessage message;
     if (!ParseStreamLine(line, &message) || message.kind != StreamKind::Opening) {
-        refusedLog_.Log(now, spdlog::level::warn, "refusing connection from {}: first line is not a login: {}",
-                        AddressText(connection.address), Preview(line));
+        refusedLog_.Event(now, spdlog::level::warn, "login_refused", connection.address, "",
+                          "refused login: first line is not a login: {}", Preview(line));
         RefuseLogin(connection, now, nullptr, true);
         return false;
     }
@@ -247,8 +250,8 @@ void Relay::HandleHeldLines(Connection &connection, TimePoint now) {
 void Relay::RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure) {
     ++counters_.loginsRefused;
     if (why) {
-        refusedLog_.Log(now, spdlog::level::warn, "refused login of '{}' from {}: {}", Preview(connection.loginUser),
-                        AddressText(connection.address), why);
+        refusedLog_.Event(now, spdlog::level::warn, "login_refused", connection.address, connection.loginUser,
+                          "refused login of {}: {}", Preview(connection.loginUser), why);
     }
     // Closed only after a while, and still counted among its address's connections until then: every
     // guess costs the guesser time, and one address gets few of them at once.
@@ -258,14 +261,13 @@ void Relay::RefuseLogin(Connection &connection, TimePoint now, const char *why, 
     if (!countsAsFailure) return;
     Clock::duration coolOff = gate_.CountFailure(connection.address, now);
     if (coolOff == Clock::duration::zero()) return;
-    coolOffLog_.Log(now, spdlog::level::warn, "{} failed logins from {} within a minute: refused for {} s",
-                    limits_.maxLoginFailures, AddressText(connection.address),
-                    std::chrono::duration_cast<std::chrono::seconds>(coolOff).count());
+    coolOffLog_.Event(now, spdlog::level::warn, "cooling_off", connection.address, "",
+                      "{} failed logins within a minute: refused for {} s", limits_.maxLoginFailures,
+                      std::chrono::duration_cast<std::chrono::seconds>(coolOff).count());
 }
 
 void Relay::CompleteLogin(Connection &connection, TimePoint now) {
     const std::string &user = connection.loginUser;
-    std::string from = AddressText(connection.address);
     int uniqueId = connection.loginId;
     auto existing = clients_.find(uniqueId);
     if (existing != clients_.end() && !existing->second->remote) {
@@ -274,9 +276,8 @@ void Relay::CompleteLogin(Connection &connection, TimePoint now) {
         // the same user coming back from the same address replaces its stale session instead of
         // being locked out until that session times out.
         if (old.user != user || old.streamAddress != connection.address) {
-            refusedLog_.Log(now, spdlog::level::warn,
-                            "refused login of '{}' from {}: unique ID {} is already logged in", Preview(user), from,
-                            uniqueId);
+            refusedLog_.Event(now, spdlog::level::warn, "login_refused", connection.address, user,
+                              "refused login of {}: unique ID {} is already logged in", Preview(user), uniqueId);
             RefuseLogin(connection, now, nullptr, false);
             return;
         }
@@ -292,7 +293,6 @@ void Relay::CompleteLogin(Connection &connection, TimePoint now) {
 
 void Relay::Admit(Connection &connection, TimePoint now) {
     const std::string &user = connection.loginUser;
-    std::string from = AddressText(connection.address);
     int uniqueId = connection.loginId;
     auto existing = clients_.find(uniqueId);
     if (existing != clients_.end()) {
@@ -301,9 +301,8 @@ void Relay::Admit(Connection &connection, TimePoint now) {
             // Its pilot came over from another node, which closes the old session there.
             RemoveClient(old, now);
         } else {
-            loginLog_.Log(now, spdlog::level::info,
-                          "client {} ({}) logged in again from {}; its old connection is closed", uniqueId,
-                          Preview(user), from);
+            loginLog_.Event(now, spdlog::level::info, "login", connection.address, user,
+                            "client {} {} logged in again; its old connection is closed", uniqueId, Preview(user));
             CloseConnection(old.connection, nullptr);
         }
     }
@@ -324,7 +323,8 @@ void Relay::Admit(Connection &connection, TimePoint now) {
     Client &admitted = *client;
     clients_.emplace(uniqueId, std::move(client));
     views_.MarkDirty();
-    loginLog_.Log(now, spdlog::level::info, "client {} ({}) logged in from {}", uniqueId, Preview(user), from);
+    loginLog_.Event(now, spdlog::level::info, "login", connection.address, user, "client {} {} logged in", uniqueId,
+                    Preview(user));
     identities_.Publish(admitted);
 }
 
@@ -337,8 +337,10 @@ void Relay::KeepOnlyUsers(const std::vector<std::string> &users) {
     for (ConnectionId connection : ending) {
         auto found = connections_.find(connection);
         if (found == connections_.end() || !found->second->client) continue;
-        spdlog::warn("ending the session of client {} ({}): its account was removed or disabled",
-                     found->second->client->uniqueId, Preview(found->second->client->user));
+        const Client &client = *found->second->client;
+        spdlog::warn("{}", EventMessage("session_ended", client.streamAddress, Escaped(client.user),
+                                        "ending the session of client " + std::to_string(client.uniqueId) + " " +
+                                            Preview(client.user) + ": its account was removed or disabled"));
         CloseConnection(connection, nullptr);
     }
 }
@@ -362,8 +364,9 @@ void Relay::OnReplacedElsewhere(int uniqueId, const std::string &where) {
     auto found = clients_.find(uniqueId);
     if (found == clients_.end() || found->second->remote) return;
     Client &client = *found->second;
-    loginLog_.Log(now_, spdlog::level::info, "client {} ({}) logged in again on node {}; its session here is closed",
-                  uniqueId, Preview(client.user), where);
+    loginLog_.Event(now_, spdlog::level::info, "logout", client.streamAddress, client.user,
+                    "client {} {} logged in again on node {}; its session here is closed", uniqueId,
+                    Preview(client.user), Preview(where));
     CloseConnection(client.connection, nullptr);
 }
 
@@ -421,8 +424,8 @@ void Relay::OnTick(TimePoint now) {
         if (found == connections_.end()) continue;
         if (reason) ++(found->second->client ? counters_.closedSilent : counters_.closedNoLogin);
         if (Client *client = found->second->client) {
-            leaveLog_.Log(now, spdlog::level::warn, "removing client {} ({}): {}", client->uniqueId,
-                          Preview(client->user), reason);
+            leaveLog_.Event(now, spdlog::level::warn, "logout", client->streamAddress, client->user,
+                            "removing client {} {}: {}", client->uniqueId, Preview(client->user), reason);
             CloseConnection(connection, nullptr);
         } else {
             CloseConnection(connection, reason);
@@ -435,6 +438,7 @@ void Relay::OnTick(TimePoint now) {
     }
     gate_.Tick(now);
     logBudget_.Summarize(now);
+    sessionLogBudget_.Summarize(now);
     views_.Tick(now);
 }
 

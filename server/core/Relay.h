@@ -95,6 +95,7 @@ private:
     Transport &transport_;
     RelayLimits limits_;
     LogBudget logBudget_;
+    LogBudget sessionLogBudget_;  // logins, logouts and refusals: outsiders' garbage cannot use it up
     std::unordered_map<ConnectionId, std::unique_ptr<Connection>> connections_;
     Clients clients_;
     // Counted by the parts, and by the network layer for what only it sees; the web observer reads them.

@@ -49,6 +49,9 @@ struct RelayLimits {
     std::size_t reservedClients = 25;
     // Log lines a minute that outsiders can cause, all kinds together (a burst of as many may come at once).
     double logBudget = 120;
+    // Log lines a minute of logins, logouts, refused logins and their cooling-off, on a budget of their own:
+    // a flood of garbage from outsiders cannot hold back the lines an operator needs.
+    double sessionLogBudget = 120;
 };
 
 }  // namespace server

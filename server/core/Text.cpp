@@ -127,14 +127,35 @@ std::string EndpointText(std::uint32_t address, std::uint16_t port) {
     return AddressText(address) + ":" + std::to_string(port);
 }
 
-std::string Preview(std::string_view bytes) {
-    std::string preview;
-    for (char c : bytes.substr(0, 80)) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        preview.push_back(byte >= 0x20 && byte < 0x7f ? c : '?');
+namespace {
+
+constexpr std::size_t kShownBytes = 80;
+
+std::string EscapedPart(std::string_view bytes) {
+    std::string out;
+    static const char kHex[] = "0123456789abcdef";
+    for (char c : bytes.substr(0, kShownBytes)) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte == '"' || byte == '\\') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (byte >= 0x20 && byte < 0x7f) {
+            out.push_back(c);
+        } else {
+            out += "\\x";
+            out.push_back(kHex[byte >> 4]);
+            out.push_back(kHex[byte & 15]);
+        }
     }
-    if (bytes.size() > 80) preview += "...";
-    return preview;
+    return out;
 }
+
+}  // namespace
+
+std::string Preview(std::string_view bytes) {
+    return '"' + EscapedPart(bytes) + '"' + (bytes.size() > kShownBytes ? "..." : "");
+}
+
+std::string Escaped(std::string_view bytes) { return EscapedPart(bytes) + (bytes.size() > kShownBytes ? "..." : ""); }
 
 }  // namespace server

@@ -29,10 +29,14 @@ bool IsAircraftModelPath(std::string_view path);
 // a model inside an aircraft folder.
 std::string RelayedModelPath(std::string_view path, std::size_t maxLength);
 
-// For the log: a dotted-quad address (host byte order), an address and port, and a printable preview of
-// peer-supplied bytes (at most 80 characters, anything unprintable shown as "?").
+// For the log: a dotted-quad address (host byte order), an address and port.
 std::string AddressText(std::uint32_t address);
 std::string EndpointText(std::uint32_t address, std::uint16_t port);
+// For the log: peer-supplied bytes that can never end their field or the line, or pass for something the
+// server wrote. Printable ASCII stays as it is but '"' and '\', which get a '\' before them; every other
+// byte is written as \xHH. At most 80 bytes are shown, then "...". Preview puts the result in double
+// quotes ("text", a cut one "text"...), Escaped leaves them off (for a field of its own).
 std::string Preview(std::string_view bytes);
+std::string Escaped(std::string_view bytes);
 
 }  // namespace server

@@ -318,7 +318,7 @@ TEST_F(AttackTest, LoginsCannotBeGuessedCrowdedOutFrozenOrReplayed) {
     EXPECT_FALSE(LoggedIn(rightPassword)) << "the guesser's address should be cooling off";
     Report report = pair->Stop();
     ExpectUnharmed("password guessing", report);
-    std::size_t checked = server_->CountInLog("from " + guesser + ": unknown user or wrong password");
+    std::size_t checked = server_->CountInLog(guesser + " refused login of \"Anna\": unknown user or wrong password");
     std::printf("[ attacker ] password guessing: %zu of %d guesses checked in 3 s\n", checked, sent);
     EXPECT_LE(checked, 20u);
     ProtocolClient carol(address_, 31);
@@ -446,7 +446,7 @@ TEST_F(AttackTest, CrewIdsStayInTheCrewAndItsPilotCannotBeImpersonated) {
     // Mallory calls itself the crew's pilot: the co-pilot is not handed it as its pilot.
     copilot->DrainLines(300);
     mallory->SendIdentity("Mallory", "Aircraft/Heavy/B747.acf", "Eagle", 0);
-    EXPECT_TRUE(server_->WaitForLog("calls itself pilot of crew 'Eagle', which client 1 flies"));
+    EXPECT_TRUE(server_->WaitForLog("calls itself pilot of crew \"Eagle\", which client 1 flies"));
     auto lines = copilot->DrainLines(1000);
     std::regex crewLine("^(\\d+)\\|I\\|Eagle$");
     for (const auto &line : lines) {

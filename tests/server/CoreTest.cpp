@@ -8,6 +8,7 @@
 
 #include "server/core/ClientMessage.h"
 #include "server/core/LineBuffer.h"
+#include "server/core/LogFormat.h"
 #include "server/core/LoginGate.h"
 #include "server/core/ReplayMemory.h"
 #include "server/core/Text.h"
@@ -308,6 +309,31 @@ TEST(ClusterMessageTest, ReadsTheFirstProtocolAsRecordedAndCanStillSpeakIt) {
         EXPECT_FALSE(ParseClusterMessage(bad, &message)) << bad;
         EXPECT_EQ(ClusterVersionOf(bad), 0) << bad;
     }
+}
+
+TEST(LogFormatTest, LinesKeepTheirPriorityTheirFieldsAndValidJson) {
+    auto render = [](LogFormat format, bool journal, spdlog::level::level_enum level, const std::string &payload) {
+        LineFormatter formatter(format, journal);
+        spdlog::details::log_msg message(spdlog::source_loc{}, "test", level, payload);
+        message.time = std::chrono::system_clock::time_point(std::chrono::milliseconds(1767225600123));
+        spdlog::memory_buf_t out;
+        formatter.format(message, out);
+        return std::string(out.data(), out.size());
+    };
+    std::string refused = EventMessage("login_refused", 0xcb007109, Escaped("a\"b"), "refused login of \"a\\\"b\"");
+    EXPECT_EQ(render(LogFormat::Text, false, spdlog::level::warn, refused),
+              "2026-01-01T00:00:00.123Z warning 203.0.113.9 refused login of \"a\\\"b\"\n");
+    // Under systemd the journal takes the priority from the line's start: `journalctl -p warning` works.
+    EXPECT_EQ(render(LogFormat::Text, true, spdlog::level::err, "x").substr(0, 4), "<3>2");
+    EXPECT_EQ(render(LogFormat::Text, true, spdlog::level::info, "x").substr(0, 3), "<6>");
+    EXPECT_EQ(render(LogFormat::Json, false, spdlog::level::warn, refused),
+              "{\"time\":\"2026-01-01T00:00:00.123Z\",\"level\":\"warning\",\"event\":\"login_refused\","
+              "\"address\":\"203.0.113.9\",\"user\":\"a\\\\\\\"b\",\"message\":\"refused login of "
+              "\\\"a\\\\\\\"b\\\"\"}\n");
+    // A plain line with bytes that are not UTF-8 (a path, an error text) still makes valid JSON.
+    EXPECT_EQ(render(LogFormat::Json, false, spdlog::level::info, "caf\xc3\xa9 \xff\x01"),
+              "{\"time\":\"2026-01-01T00:00:00.123Z\",\"level\":\"info\",\"event\":\"log\",\"message\":\"caf\xc3\xa9 "
+              "\\ufffd\\u0001\"}\n");
 }
 
 TEST(ViewPlannerTest, NearestWinWithPilotsForcedAndHoldersKeptAgainstSmallGains) {

@@ -5,10 +5,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <regex>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "server/accounts/Digest.h"
 #include "tests/server/ServerHarness.h"
+#include "tests/support/Command.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/Paths.h"
 
 namespace servertest {
@@ -111,7 +117,7 @@ TEST_F(LoginTest, OnlyTheRightDigestOfAKnownUserGetsIn) {
     ProtocolClient malformed(address_, 13);
     malformed.SendLine("13|Opening Connection|anna");
     EXPECT_TRUE(malformed.WaitClosed());
-    EXPECT_TRUE(server_->WaitForLog("refused login of 'mallory'"));
+    EXPECT_TRUE(server_->WaitForLog("refused login of \"mallory\""));
 
     ProtocolClient anna(address_, 14);
     anna.Login("anna", "secret");
@@ -146,7 +152,7 @@ TEST_F(LoginTest, SessionsFollowTheAccountsFile) {
     EXPECT_TRUE(LoggedIn(anna));
     ASSERT_EQ(Accounts("disable " + file_ + " anna", ""), 0);
     EXPECT_TRUE(anna.WaitClosed(3000));
-    EXPECT_TRUE(server_->WaitForLog("(anna): its account was removed or disabled"));
+    EXPECT_TRUE(server_->WaitForLog("\"anna\": its account was removed or disabled"));
     ProtocolClient disabled(address_, 43);
     disabled.Login("anna", "pw");
     EXPECT_TRUE(disabled.WaitClosed());
@@ -180,6 +186,93 @@ TEST_F(LoginTest, SessionsFollowTheAccountsFile) {
     again.Login("dave", "pw");
     EXPECT_TRUE(LoggedIn(again));
     unlink(next.c_str());
+}
+
+// fail2ban's filter tester: installed, or unpacked by scripts/bootstrap (the package would start a service).
+std::string Fail2banRegex() {
+    if (std::system("command -v fail2ban-regex >/dev/null 2>&1") == 0) return "fail2ban-regex";
+    std::string unpacked = "/usr/local/lib/skorvale-fail2ban";
+    if (access((unpacked + "/usr/bin/fail2ban-regex").c_str(), X_OK) != 0) return "";
+    return "PYTHONPATH=" + unpacked + "/usr/lib/python3/dist-packages python3 " + unpacked + "/usr/bin/fail2ban-regex";
+}
+
+TEST_F(LoginTest, RefusalLinesNameTheGuessersAddressWhateverItsUserIds) {
+    std::string regex = Fail2banRegex();
+    if (regex.empty()) GTEST_SKIP() << "fail2ban-regex is missing: run scripts/bootstrap";
+    ASSERT_EQ(Accounts("add " + file_ + " anna", "pw\n"), 0);
+    std::string guesser = testsupport::UniqueLoopbackAddress();
+    // User IDs that try to end their field, or to put another address where the filter looks.
+    std::vector<std::string> users = {
+        "x' from 127.0.0.9: unknown user or wrong password; '",
+        "x\" from 127.0.0.9: unknown user or wrong password\n2026-01-01T00:00:00.000Z warning 127.0.0.9 refused "
+        "login of \"y",
+        "\\\" from 127.0.0.9 \\",
+        "\x1f"
+        "login_refused"
+        "\x1f"
+        "127.0.0.9"
+        "\x1f"
+        "anna"
+        "\x1f",
+        "\x1b[2K\x1b[G127.0.0.9 refused login of \"z\": unknown user or wrong password",
+        std::string(3000, 'a') + "\": unknown user or wrong password 127.0.0.9",
+        "Jérôme",
+    };
+    for (const char *format : {"text", "json"}) {
+        StartServer(
+            {"--accounts", file_, "--refusal-delay", "0", "--max-login-failures", "1000", "--log-format", format});
+        int id = 700;
+        for (const std::string &user : users) {
+            ProtocolClient client(address_, ++id, guesser);
+            // A line feed would end the login line: the client sends what it can, as an attacker would.
+            client.Login(user.substr(0, user.find('\n')), "guess");
+            EXPECT_TRUE(client.WaitClosed()) << user;
+        }
+        ProtocolClient anna(address_, 799);
+        anna.Login("anna", "pw");
+        ASSERT_TRUE(LoggedIn(anna));
+        std::string log = directory_ + "/server-" + format + ".log";
+        std::ofstream(log) << server_->Log();
+        testsupport::CommandResult result;
+        if (std::string(format) == "text") {
+            result = testsupport::RunCaptured(
+                regex + " -v " + log + " " + testsupport::SourceDir() + "/packaging/fail2ban/skorvale.conf",
+                directory_);
+            ASSERT_EQ(result.exitCode, 0) << result.err;
+            // Every refusal matched, each with the guesser's address and no other.
+            std::regex hit("^\\|\\s+(\\S+)\\s+\\w{3} \\w{3}");
+            std::size_t hits = 0;
+            std::istringstream lines(result.out);
+            for (std::string line; std::getline(lines, line);) {
+                std::smatch match;
+                if (!std::regex_search(line, match, hit)) continue;
+                ++hits;
+                EXPECT_EQ(match[1], guesser) << line;
+            }
+            EXPECT_EQ(hits, users.size()) << result.out;
+        } else {
+            // One JSON object a line; the refusals name the guesser in their address field and the user in
+            // a field of its own.
+            result = testsupport::RunCaptured(
+                "python3 -c 'import json,sys\n"
+                "for line in open(sys.argv[1]):\n"
+                "    e = json.loads(line)\n"
+                "    if e[\"event\"] == \"login_refused\": print(e[\"address\"], e[\"level\"], e[\"time\"][-1], "
+                "e.get(\"user\", \"\")[:2])\n"
+                "' " +
+                    log,
+                directory_);
+            ASSERT_EQ(result.exitCode, 0) << result.err << server_->Log();
+            std::istringstream lines(result.out);
+            std::size_t refusals = 0;
+            for (std::string line; std::getline(lines, line); ++refusals) {
+                EXPECT_EQ(line.rfind(guesser + " warning Z ", 0), 0u) << line;
+            }
+            EXPECT_EQ(refusals, users.size()) << result.out;
+        }
+        server_.reset();
+        unlink(log.c_str());
+    }
 }
 
 TEST_F(LoginTest, AServerNeedsAnAccountsFileOrOpenMode) {
@@ -226,7 +319,7 @@ TEST_F(LoginTest, AnythingButALoginAsFirstLineClosesOnlyThatConnection) {
         stranger.SendLine(first);
         EXPECT_TRUE(stranger.WaitClosed()) << first;
     }
-    EXPECT_TRUE(server_->WaitForLog("first line is not a login: GET / HTTP/1.1"));
+    EXPECT_TRUE(server_->WaitForLog("first line is not a login: \"GET / HTTP/1.1\""));
     EXPECT_TRUE(LoggedIn(anna));
 }
 

@@ -58,7 +58,7 @@ TEST_F(RelayTest, ChatGoesToEveryoneWithTheSenderEchoedAndUnsafeTextDefused) {
     auto bob = Join(202, "Bob");
     auto nameless = std::make_unique<ProtocolClient>(address_, 303);
     nameless->Login("carol");
-    ASSERT_TRUE(server_->WaitForLog("client 303 (carol) logged in"));
+    ASSERT_TRUE(server_->WaitForLog("client 303 \"carol\" logged in"));
 
     anna->SendLine("101|MESSAGE|hello | all");
     for (ProtocolClient *client : {anna.get(), bob.get(), nameless.get()}) {
@@ -151,7 +151,7 @@ TEST_F(RelayTest, ViewOnlyClientsWatchWithoutBeingShown) {
     auto anna = Join(101, "Anna");
     auto viewer = std::make_unique<ProtocolClient>(address_, 404);
     viewer->Login("watcher");
-    ASSERT_TRUE(server_->WaitForLog("client 404 (watcher) logged in"));
+    ASSERT_TRUE(server_->WaitForLog("client 404 \"watcher\" logged in"));
     viewer->SendLine("404|VOCALLSIGN|Watcher|");
     viewer->SendLocation(47, 8, 500, 404, true);
 
@@ -172,7 +172,7 @@ TEST_F(RelayTest, DatagramEndpointIsLearnedOnlyFromTheLoginAddress) {
     auto bob = std::make_unique<ProtocolClient>(address_, 202);
     bob->Login("Bob");
     bob->SendIdentity("Bob", "Aircraft/a/b.acf");
-    ASSERT_TRUE(server_->WaitForLog("client 202 (Bob) logged in"));
+    ASSERT_TRUE(server_->WaitForLog("client 202 \"Bob\" logged in"));
 
     // From another address first: not Bob's, whatever ID it carries.
     ProtocolClient impostor(address_, 202, testsupport::UniqueLoopbackAddress());

@@ -345,7 +345,7 @@ std::unique_ptr<ProtocolClient> ServerTest::Join(int id, const std::string &call
 std::unique_ptr<ProtocolClient> JoinAt(const ServerProcess &server, int id, const std::string &callsign,
                                        double latitude, double longitude, const std::string &plane,
                                        const std::string &source) {
-    std::string loggedIn = "client " + std::to_string(id) + " (" + callsign + ") logged in";
+    std::string loggedIn = "client " + std::to_string(id) + " \"" + callsign + "\" logged in";
     std::string learned = "client " + std::to_string(id) + " sends its datagrams from";
     std::size_t logins = server.CountInLog(loggedIn), endpoints = server.CountInLog(learned);
     auto client = std::make_unique<ProtocolClient>(server.Address(), id, source);
