@@ -14,6 +14,8 @@
 
 #include "server/accounts/Accounts.h"
 #include "server/accounts/AccountsCommand.h"
+#include "server/admin/AdminClient.h"
+#include "server/admin/AdminCommands.h"
 #include "server/core/LogFormat.h"
 #include "server/http/HttpObserver.h"
 #include "server/sockets/Network.h"
@@ -163,11 +165,28 @@ int main(int argc, char **argv) {
     limit("--max-network-backlog", cluster.maxInbound, "Network messages waiting for the relay; more are dropped", 1000,
           10000000);
 
+    // Operator control: the control socket, the bans, the message of the day.
+    server::AdminOptions admin;
+    app.add_option("--admin-socket", admin.socketPath,
+                   "Unix socket for `skorvale-server admin` (only this server's user may use it); none: no admin "
+                   "commands");
+    app.add_option("--bans", admin.bansFile,
+                   "File that keeps the bans across restarts (written by the admin commands)");
+    app.add_option("--motd", admin.motd, "Chat line each pilot is sent at login");
+
     server::AccountsCommand accounts(app);
+    auto *adminCommand = app.add_subcommand("admin",
+                                            "Send a command to a running server (who, kick, ban, unban, bans, "
+                                            "disable, enable, say, motd)");
+    std::string adminSocket = "skorvale-admin.sock";
+    adminCommand->add_option("--socket", adminSocket, "The server's --admin-socket")->capture_default_str();
+    adminCommand->prefix_command();
+    adminCommand->footer(std::string("Commands:\n") + server::kAdminUsage);
 
     CLI11_PARSE(app, argc, argv);
 
     if (accounts.Chosen()) return accounts.Run();
+    if (adminCommand->parsed()) return server::RunAdminCommand(adminSocket, adminCommand->remaining());
 
     auto logger = spdlog::stderr_color_mt("skorvale-server");
     spdlog::set_default_logger(logger);
@@ -207,7 +226,14 @@ int main(int argc, char **argv) {
             store = std::make_unique<server::AccountStore>(accountsFile, false);
             authenticator = std::make_unique<server::AccountAuthenticator>(*store);
         }
+        server::BanList bans;
+        std::string bansError;
+        if (!admin.bansFile.empty() && !bans.Load(admin.bansFile, &bansError)) {
+            spdlog::error("{}", bansError);
+            return 1;
+        }
         server::RelayServer relay(options, *authenticator);
+        relay.EnableAdmin(admin, bans, store.get());
         std::unique_ptr<server::TrafficFeed> feed;
         std::unique_ptr<server::HttpObserver> observer;
         if (!httpAddress.empty()) {

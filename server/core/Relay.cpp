@@ -5,6 +5,7 @@
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
+#include <ctime>
 #include <optional>
 #include <unordered_set>
 #include <utility>
@@ -19,6 +20,26 @@ namespace {
 
 // Lines a client may send after its login line before the answer comes (the plug-in sends three).
 constexpr std::size_t kMaxHeldBytes = 16 * 1024;
+
+std::int64_t WallSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// What a banned pilot is told: until when, and why.
+std::string BanText(const Ban &ban) {
+    std::string text = "login refused: banned";
+    if (ban.until != 0) {
+        std::time_t until = static_cast<std::time_t>(ban.until);
+        std::tm utc{};
+        gmtime_r(&until, &utc);
+        char when[64];
+        std::strftime(when, sizeof when, " until %Y-%m-%d %H:%M UTC", &utc);
+        text += when;
+    }
+    if (!ban.reason.empty()) text += ": " + ban.reason;
+    return text;
+}
 
 std::string Seconds(Clock::duration duration) {
     auto seconds = std::chrono::ceil<std::chrono::seconds>(duration).count();
@@ -73,6 +94,12 @@ void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint 
             return;
         case LoginGate::Entry::Open:
             break;
+    }
+    if (const Ban *ban = bans_ ? bans_->FindAddress(address, WallSeconds()) : nullptr) {
+        refusedLog_.Event(now, spdlog::level::warn, "connection_refused", address, "",
+                          "refusing connection: banned ({})", Preview(ban->target));
+        SendNoticeAndClose(connection, BanText(*ban), Retry::Never);
+        return;
     }
     if (!MakeRoom(now)) {
         connectLog_.Event(now, spdlog::level::warn, "connection_refused", address, "",
@@ -236,6 +263,13 @@ bool Relay::HandleLogin(Connection &connection, std::string_view line, TimePoint
         RefuseLogin(connection, now, nullptr, true, "login refused: the first line was not a login");
         return false;
     }
+    if (const Ban *ban = bans_ ? bans_->Find(message.text, connection.address, WallSeconds()) : nullptr) {
+        refusedLog_.Event(now, spdlog::level::warn, "login_refused", connection.address, message.text,
+                          "refused login of {}: banned ({})", Preview(message.text), Preview(ban->target));
+        connection.loginUser.assign(message.text);
+        RefuseLogin(connection, now, nullptr, false, BanText(*ban), Retry::Never);
+        return false;
+    }
     if (const char *why = gate_.TakeLoginLine(connection, message, now)) {
         bool locked = gate_.CoolingLeft(connection.address, now) > Clock::duration::zero();
         RefuseLogin(connection, now, why, false,
@@ -374,6 +408,7 @@ void Relay::Admit(Connection &connection, TimePoint now) {
     loginLog_.Event(now, spdlog::level::info, "login", connection.address, user, "client {} {} logged in", uniqueId,
                     Preview(user));
     identities_.Publish(admitted);
+    if (!motd_.empty()) transport_.SendStream(connection.id, "0|m|" + StreamText("Server: " + motd_, kMaxText) + "\n");
 }
 
 void Relay::KeepOnlyUsers(const std::vector<std::string> &users) {
@@ -391,6 +426,54 @@ void Relay::KeepOnlyUsers(const std::vector<std::string> &users) {
                                             Preview(client.user) + ": its account was removed or disabled"));
         EndSession(connection, "this account was removed or disabled", Retry::Never);
     }
+}
+
+std::size_t Relay::EndBanned(std::int64_t wallNow) {
+    if (!bans_) return 0;
+    std::vector<std::pair<ConnectionId, std::string>> ending;
+    for (const auto &[id, client] : clients_) {
+        if (client->remote) continue;
+        if (const Ban *ban = bans_->Find(client->user, client->streamAddress, wallNow)) {
+            ending.emplace_back(client->connection, BanText(*ban).substr(std::string("login refused: ").size()));
+        }
+    }
+    for (const auto &[connection, text] : ending) EndSession(connection, text, Retry::Never);
+    return ending.size();
+}
+
+std::size_t Relay::Kick(std::string_view user, std::string_view text) {
+    std::vector<ConnectionId> ending;
+    for (const auto &[id, client] : clients_) {
+        if (!client->remote && client->user == user) ending.push_back(client->connection);
+    }
+    for (ConnectionId connection : ending) EndSession(connection, text, Retry::Never);
+    return ending.size();
+}
+
+void Relay::Say(std::string_view text) {
+    std::string line = "0|m|" + StreamText("Server: " + std::string(text), kMaxText) + "\n";
+    for (const auto &[id, client] : clients_) {
+        if (!client->remote) transport_.SendStream(client->connection, line);
+    }
+}
+
+std::vector<Relay::Session> Relay::Sessions() const {
+    std::vector<Session> sessions;
+    for (const auto &[id, client] : clients_) {
+        Session session;
+        session.uniqueId = client->uniqueId;
+        session.user = client->user;
+        session.callsign = client->callsign;
+        session.crew = client->crew;
+        session.position = client->position;
+        session.remote = client->remote;
+        session.address = client->remote ? 0 : client->streamAddress;
+        session.viewOnly = client->viewOnly;
+        session.since = client->order;
+        sessions.push_back(std::move(session));
+    }
+    std::sort(sessions.begin(), sessions.end(), [](const Session &a, const Session &b) { return a.since < b.since; });
+    return sessions;
 }
 
 bool Relay::OnLoginClaimed(ConnectionId connection, bool granted, const std::string &reason, TimePoint now) {

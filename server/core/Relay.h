@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "server/core/BanList.h"
 #include "server/core/Chat.h"
 #include "server/core/Cluster.h"
 #include "server/core/Counters.h"
@@ -66,6 +67,25 @@ public:
     // The accounts changed: ends the sessions here of every user not among `users`, the ones that may log
     // in now (an account removed or disabled).
     void KeepOnlyUsers(const std::vector<std::string> &users);
+    // Operator control, on the same thread as every other call. Bans are checked at every connect and
+    // login (`bans` must outlive the relay; null: none).
+    void SetBans(const BanList *bans) { bans_ = bans; }
+    // Ends the sessions here that a ban now covers; returns how many.
+    std::size_t EndBanned(std::int64_t wallNow);
+    // Ends the sessions here of `user`, telling them why (`text` follows "session ended: "); returns how many.
+    std::size_t Kick(std::string_view user, std::string_view text);
+    // A chat line from the server to every pilot here, and the one each pilot is sent when it logs in.
+    void Say(std::string_view text);
+    void SetMotd(std::string text) { motd_ = std::move(text); }
+    struct Session {
+        int uniqueId = 0;
+        std::string user, callsign, crew;
+        std::uint32_t address = 0;  // 0 for a pilot on another node
+        bool remote = false, viewOnly = false;
+        int position = 0;
+        std::uint64_t since = 0;  // microseconds since 1970
+    };
+    std::vector<Session> Sessions() const;
     // Called about ten times a second: timeouts, held-back changes, and the re-evaluation of who sees whom.
     void OnTick(TimePoint now);
     // Ends a connection with a notice line saying why ("session ended: <text>"), closing it once the line
@@ -120,6 +140,8 @@ private:
     Chat chat_;
     std::uint64_t nextOrder_ = 0;
     ClusterLink *cluster_ = nullptr;
+    const BanList *bans_ = nullptr;
+    std::string motd_;
     TimePoint now_{};  // the latest time the relay was given, for the calls that come without one
     LogLimiter badLineLog_{std::chrono::seconds(1), 10};
     // Lines anyone can cause by connecting or logging in: a budget per kind, with bursts large enough for

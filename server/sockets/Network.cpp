@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "server/accounts/LoginWorker.h"
+#include "server/admin/AdminCommands.h"
+#include "server/admin/ControlSocket.h"
 #include "server/core/LogLimiter.h"
 #include "server/sockets/DatagramSender.h"
 
@@ -123,6 +125,18 @@ public:
                 });
             relay_.SetCluster(bridge_.get());
         }
+    }
+
+    void EnableAdmin(const AdminOptions &admin, BanList &bans, AccountStore *accounts) {
+        relay_.SetBans(&bans);
+        relay_.SetMotd(admin.motd);
+        if (admin.socketPath.empty()) return;
+        commands_ = std::make_unique<AdminCommands>(relay_, bans, admin.bansFile, accounts);
+        control_ = std::make_unique<ControlSocket>(
+            io_, admin.socketPath, [this](const std::vector<std::string> &words, const std::string &who) {
+                return commands_->Run(words, who);
+            });
+        spdlog::info("admin commands on {}", admin.socketPath);
     }
 
     void Observe(TrafficObserver &observer, Clock::duration period) {
@@ -451,6 +465,7 @@ private:
     }
 
     void Shutdown() {
+        if (control_) control_->Close();
         if (bridge_) bridge_->Stop();
         sender_->Stop();
         asio::error_code ignored;
@@ -470,6 +485,8 @@ private:
     ServerOptions options_;
     Relay relay_;
     std::unique_ptr<ClusterBridge> bridge_;  // before relay_ in destruction: it calls into the relay
+    std::unique_ptr<AdminCommands> commands_;
+    std::unique_ptr<ControlSocket> control_;
     tcp::acceptor acceptor_;
     udp::socket udp_;
     asio::steady_timer tick_;
@@ -511,5 +528,9 @@ RelayServer::~RelayServer() = default;
 void RelayServer::Observe(TrafficObserver &observer, Clock::duration period) { impl_->Observe(observer, period); }
 
 void RelayServer::Run() { impl_->Run(); }
+
+void RelayServer::EnableAdmin(const AdminOptions &admin, BanList &bans, AccountStore *accounts) {
+    impl_->EnableAdmin(admin, bans, accounts);
+}
 
 }  // namespace server

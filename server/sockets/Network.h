@@ -7,6 +7,7 @@
 #include <string>
 
 #include "server/accounts/Authenticator.h"
+#include "server/core/BanList.h"
 #include "server/core/Relay.h"
 #include "server/core/TrafficObserver.h"
 #include "server/nats/NatsBridge.h"
@@ -27,6 +28,16 @@ struct ServerOptions {
     ClusterOptions cluster;  // no NATS servers: the node runs alone
 };
 
+// Operator control: the control socket (none without a path), the file that keeps the bans, the line each
+// pilot is sent at login.
+struct AdminOptions {
+    std::string socketPath;
+    std::string bansFile;
+    std::string motd;
+};
+
+class AccountStore;
+
 class RelayServer {
 public:
     // Binds both sockets. Throws std::system_error with a clear message when the address cannot be used.
@@ -37,6 +48,10 @@ public:
 
     // Hands `observer` a snapshot of the traffic every `period` while Run runs. Call before Run.
     void Observe(TrafficObserver &observer, Clock::duration period);
+
+    // Checks logins against `bans` and serves the admin commands; `accounts` (null with --open) is where
+    // they disable accounts. Call before Run; `bans` and `accounts` must outlive the server.
+    void EnableAdmin(const AdminOptions &admin, BanList &bans, AccountStore *accounts);
 
     // Runs the event loop on the calling thread until SIGINT or SIGTERM, then closes every connection.
     void Run();
