@@ -139,6 +139,15 @@ int main(int argc, char **argv) {
                                       "them the node runs alone")
                            ->delimiter(',');
     auto *nodeOption = app.add_option("--node", cluster.node, "This node's name, unique in the network");
+    app.add_option("--nats-creds", cluster.credentialsFile, "NATS credentials file (JWT and nkey seed) of this node");
+    auto *natsUser = app.add_option("--nats-user", cluster.user, "NATS user of this node");
+    app.add_option("--nats-password-file", cluster.passwordFile, "File with the NATS user's password on its first line")
+        ->needs(natsUser);
+    app.add_option("--nats-tls-ca", cluster.tlsCa, "CA certificates that signed the NATS servers' (turns TLS on)");
+    auto *tlsCert = app.add_option("--nats-tls-cert", cluster.tlsCertificate, "This node's TLS certificate for NATS");
+    auto *tlsKey = app.add_option("--nats-tls-key", cluster.tlsKey, "This node's TLS key for NATS");
+    tlsCert->needs(tlsKey);
+    tlsKey->needs(tlsCert);
     natsOption->needs(nodeOption);
     nodeOption->needs(natsOption);
     limit("--node-timeout", nodeTimeout, "Seconds without a word from a node before its aircraft are dropped", 0.5, 60);

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
@@ -33,6 +34,15 @@ constexpr std::size_t kDeliverBatch = 1024;
 
 std::int64_t Milliseconds(Clock::duration duration) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(duration).count();
+}
+
+// A server URL as it may be logged: any "user:password@" taken out.
+std::string UrlWithoutUser(std::string_view url) {
+    std::size_t scheme = url.find("://");
+    std::size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+    std::size_t at = url.find('@', start);
+    if (at == std::string_view::npos || url.find('/', start) < at) return std::string(url);
+    return std::string(url.substr(0, start)) + std::string(url.substr(at + 1));
 }
 
 std::string StatusText(natsStatus status) {
@@ -117,6 +127,12 @@ public:
             natsOptions_Destroy(opts);
             throw std::invalid_argument("bad NATS server list: " + StatusText(status));
         }
+        try {
+            Secure(opts, options);
+        } catch (...) {
+            natsOptions_Destroy(opts);
+            throw;
+        }
         natsOptions_SetName(opts, ("skorvale-" + options.node).c_str());
         // The servers are tried in the order given, so an operator can point each node at its nearest.
         natsOptions_SetNoRandomize(opts, true);
@@ -135,6 +151,39 @@ public:
         natsOptions_SetReconnectedCB(opts, &NatsBridge::OnConnectedEvent, this);
         natsOptions_SetRetryOnFailedConnect(opts, true, &NatsBridge::OnConnectedEvent, this);
         options_nats_ = opts;
+    }
+
+    // Credentials and TLS. Throws std::invalid_argument naming the flag whose file cannot be used.
+    static void Secure(natsOptions *opts, const ClusterOptions &options) {
+        auto check = [](natsStatus status, const char *flag, const std::string &file) {
+            if (status != NATS_OK) {
+                throw std::invalid_argument(std::string(flag) + " " + file + ": " + StatusText(status));
+            }
+        };
+        if (!options.credentialsFile.empty()) {
+            check(natsOptions_SetUserCredentialsFromFiles(opts, options.credentialsFile.c_str(), nullptr),
+                  "--nats-creds", options.credentialsFile);
+        }
+        if (!options.user.empty()) {
+            std::ifstream file(options.passwordFile);
+            std::string password;
+            if (options.passwordFile.empty() || !std::getline(file, password) || password.empty()) {
+                throw std::invalid_argument(
+                    "--nats-user needs --nats-password-file with the password on its first line");
+            }
+            if (!password.empty() && password.back() == '\r') password.pop_back();
+            check(natsOptions_SetUserInfo(opts, options.user.c_str(), password.c_str()), "--nats-user", options.user);
+        }
+        if (!options.tlsCa.empty() || !options.tlsCertificate.empty()) {
+            check(natsOptions_SetSecure(opts, true), "--nats-tls-ca", options.tlsCa);
+        }
+        if (!options.tlsCa.empty()) {
+            check(natsOptions_LoadCATrustedCertificates(opts, options.tlsCa.c_str()), "--nats-tls-ca", options.tlsCa);
+        }
+        if (!options.tlsCertificate.empty() || !options.tlsKey.empty()) {
+            check(natsOptions_LoadCertificatesChain(opts, options.tlsCertificate.c_str(), options.tlsKey.c_str()),
+                  "--nats-tls-cert", options.tlsCertificate);
+        }
     }
 
     ~NatsBridge() override {
@@ -436,7 +485,7 @@ private:
     void OnConnected(TimePoint now) {
         char url[256] = "";
         natsConnection_GetConnectedUrl(connection_, url, sizeof url);
-        spdlog::info("node {}: joined the network through {}", options_.node, url);
+        spdlog::info("node {}: joined the network through {}", options_.node, UrlWithoutUser(url));
         connected_ = true;
         lastBeat_ = TimePoint{};
         OnTick(now);

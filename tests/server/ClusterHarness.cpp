@@ -38,7 +38,8 @@ bool Accepts(const std::string &address, int port) {
 
 }  // namespace
 
-NatsCluster::NatsCluster(int count) : address_(testsupport::UniqueLoopbackAddress()) {
+NatsCluster::NatsCluster(int count, const std::vector<std::string> &extra)
+    : address_(testsupport::UniqueLoopbackAddress()) {
     dir_ = testsupport::MakeTempDir("nats");
     for (int i = 0; i < count; ++i) {
         std::string routes;
@@ -64,6 +65,8 @@ NatsCluster::NatsCluster(int count) : address_(testsupport::UniqueLoopbackAddres
                                          "nats://" + address_ + ":" + std::to_string(kRoutePort + i),
                                          "--routes",
                                          routes};
+        if (count == 1) argv.resize(9);  // no cluster of one
+        argv.insert(argv.end(), extra.begin(), extra.end());
         std::string log = dir_ + "/" + name + ".log";
         pid_t pid = fork();
         if (pid == 0) {

@@ -17,7 +17,8 @@ namespace servertest {
 // Stopped and cleaned up when destroyed.
 class NatsCluster {
 public:
-    explicit NatsCluster(int count = 3);
+    // `extra` goes to every server's command line (TLS, users); a single server is not clustered.
+    explicit NatsCluster(int count = 3, const std::vector<std::string> &extra = {});
     ~NatsCluster();
     NatsCluster(const NatsCluster &) = delete;
     NatsCluster &operator=(const NatsCluster &) = delete;
@@ -25,6 +26,7 @@ public:
     // True when every server accepted a connection in time.
     bool Ready() const { return ready_; }
     std::string Url(int index) const;
+    const std::string &Address() const { return address_; }
     // Every server's URL, comma-separated, starting with `first`: the order in which a node tries them.
     std::string Urls(int first = 0) const;
     // Ends one server at once (SIGKILL), as a crash would.

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <iostream>
 #include <map>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "tests/server/ClusterHarness.h"
+#include "tests/support/Command.h"
 #include "tests/support/Loopback.h"
 
 namespace servertest {
@@ -296,6 +298,49 @@ TEST_F(ClusterTest, NodesOfTheFirstProtocolAndOfTodaysRelayToEachOther) {
     ASSERT_TRUE(nats_.Publish(2, "skorvale.net", "M3\nbravo\nfrom the future"));
     EXPECT_TRUE(alpha_->WaitForLog("dropped a network message of cluster protocol 3 on \"skorvale.net\""));
     for (const std::string &line : eve->DrainLines(300)) EXPECT_EQ(line.find("future"), std::string::npos);
+}
+
+TEST(SecuredClusterTest, NodesUseTlsAndCredentialsAndKeepTheSecretsOutOfTheLog) {
+    std::string dir = testsupport::MakeTempDir("nats-tls");
+    // The server's certificate names the address it listens on, which the harness takes next: a process has
+    // four addresses, handed out in turn, so the one after three more is this one again.
+    std::string address = testsupport::UniqueLoopbackAddress();
+    for (int i = 0; i < 3; ++i) testsupport::UniqueLoopbackAddress();
+    // A CA of the test's own and a server certificate for the loopback address the server listens on.
+    std::string openssl =
+        "cd " + dir +
+        " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=ca "
+        ">/dev/null 2>&1 && openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj /CN=nats "
+        ">/dev/null 2>&1 && printf 'subjectAltName=IP:%s\\n' " +
+        address +
+        " > san && openssl x509 -req -in "
+        "server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem -days 2 -extfile san >/dev/null 2>&1 "
+        "&& printf 'open-sesame\\n' > password && printf 'wrong\\n' > wrong";
+    ASSERT_EQ(std::system(openssl.c_str()), 0);
+    NatsCluster nats(1, {"--tls", "--tlscert", dir + "/server.pem", "--tlskey", dir + "/server.key", "--user", "node",
+                         "--pass", "open-sesame"});
+    ASSERT_TRUE(nats.Ready()) << nats.Log(0);
+    ASSERT_EQ(nats.Address(), address);
+    std::string url = "tls://" + address + ":14222";
+    auto node = StartNode(testsupport::UniqueLoopbackAddress(), "alpha", url,
+                          {"--open", "--store-replicas", "1", "--nats-user", "node", "--nats-password-file",
+                           dir + "/password", "--nats-tls-ca", dir + "/ca.pem"});
+    ASSERT_TRUE(node->WaitForLog("login store ready"));
+    auto pilot = JoinAt(*node, 1, "ANNA");
+    EXPECT_TRUE(pilot->Connected());
+    EXPECT_EQ(node->CountInLog("open-sesame"), 0u) << node->Log();
+
+    // A wrong password, or no CA to check the server by, gets nowhere.
+    for (std::vector<std::string> flags :
+         {std::vector<std::string>{"--nats-user", "node", "--nats-password-file", dir + "/wrong", "--nats-tls-ca",
+                                   dir + "/ca.pem"},
+          std::vector<std::string>{"--nats-user", "node", "--nats-password-file", dir + "/password"}}) {
+        flags.insert(flags.begin(), {"--open", "--store-replicas", "1", "--nats", url, "--node", "bravo"});
+        ServerProcess refused(testsupport::UniqueLoopbackAddress(), flags);
+        EXPECT_FALSE(refused.WaitForLog("login store ready", 2000)) << refused.Log();
+        EXPECT_EQ(refused.CountInLog("open-sesame"), 0u);
+    }
+    testsupport::RemoveTree(dir);
 }
 
 }  // namespace
