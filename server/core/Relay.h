@@ -26,6 +26,7 @@
 #include "server/core/RelayClient.h"
 #include "server/core/RelayLimits.h"
 #include "server/core/RemoteAircraft.h"
+#include "server/core/Shares.h"
 #include "server/core/TrafficObserver.h"
 #include "server/core/Transport.h"
 #include "server/core/Views.h"
@@ -85,6 +86,7 @@ private:
     void HandleHeldLines(Connection &connection, TimePoint now);
     void RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure);
     bool MakeRoom(TimePoint now);
+    const char *OverSessionLimit(const Connection &connection) const;
     void Admit(Connection &connection, TimePoint now);
     void CloseConnection(ConnectionId connection, const char *reason);
     void RemoveClient(Client &client, TimePoint now);
@@ -100,8 +102,9 @@ private:
     LoginGate gate_;
     Crews crews_;
     Views views_;
-    RemoteAircraft remote_;
     Identities identities_;
+    RemoteAircraft remote_;
+    Shares shares_;
     Locations locations_;
     Chat chat_;
     std::uint64_t nextOrder_ = 0;

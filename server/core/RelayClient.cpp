@@ -5,6 +5,11 @@
 
 namespace server {
 
+std::uint64_t WallMicros() {
+    auto wall = std::chrono::system_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(wall).count());
+}
+
 void CountExcess(Client &client, RelayCounters &counters, TimePoint now, std::uint64_t Client::*counter) {
     ++(client.*counter);
     ++(counter == &Client::excessChat       ? counters.chatOverRate

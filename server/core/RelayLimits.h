@@ -24,6 +24,30 @@ struct RelayLimits {
     double identityBurst = 3;
     double locationRate = 100;  // location datagrams; the rest are skipped, so a faster sender is thinned
     double locationBurst = 3;
+    // A location datagram's length. A plug-in's is about 160 bytes and at most about 610 (42 fields of up to
+    // 15 characters); anything longer only multiplies what the relay sends on.
+    std::size_t maxLocationBytes = 640;
+
+    // What one account (all its sessions) and one address (all its accounts) may have relayed, and the whole
+    // server: chat lines a second and bursts. A pilot types at most a line a second; a club behind one
+    // address chats more. Together they keep one account from flushing the last lines of every chat window.
+    double accountChatRate = 1;
+    double accountChatBurst = 5;
+    double addressChatRate = 2;
+    double addressChatBurst = 10;
+    double serverChatRate = 10;
+    double serverChatBurst = 20;
+    // Location bytes a second one account may have relayed (each goes to every receiver showing it), and as
+    // many at once: two seats of a plug-in sending long datagrams fit.
+    double accountLocationBytes = 64 * 1024;
+    // Sessions logged in at once: per account (a pilot's second seat, a reconnect before the old session
+    // timed out) and per address (a club behind one NAT).
+    std::size_t maxSessionsPerAccount = 4;
+    std::size_t maxSessionsPerAddress = 32;
+    // Slot changes a receiver is sent (an aircraft given a slot, or a slot let go): a second, and at once,
+    // enough to fill every slot at login. Past them a receiver keeps the aircraft it shows a little longer.
+    double slotChangeRate = 2;
+    double slotChangeBurst = 2 * 19;
 
     // A receiver's unsent stream output. Chat is not queued to a receiver holding more than the chat
     // share, so chat alone never makes it look like a receiver that stopped reading; one holding more

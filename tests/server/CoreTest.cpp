@@ -239,6 +239,29 @@ TEST(ClientMessageTest, LocationDatagramsKeepTheirFieldsAndGiveTheirPosition) {
     EXPECT_FALSE(ReadWorldPosition("1|2|3|nan|0|0", &lat, &lon, &el));
     EXPECT_FALSE(ReadWorldPosition("1|2|3|95|0|0", &lat, &lon, &el));
     EXPECT_FALSE(ReadWorldPosition("1|2|3|4,5|0|0", &lat, &lon, &el));
+    // Off the earth: nobody is shown it, and it is nobody's nearest aircraft.
+    for (const char *off : {"1|2|3|999|0|0", "1|2|3|0|180.5|0", "1|2|3|0|359|0", "1|2|3|0|0|-501", "1|2|3|0|0|30001",
+                            "1|2|3|0|inf|0", "1|2|3|0|0|1e308"}) {
+        EXPECT_FALSE(ReadWorldPosition(off, &lat, &lon, &el)) << off;
+    }
+    EXPECT_TRUE(ReadWorldPosition("1|2|3|-90|-180|-500", &lat, &lon, &el));
+    EXPECT_TRUE(ReadWorldPosition("1|2|3|90|180|30000", &lat, &lon, &el));
+
+    // A clock a day away is put on the server's time, written as a plug-in writes its own; without
+    // both clock fields the location is left as it is.
+    std::string fields = "1|2|3|47|8|500";
+    for (int i = 6; i < 40; ++i) fields += "|0";
+    EXPECT_EQ(CountFields(fields), 40u);
+    std::string unchanged = fields;
+    SetSenderClock(unchanged, 1765093380.25);
+    EXPECT_EQ(unchanged, fields);
+    fields += "|3e+38|0";
+    double clock = 0;
+    ASSERT_TRUE(ReadSenderClock(fields, &clock));
+    EXPECT_EQ(clock, 3e38);
+    SetSenderClock(fields, 1765093380.25);
+    EXPECT_EQ(CountFields(fields), 42u);
+    EXPECT_EQ(fields.substr(fields.size() - 24), "|0|1.76509338e+09|250000");
     EXPECT_FALSE(ParseLocationDatagram("42|loc|1", &d));
     EXPECT_FALSE(ParseLocationDatagram("42|LOCX|1", &d));
     EXPECT_FALSE(ParseLocationDatagram("x|LOC|1", &d));

@@ -148,7 +148,14 @@ std::string LocationFields(double latitude, double longitude, double elevation, 
     for (int i = 0; i < 10; ++i) fields += "|1";    // gear
     fields += "|1|0|1|1|0";                         // lights
     for (int i = 0; i < 8; ++i) fields += "|0.75";  // throttles
-    fields += "|1.76509338e+09|123456";             // time
+    // The clock fields as a plug-in writes them: whole seconds of the wall clock as a float, microseconds.
+    auto wall =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    char clock[64];
+    std::snprintf(clock, sizeof clock, "|%.9g|%lld", static_cast<double>(static_cast<float>(wall / 1000000)),
+                  static_cast<long long>(wall % 1000000));
+    fields += clock;
     return fields;
 }
 
