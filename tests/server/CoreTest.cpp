@@ -294,6 +294,26 @@ TEST(ClusterMessageTest, LocationBatchesReadAsTheirAircraftAndCannotBeForged) {
     ClusterMessage bad;
     EXPECT_FALSE(ParseClusterMessage(payload + "\n9", &bad));  // an ID without fields
     EXPECT_FALSE(ParseClusterMessage("L\nnode1\n9\n", &bad));
+
+    // An aircraft carries when its pilot claimed its crew and its callsign; a node that does not send them
+    // is read with its login time for both.
+    ClusterMessage aircraft;
+    aircraft.kind = ClusterKind::Aircraft;
+    aircraft.node = "node1";
+    aircraft.uniqueId = 5;
+    aircraft.identity.since = 100;
+    aircraft.identity.crewSince = 300;
+    aircraft.identity.callsignSince = 200;
+    aircraft.identity.user = "anna";
+    aircraft.identity.crew = "Eagle";
+    ClusterMessage read;
+    ASSERT_TRUE(ParseClusterMessage(EncodeClusterMessage(aircraft), &read));
+    EXPECT_EQ(read.identity.crewSince, 300u);
+    EXPECT_EQ(read.identity.callsignSince, 200u);
+    ASSERT_TRUE(ParseClusterMessage("A\nnode1\n5\n100\n0\n0\nanna\nAnna\nBLANK\nEagle", &read));
+    EXPECT_EQ(read.identity.crewSince, 100u);
+    EXPECT_EQ(read.identity.callsignSince, 100u);
+    EXPECT_FALSE(ParseClusterMessage(EncodeClusterMessage(aircraft) + "\n1", &read));
 }
 
 TEST(ViewPlannerTest, NearestWinWithPilotsForcedAndHoldersKeptAgainstSmallGains) {
