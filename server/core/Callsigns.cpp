@@ -36,15 +36,27 @@ std::string Callsigns::Resettle(int uniqueId, std::vector<int> *displaced) {
     auto found = entries_.find(uniqueId);
     if (found == entries_.end()) return {};
     Entry entry = found->second;
+    Release(uniqueId);
     return Settle(uniqueId, entry.wanted, entry.since, displaced);
 }
 
 std::string Callsigns::Settle(int uniqueId, const std::string &wanted, std::uint64_t since,
                               std::vector<int> *displaced) {
+    std::string key = FoldedName(wanted);
+    auto current = entries_.find(uniqueId);
+    auto holder = current != entries_.end() ? holders_.find(current->second.shownKey) : holders_.end();
+    if (current != entries_.end() && current->second.wantedKey == key && holder != holders_.end() &&
+        holder->second == uniqueId) {
+        // The same name spelt anew: it keeps what it shows (in the new spelling, when that is the name).
+        Entry &entry = current->second;
+        entry.wanted = wanted;
+        if (entry.shownKey == key) entry.shown = wanted;
+        return entry.shown;
+    }
     Release(uniqueId);
-    Entry entry{wanted, FoldedName(wanted), since, {}};
+    Entry entry{wanted, key, since, {}, {}};
     std::string shown = wanted;
-    auto holder = holders_.find(entry.wantedKey);
+    holder = holders_.find(entry.wantedKey);
     if (holder != holders_.end()) {
         const Entry &other = entries_[holder->second];
         bool earlier = since != other.since ? since < other.since : uniqueId < holder->second;
@@ -62,6 +74,7 @@ std::string Callsigns::Settle(int uniqueId, const std::string &wanted, std::uint
         }
     }
     entry.shownKey = FoldedName(shown);
+    entry.shown = shown;
     holders_[entry.shownKey] = uniqueId;
     entries_[uniqueId] = std::move(entry);
     return shown;

@@ -21,7 +21,8 @@ public:
     // (wall-clock microseconds: every node ranks alike). Returns the name it is shown as: `wanted`, unless
     // someone who asked for that name earlier, or whoever shows it already under a name of its own, has
     // it; then `wanted` with the first free " (2)", " (3)"... Whoever asked for `wanted` later but shows
-    // it loses it: their IDs go to `displaced`, to be settled again.
+    // it loses it: their IDs go to `displaced`, to be settled again. The same name spelt anew keeps what it
+    // shows.
     std::string Settle(int uniqueId, const std::string &wanted, std::uint64_t since, std::vector<int> *displaced);
     // Settles `uniqueId` again with what it asked for last (it was displaced). Empty when it has no entry.
     std::string Resettle(int uniqueId, std::vector<int> *displaced);
@@ -33,6 +34,7 @@ private:
         std::string wanted;
         std::string wantedKey;
         std::uint64_t since = 0;
+        std::string shown;
         std::string shownKey;
     };
     std::unordered_map<int, Entry> entries_;

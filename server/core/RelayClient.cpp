@@ -17,10 +17,12 @@ void CountExcess(Client &client, RelayCounters &counters, TimePoint now, std::ui
                                             : counters.datagramsOverRate);
     std::uint64_t suppressed = 0;
     if (!client.excessLog.Allow(now, &suppressed)) return;
-    spdlog::warn(
+    std::string line = fmt::format(
         "client {} sends more than its share: {} chat lines dropped, {} identity changes held back, {} "
         "location datagrams skipped",
         client.uniqueId, client.excessChat, client.excessIdentity, client.excessLocations);
+    spdlog::warn("{}", line);
+    client.excessLog.Charge(now, line.size());
     client.excessChat = client.excessIdentity = client.excessLocations = 0;
 }
 

@@ -17,6 +17,11 @@ public:
         tokens_ -= amount;
         return true;
     }
+    // Takes `amount` whatever is left: the bucket may go into debt, which the refill pays off first.
+    void Spend(TimePoint now, double amount) {
+        Refill(now);
+        tokens_ -= amount;
+    }
     // True when a token is there, without taking it.
     bool Ready(TimePoint now) {
         Refill(now);

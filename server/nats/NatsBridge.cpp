@@ -675,11 +675,10 @@ private:
     void Say(LogLimiter &limiter, TimePoint now, spdlog::level::level_enum level, const std::string &line) {
         std::uint64_t suppressed = 0;
         if (!limiter.Allow(now, &suppressed)) return;
-        if (suppressed > 0) {
-            spdlog::log(level, "node {}: {} ({} similar lines suppressed)", options_.node, line, suppressed);
-        } else {
-            spdlog::log(level, "node {}: {}", options_.node, line);
-        }
+        std::string written = "node " + options_.node + ": " + line;
+        if (suppressed > 0) written += " (" + std::to_string(suppressed) + " similar lines suppressed)";
+        spdlog::log(level, "{}", written);
+        limiter.Charge(now, written.size());
     }
 
     // --- the login store, on the worker thread ---

@@ -175,6 +175,7 @@ protected:
 };
 
 TEST_F(AttackTest, FloodsFromALoggedInClientCostTheHonestPairNothing) {
+    auto serverStart = Clock::now();
     StartServer();
     // Mallory floods chat; Mallet floods identity and locations, so that one attack cannot end the next.
     auto mallory = Join(66, "Mallory", 47.002, 8.0, "", testsupport::UniqueLoopbackAddress());
@@ -271,6 +272,23 @@ TEST_F(AttackTest, FloodsFromALoggedInClientCostTheHonestPairNothing) {
     int relayed = Count(report.otherLines, "0|m|Mallory: ");
     std::printf("[ attacker ] chat flood: %d of its lines reached Anna in %.1f s\n", relayed, seconds);
     EXPECT_LE(relayed, 5 + static_cast<int>(2 * (seconds + 1)));
+
+    // Lines that are no message, each logged with the longest preview. However long the lines, the whole
+    // log stays within the budget's bytes: 120 lines of 160 bytes at once and 2 a second after.
+    std::string junk = std::string(4000, '~') + "\n";
+    for (int i = 0; i < 200; ++i) mallory->SendRaw(junk);
+    EXPECT_TRUE(server_->WaitForLog("sent a line that is no message: ~~~~"));
+    std::string all = server_->Log();
+    std::size_t longest = 0;
+    for (std::size_t at = 0, end; at < all.size(); at = end + 1) {
+        end = all.find('\n', at);
+        if (end == std::string::npos) end = all.size();
+        longest = std::max(longest, end - at + 1);
+    }
+    double running = std::chrono::duration<double>(Clock::now() - serverStart).count();
+    std::printf("[ attacker ] log: %zu bytes in %.1f s of attacks, the longest line %zu bytes\n", all.size(), running,
+                longest);
+    EXPECT_LE(static_cast<double>(all.size()), (120 + 2 * running + 10) * 160);
 
 #if !SKORVALE_ASAN
     EXPECT_LT(ServerMemoryKb() - memoryBefore, 16 * 1024) << "kB grown";

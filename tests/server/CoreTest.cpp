@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "server/core/Callsigns.h"
 #include "server/core/ClientMessage.h"
 #include "server/core/LineBuffer.h"
+#include "server/core/LogLimiter.h"
 #include "server/core/LoginGate.h"
 #include "server/core/ReplayMemory.h"
 #include "server/core/Text.h"
@@ -164,6 +166,36 @@ TEST(LoginGateTest, CoolingOffGrowsToItsCapAndNewcomersGiveWayOldestFirst) {
     gate.Leave(second);
     EXPECT_EQ(gate.Enter(9, now), LoginGate::Entry::Open);
     EXPECT_EQ(gate.GivingWay(4), std::nullopt) << "a connection logging in is never pushed out";
+}
+
+TEST(LogBudgetTest, ALongLineDrawsAsManyLinesAsItFills) {
+    LogBudget budget(60, 3);  // a line a second, three at once
+    TimePoint start = TimePoint{} + std::chrono::hours(1);
+    ASSERT_TRUE(budget.Take(start));
+    budget.Charge(start, 100);  // within one line
+    ASSERT_TRUE(budget.Take(start));
+    budget.Charge(start, 3 * LogBudget::kLineBytes);  // a line and most of three more: the budget is in debt
+    EXPECT_FALSE(budget.Take(start));
+    EXPECT_FALSE(budget.Take(start + std::chrono::milliseconds(1500)));
+    EXPECT_TRUE(budget.Take(start + std::chrono::milliseconds(3100)));
+}
+
+TEST(CallsignsTest, TheFirstToAskKeepsANameAndLaterOnesGetASuffix) {
+    Callsigns names;
+    std::vector<int> displaced;
+    EXPECT_EQ(names.Settle(1, "Anna", 100, &displaced), "Anna");
+    EXPECT_EQ(names.Settle(2, " anna ", 200, &displaced), "anna (2)") << "without case or surrounding spaces";
+    EXPECT_EQ(names.Settle(3, "ANNA", 300, &displaced), "ANNA (3)");
+    EXPECT_EQ(names.Settle(4, "Anna (2)", 50, &displaced), "Anna (2) (2)") << "shown already under a name of its own";
+    EXPECT_TRUE(displaced.empty());
+    // Another node's pilot who asked before everyone here takes the name; its holder is settled again.
+    EXPECT_EQ(names.Settle(5, "Anna", 10, &displaced), "Anna");
+    ASSERT_EQ(displaced, std::vector<int>{1});
+    EXPECT_EQ(names.Resettle(1, &displaced), "Anna (4)");
+    // A freed name goes to whoever asks next; names already settled stay as they are.
+    names.Release(5);
+    EXPECT_EQ(names.Settle(6, "anna", 400, &displaced), "anna");
+    EXPECT_EQ(names.Settle(3, "ANNA", 300, &displaced), "ANNA (3)") << "asking again keeps its own";
 }
 
 TEST(StreamTextTest, ModelPathsBecomeRelativeToTheAircraftFolder) {
