@@ -160,8 +160,6 @@ int main(int argc, char **argv) {
     limit("--server-chat-burst", limits.serverChatBurst, "Chat lines the whole server relays at once", 1, 1e6);
     limit("--account-location-bytes", limits.accountLocationBytes,
           "Location bytes a second relayed per account, all its sessions (a faster account is thinned)", 1024, 1e9);
-    limit("--max-sessions-per-account", limits.maxSessionsPerAccount,
-          "Sessions of one account logged in at once; a newer login past it is refused", 1, 100000);
     limit("--max-sessions-per-address", limits.maxSessionsPerAddress,
           "Sessions from one address logged in at once; a newer login past it is refused", 1, 100000);
     limit("--slot-change-rate", limits.slotChangeRate,

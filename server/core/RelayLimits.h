@@ -28,21 +28,22 @@ struct RelayLimits {
     // 15 characters); anything longer only multiplies what the relay sends on.
     std::size_t maxLocationBytes = 640;
 
-    // What one account (all its sessions) and one address (all its accounts) may have relayed, and the whole
-    // server: chat lines a second and bursts. A pilot types at most a line a second; a club behind one
-    // address chats more. Together they keep one account from flushing the last lines of every chat window.
+    // What one account and one address (all its sessions) may have relayed, and the whole server: chat lines
+    // a second and bursts. A pilot types at most a line a second, and a club behind one address seldom
+    // more than one and a half together. In five seconds one address gets at most 12 lines out, so an
+    // honest line stays among the last 14 of every chat window at least that long.
     double accountChatRate = 1;
     double accountChatBurst = 5;
-    double addressChatRate = 2;
-    double addressChatBurst = 10;
+    double addressChatRate = 1.5;
+    double addressChatBurst = 5;
     double serverChatRate = 10;
     double serverChatBurst = 20;
     // Location bytes a second one account may have relayed (each goes to every receiver showing it), and as
-    // many at once: two seats of a plug-in sending long datagrams fit.
-    double accountLocationBytes = 64 * 1024;
-    // Sessions logged in at once: per account (a pilot's second seat, a reconnect before the old session
-    // timed out) and per address (a club behind one NAT).
-    std::size_t maxSessionsPerAccount = 4;
+    // many at once: a plug-in sending long datagrams every frame fits, one sending the longest at the
+    // location rate is thinned.
+    double accountLocationBytes = 32 * 1024;
+    // Sessions logged in at once from one address (a club behind one NAT). One account has one: a login
+    // replaces the same user's older session.
     std::size_t maxSessionsPerAddress = 32;
     // Slot changes a receiver is sent (an aircraft given a slot, or a slot let go): a second, and at once,
     // enough to fill every slot at login. Past them a receiver keeps the aircraft it shows a little longer.

@@ -6,11 +6,6 @@ namespace server {
 Shares::Shares(const RelayLimits &limits)
     : limits_(limits), serverChat_(limits.serverChatRate, limits.serverChatBurst) {}
 
-std::size_t Shares::SessionsOf(const std::string &user) const {
-    auto found = accounts_.find(user);
-    return found == accounts_.end() ? 0 : found->second->sessions;
-}
-
 std::size_t Shares::SessionsAt(std::uint32_t address) const {
     auto found = addresses_.find(address);
     return found == addresses_.end() ? 0 : found->second->sessions;

@@ -1,6 +1,6 @@
 // What the sessions of one account, and the sessions of one address, share: how many there are, and the
 // budgets of chat and relayed location bytes they draw on together, so that many sessions get no more
-// than one.
+// than one, and a session logging in again gets no fresh burst.
 #pragma once
 
 #include <cstddef>
@@ -29,8 +29,7 @@ class Shares {
 public:
     explicit Shares(const RelayLimits &limits);
 
-    // Sessions logged in now.
-    std::size_t SessionsOf(const std::string &user) const;
+    // Sessions logged in now from `address`.
     std::size_t SessionsAt(std::uint32_t address) const;
     // A session of `user` from `address` starts or ends.
     void Join(const std::string &user, std::uint32_t address, Share **account, Share **from);
