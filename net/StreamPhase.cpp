@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "core/SimulatorPath.h"
 #include "core/SkorvaleSE.h"
@@ -14,6 +15,7 @@
 #include "platform/Socket.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/ModelLoader.h"
+#include "traffic/SmoothTraffic.h"
 
 namespace {
 
@@ -74,7 +76,13 @@ void HandleStreamMessage(int slot, char type, const std::string &text) {
     bool inRange = slot > 0 && slot < kSlotCount;
     switch (type) {
         case 'c':
-            if (inRange) Callsigns[slot] = CleanPeerText(TextOrEmpty(text));
+            if (inRange) {
+                std::string callsign = CleanPeerText(TextOrEmpty(text));
+                // Another aircraft in the slot, or none: it is drawn on its own timeline from its first
+                // sample, not held back by where the previous one's clock had got to.
+                if (callsign.empty() || callsign != Callsigns[slot]) ResetTrafficSlot(slot);
+                Callsigns[slot] = std::move(callsign);
+            }
             break;
         case 'm':
             // The slot number of a chat line means nothing.

@@ -22,7 +22,8 @@ struct RelayCounters {
     // Datagrams dropped, by reason.
     std::uint64_t datagramsMalformed = 0;      // not a location message
     std::uint64_t datagramsUnknownSender = 0;  // no such client, or not from the client's address and port
-    std::uint64_t datagramsTooLong = 0;        // would reach the receivers cut short
+    std::uint64_t datagramsTooLong = 0;        // longer than a plug-in's (or than receivers read)
+    std::uint64_t datagramsUnplaceable = 0;    // a position off the earth
     std::uint64_t datagramsOverRate = 0;       // over the per-client rate (thinned, the latest still goes)
     std::uint64_t datagramsUnsent = 0;         // the system could not take them
     std::uint64_t linesMalformed = 0;          // stream lines that are no message, or carry another ID

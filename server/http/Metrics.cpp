@@ -88,6 +88,7 @@ std::string MetricsText(const ClientCounts &clients, const RelayCounters &counte
                  {{"malformed", counters.datagramsMalformed},
                   {"unknown_sender", counters.datagramsUnknownSender},
                   {"too_long", counters.datagramsTooLong},
+                  {"bad_position", counters.datagramsUnplaceable},
                   {"rate_limit", counters.datagramsOverRate},
                   {"send_failed", counters.datagramsUnsent}});
     out.Labelled("skorvale_stream_messages_dropped_total", "counter", "Stream lines ignored, by reason.", "reason",
@@ -106,7 +107,8 @@ std::string MetricsText(const ClientCounts &clients, const RelayCounters &counte
                   {"max_clients", counters.refusedOverLimit}});
 
     const char *latency = "skorvale_relay_latency_seconds";
-    out.Family(latency, "histogram", "From a datagram's arrival on the socket to the system taking each relayed copy of it.");
+    out.Family(latency, "histogram",
+               "From a datagram's arrival on the socket to the system taking each relayed copy of it.");
     std::uint64_t cumulative = 0;
     for (std::size_t i = 0; i < counters.latencyBuckets.size(); ++i) {
         cumulative += counters.latencyBuckets[i];

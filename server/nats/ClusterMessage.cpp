@@ -17,7 +17,7 @@ int FieldCount(ClusterKind kind) {
         case ClusterKind::Location:
             return 2;  // at least: pairs of ID and fields
         case ClusterKind::Aircraft:
-            return 8;
+            return 10;  // 8 in the first version, without when the crew and callsign were claimed
         case ClusterKind::Leave:
         case ClusterKind::Kick:
         case ClusterKind::Chat:
@@ -109,6 +109,10 @@ std::string EncodeClusterMessage(const ClusterMessage &message) {
             out += std::to_string(message.uniqueId) + '\n' + std::to_string(id.since) + '\n' +
                    std::to_string(id.position) + '\n' + std::to_string(flags) + '\n' + id.user + '\n' + id.callsign +
                    '\n' + id.plane + '\n' + id.crew;
+            // The first version has no claim times; its nodes drop a message with more fields.
+            if (message.version >= 2) {
+                out += '\n' + std::to_string(id.crewSince) + '\n' + std::to_string(id.callsignSince);
+            }
             break;
         }
         case ClusterKind::Leave:
@@ -142,10 +146,11 @@ bool ParseClusterMessage(std::string_view payload, ClusterMessage *message) {
         fields.push_back(rest.substr(0, end));
         if (end == std::string_view::npos) break;
         rest.remove_prefix(end + 1);
-        if (fields.size() > 9 && kind != ClusterKind::Location) return false;
+        if (fields.size() > 11 && kind != ClusterKind::Location) return false;
     }
-    bool counted = kind == ClusterKind::Location ? fields.size() >= 3 && fields.size() % 2 == 1
-                                                 : static_cast<int>(fields.size()) == 1 + FieldCount(kind);
+    bool counted = kind == ClusterKind::Location   ? fields.size() >= 3 && fields.size() % 2 == 1
+                   : kind == ClusterKind::Aircraft ? fields.size() == (version >= 2 ? 11u : 9u)
+                                                   : static_cast<int>(fields.size()) == 1 + FieldCount(kind);
     if (!counted || !IsValidNodeName(fields[0])) return false;
     for (std::string_view field : fields) {
         if (!IsCleanText(field)) return false;
@@ -178,7 +183,9 @@ bool ParseClusterMessage(std::string_view payload, ClusterMessage *message) {
             id.callsign.assign(fields[6]);
             id.plane.assign(fields[7]);
             id.crew.assign(fields[8]);
-            return true;
+            // The first version has no claim times: its nodes rank by the login time.
+            id.crewSince = id.callsignSince = id.since;
+            return version < 2 || (ReadNumber(fields[9], &id.crewSince) && ReadNumber(fields[10], &id.callsignSince));
         }
         case ClusterKind::Leave:
         case ClusterKind::Kick:

@@ -156,6 +156,14 @@ TEST_F(ClusterTest, PilotsOnDifferentNodesFlyTalkAndLogInAsOneNetwork) {
     for (const std::string &line : ben->DrainLines(300)) EXPECT_EQ(line.find("forged"), std::string::npos);
     EXPECT_FALSE(dan->WaitForDatagram(std::to_string(annaAtDan) + "|l|666|", 300));
 
+    // Another pilot's callsign, in another case and with a space, taken on another node: every node shows
+    // it with a suffix, and its chat goes out under it.
+    ben->SendIdentity(" anna", swift);
+    EXPECT_TRUE(anna->WaitForLine(benSlot + "|c|anna (2)"));
+    EXPECT_TRUE(carl->WaitForLine(benAtCarl + "|c|anna (2)"));
+    ben->SendLine("2|MESSAGE|meet at LSZH");
+    EXPECT_TRUE(anna->WaitForLine("0|m|anna (2): meet at LSZH"));
+
     // A pilot who logs out leaves every node's view.
     ben->SendLine("2|Closing Connection");
     EXPECT_TRUE(anna->WaitForLine(benSlot + "|c|BLANK"));
