@@ -151,7 +151,7 @@ int main(int argc, char **argv) {
         ->check(CLI::Range(0, 64));
     limit("--send-queue", options.sendQueueBytes, "Bytes of datagrams that may wait for the sending threads", 64 * 1024,
           1 << 30);
-    // A network of nodes: see the README's "Running a network".
+    // A network of nodes: see "Running a network" in docs/operators.md.
     auto *natsOption = app.add_option("--nats", cluster.urls,
                                       "NATS servers of the network (nats://host:port, comma-separated); without "
                                       "them the node runs alone")

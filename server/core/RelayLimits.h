@@ -9,7 +9,7 @@
 namespace server {
 
 // Every bound the server keeps on what outsiders can make it do. Each has a flag in main.cpp and a line
-// in the README.
+// in docs/operators.md.
 struct RelayLimits {
     std::size_t maxClients = 100;                               // open connections, logged in or not
     std::size_t maxLineLength = 4096;                           // one stream line, bytes
