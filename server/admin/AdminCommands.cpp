@@ -86,12 +86,18 @@ std::string AdminCommands::Run(const std::vector<std::string> &words, const std:
         if (words.size() < 2) return wrongCount("kick USER [REASON]");
         std::string reason = Rest(words, 2), error;
         if (!CheckText(reason, "a reason", &error)) return AdminError(error);
-        std::size_t kicked =
-            relay_.Kick(words[1], reason.empty() ? "kicked by the operator" : "kicked by the operator: " + reason);
-        if (kicked == 0) return AdminError("no pilot " + Preview(words[1]) + " is logged in here");
+        OperatorAction kick;
+        kick.kind = OperatorAction::Kind::Kick;
+        kick.target = words[1];
+        kick.text = reason.empty() ? "kicked by the operator" : "kicked by the operator: " + reason;
+        kick.by = who;
+        std::size_t kicked = relay_.Kick(kick.target, kick.text);
+        if (kicked == 0 && !relay_.InNetwork()) return AdminError("no pilot " + Preview(words[1]) + " is logged in");
+        // The pilot may fly on another node of the network: every node ends its sessions there.
+        relay_.PublishOperatorAction(kick);
         spdlog::warn("admin ({}): kicked {} ({} sessions){}", who, Preview(words[1]), kicked,
                      reason.empty() ? "" : ": " + Preview(reason));
-        return AdminOk("kicked " + std::to_string(kicked) + " session(s)\n");
+        return AdminOk("kicked " + std::to_string(kicked) + " session(s) here\n");
     }
     if (command == "ban") return AddBan(words, who);
     if (command == "unban") {
@@ -100,6 +106,11 @@ std::string AdminCommands::Run(const std::vector<std::string> &words, const std:
         std::string error;
         if (!ParseBanTarget(words[1], &parsed, &error)) return AdminError(Preview(words[1]) + ": " + error);
         if (!bans_.Remove(parsed.target)) return AdminError(Preview(parsed.target) + " is not banned");
+        OperatorAction unban;
+        unban.kind = OperatorAction::Kind::Unban;
+        unban.target = parsed.target;
+        unban.by = who;
+        relay_.PublishOperatorAction(unban);
         std::string saved = SaveBans();
         spdlog::warn("admin ({}): lifted the ban on {}", who, Preview(parsed.target));
         return saved.empty() ? AdminOk() : AdminError("lifted, but " + saved);
@@ -164,6 +175,14 @@ std::string AdminCommands::AddBan(const std::vector<std::string> &words, const s
     ban.until = seconds == 0 ? 0 : ban.since + seconds;
     ban.by = who;
     bans_.Add(ban);
+    OperatorAction action;
+    action.kind = OperatorAction::Kind::Ban;
+    action.target = ban.target;
+    action.text = ban.reason;
+    action.since = ban.since;
+    action.until = ban.until;
+    action.by = who;
+    relay_.PublishOperatorAction(action);
     std::string saved = SaveBans();
     std::size_t ended = relay_.EndBanned(ban.since);
     spdlog::warn("admin ({}): banned {}{}{} ({} sessions ended)", who, Preview(ban.target),
@@ -171,11 +190,43 @@ std::string AdminCommands::AddBan(const std::vector<std::string> &words, const s
                  ban.reason.empty() ? "" : ": " + Preview(ban.reason), ended);
     std::string out = "banned " + ban.target + (ban.until == 0 ? " for good" : " until " + UtcText(ban.until)) + "; " +
                       std::to_string(ended) + " session(s) ended\n";
+    if (bansFile_.empty()) out += "kept until this server stops: no --bans file keeps bans across a restart\n";
     return saved.empty() ? AdminOk(out) : AdminError("banned until the server stops, but " + saved);
 }
 
+void AdminCommands::Apply(const OperatorAction &action) {
+    if (action.kind == OperatorAction::Kind::Kick) {
+        std::size_t kicked = relay_.Kick(action.target, action.text);
+        spdlog::warn("admin ({}): kicked {} ({} sessions here)", Escaped(action.by), Preview(action.target), kicked);
+        return;
+    }
+    server::Ban ban;
+    std::string error;
+    if (!ParseBanTarget(action.target, &ban, &error) || action.text.size() > kMaxBanReason) {
+        spdlog::warn("admin ({}): a ban of {} not taken: {}", Escaped(action.by), Preview(action.target),
+                     error.empty() ? "reason too long" : error);
+        return;
+    }
+    if (action.kind == OperatorAction::Kind::Unban) {
+        bool removed = bans_.Remove(ban.target);
+        if (removed) SaveBans();
+        spdlog::warn("admin ({}): lifted the ban on {}{}", Escaped(action.by), Preview(ban.target),
+                     removed ? "" : " (not banned here)");
+        return;
+    }
+    ban.since = action.since;
+    ban.until = action.until;
+    ban.by = action.by;
+    ban.reason = action.text;
+    bans_.Add(ban);
+    SaveBans();
+    std::size_t ended = relay_.EndBanned(WallSeconds());
+    spdlog::warn("admin ({}): banned {}{} ({} sessions here ended)", Escaped(action.by), Preview(ban.target),
+                 ban.until == 0 ? std::string(" for good") : " until " + UtcText(ban.until), ended);
+}
+
 std::string AdminCommands::SaveBans() {
-    if (bansFile_.empty()) return "no --bans file keeps it across a restart";
+    if (bansFile_.empty()) return "";  // kept until the server stops; the answer says so
     std::string error;
     if (bans_.Save(bansFile_, &error)) return "";
     spdlog::error("cannot save the bans: {}", error);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "server/core/BanList.h"
+#include "server/core/Cluster.h"
 
 namespace server {
 
@@ -22,6 +23,9 @@ public:
     // Runs one command, given as its words, for `who`; returns AdminOk(...) or AdminError(...). Every
     // command that changes something is logged with who gave it.
     std::string Run(const std::vector<std::string> &words, const std::string &who);
+
+    // An action another node's operator gave: applied here too, and logged with who gave it where.
+    void Apply(const OperatorAction &action);
 
     // Texts the server says (`say`, `motd`) and reasons are at most this long.
     static constexpr std::size_t kMaxText = 512;

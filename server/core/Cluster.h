@@ -27,6 +27,17 @@ struct AircraftIdentity {
     bool viewOnly = false;
 };
 
+// An operator's kick, ban or lifted ban, given on one node and carried to every other.
+struct OperatorAction {
+    enum class Kind { Kick, Ban, Unban };
+    Kind kind = Kind::Kick;
+    std::string target;      // Kick: the user ID; Ban, Unban: the user ID, address or network
+    std::string text;        // Kick: what the pilot is told after "session ended: "; Ban: the reason
+    std::int64_t since = 0;  // Ban: seconds since 1970
+    std::int64_t until = 0;  // Ban: seconds since 1970, 0 for good
+    std::string by;          // who gave it, with the node
+};
+
 // Implemented by the bridge to the other nodes. Every call comes from the relay's event-loop thread,
 // returns without waiting on the network, and never calls back into the relay before returning:
 // answers (a login claim's outcome) arrive later as Relay::On... calls on the same thread.
@@ -45,6 +56,8 @@ public:
     virtual void PublishLocation(int uniqueId, std::string_view fields, bool shown) = 0;
     // A chat line as the relay sends it to its own clients ("name: text").
     virtual void PublishChat(std::string_view line) = 0;
+    // An operator's action, for the other nodes to apply too.
+    virtual void PublishOperatorAction(const OperatorAction &) {}
 };
 
 }  // namespace server

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -78,6 +79,18 @@ public:
     // A chat line from the server to every pilot here, and the one each pilot is sent when it logs in.
     void Say(std::string_view text);
     void SetMotd(std::string text) { motd_ = std::move(text); }
+    // Operator actions cross the network through the relay's link: out to the other nodes, and in from
+    // them to `handler` (the admin commands).
+    void PublishOperatorAction(const OperatorAction &action) {
+        if (cluster_) cluster_->PublishOperatorAction(action);
+    }
+    bool InNetwork() const { return cluster_ != nullptr; }
+    void SetOperatorHandler(std::function<void(const OperatorAction &)> handler) {
+        operatorHandler_ = std::move(handler);
+    }
+    void OnOperatorAction(const OperatorAction &action) {
+        if (operatorHandler_) operatorHandler_(action);
+    }
     struct Session {
         int uniqueId = 0;
         std::string user, callsign, crew;
@@ -145,6 +158,7 @@ private:
     ClusterLink *cluster_ = nullptr;
     const BanList *bans_ = nullptr;
     std::string motd_;
+    std::function<void(const OperatorAction &)> operatorHandler_;
     TimePoint now_{};  // the latest time the relay was given, for the calls that come without one
     LogLimiter badLineLog_{std::chrono::seconds(1), 10};
     // Lines anyone can cause by connecting or logging in: a budget per kind, with bursts large enough for

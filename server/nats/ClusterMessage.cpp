@@ -25,7 +25,12 @@ int FieldCount(ClusterKind kind) {
         case ClusterKind::Gone:
             return 1;
         case ClusterKind::Heartbeat:
+        case ClusterKind::Unban:
             return 2;
+        case ClusterKind::Eject:
+            return 3;
+        case ClusterKind::Ban:
+            return 5;
     }
     return -1;
 }
@@ -40,9 +45,16 @@ bool IsKnownKind(char letter) {
         case ClusterKind::Heartbeat:
         case ClusterKind::Sync:
         case ClusterKind::Gone:
+        case ClusterKind::Ban:
+        case ClusterKind::Unban:
+        case ClusterKind::Eject:
             return true;
     }
     return false;
+}
+
+bool IsOperatorKind(ClusterKind kind) {
+    return kind == ClusterKind::Ban || kind == ClusterKind::Unban || kind == ClusterKind::Eject;
 }
 
 template <typename Number>
@@ -129,6 +141,16 @@ std::string EncodeClusterMessage(const ClusterMessage &message) {
         case ClusterKind::Gone:
             out += std::to_string(message.instance);
             break;
+        case ClusterKind::Ban:
+            out += message.action.target + '\n' + std::to_string(message.action.since) + '\n' +
+                   std::to_string(message.action.until) + '\n' + message.action.by + '\n' + message.action.text;
+            break;
+        case ClusterKind::Unban:
+            out += message.action.target + '\n' + message.action.by;
+            break;
+        case ClusterKind::Eject:
+            out += message.action.target + '\n' + message.action.by + '\n' + message.action.text;
+            break;
     }
     return out;
 }
@@ -151,7 +173,7 @@ bool ParseClusterMessage(std::string_view payload, ClusterMessage *message) {
     bool counted = kind == ClusterKind::Location   ? fields.size() >= 3 && fields.size() % 2 == 1
                    : kind == ClusterKind::Aircraft ? fields.size() == (version >= 2 ? 11u : 9u)
                                                    : static_cast<int>(fields.size()) == 1 + FieldCount(kind);
-    if (!counted || !IsValidNodeName(fields[0])) return false;
+    if (!counted || !IsValidNodeName(fields[0]) || (IsOperatorKind(kind) && version < 2)) return false;
     for (std::string_view field : fields) {
         if (!IsCleanText(field)) return false;
     }
@@ -199,6 +221,25 @@ bool ParseClusterMessage(std::string_view payload, ClusterMessage *message) {
         case ClusterKind::Sync:
         case ClusterKind::Gone:
             return ReadNumber(fields[1], &message->instance);
+        case ClusterKind::Ban:
+        case ClusterKind::Unban:
+        case ClusterKind::Eject: {
+            OperatorAction &action = message->action;
+            action = OperatorAction();
+            if (fields[1].empty() || fields[2].empty()) return false;
+            action.target.assign(fields[1]);
+            if (kind == ClusterKind::Ban) {
+                action.kind = OperatorAction::Kind::Ban;
+                action.by.assign(fields[4]);
+                action.text.assign(fields[5]);
+                return ReadNumber(fields[2], &action.since) && ReadNumber(fields[3], &action.until) &&
+                       action.until >= 0;
+            }
+            action.by.assign(fields[2]);
+            action.kind = kind == ClusterKind::Unban ? OperatorAction::Kind::Unban : OperatorAction::Kind::Kick;
+            if (kind == ClusterKind::Eject) action.text.assign(fields[3]);
+            return true;
+        }
     }
     return false;
 }

@@ -28,6 +28,10 @@ enum class ClusterKind : char {
     Heartbeat = 'H',  // instance, aircraft count
     Sync = 'S',       // instance: "send me your aircraft"
     Gone = 'G',       // instance: the node shuts down
+    // From the second version on: an operator's action, to be applied on every node.
+    Ban = 'B',    // target, since, until, by, reason
+    Unban = 'U',  // target, by
+    Eject = 'E',  // user, by, what the pilot is told
 };
 
 struct LocationEntry {
@@ -48,6 +52,7 @@ struct ClusterMessage {
     int uniqueId = 0;                      // Location, Aircraft, Leave, Kick
     std::string text;                      // Chat: the line
     AircraftIdentity identity;             // Aircraft
+    OperatorAction action;                 // Ban, Unban, Eject
     std::vector<LocationEntry> locations;  // Location
 };
 

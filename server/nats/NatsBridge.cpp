@@ -326,6 +326,23 @@ public:
         Publish(kEventSubject, Encode(message));
     }
 
+    void PublishOperatorAction(const OperatorAction &action) override {
+        if (options_.protocol < 2) {
+            spdlog::warn(
+                "node {}: kicks and bans do not cross to the other nodes while this node speaks cluster "
+                "protocol {}",
+                options_.node, options_.protocol);
+            return;
+        }
+        ClusterMessage message;
+        message.kind = action.kind == OperatorAction::Kind::Ban     ? ClusterKind::Ban
+                       : action.kind == OperatorAction::Kind::Unban ? ClusterKind::Unban
+                                                                    : ClusterKind::Eject;
+        message.node = options_.node;
+        message.action = action;
+        Publish(kEventSubject, Encode(message));
+    }
+
     // --- ClusterBridge ---
 
     void FlushLocations() {
@@ -592,6 +609,14 @@ private:
             case ClusterKind::Chat:
                 relay_.OnRemoteChat(message.text);
                 break;
+            case ClusterKind::Ban:
+            case ClusterKind::Unban:
+            case ClusterKind::Eject: {
+                OperatorAction action = message.action;
+                action.by = "node " + message.node + ", " + action.by;
+                relay_.OnOperatorAction(action);
+                break;
+            }
         }
     }
 

@@ -130,8 +130,10 @@ public:
     void EnableAdmin(const AdminOptions &admin, BanList &bans, AccountStore *accounts) {
         relay_.SetBans(&bans);
         relay_.SetMotd(admin.motd);
-        if (admin.socketPath.empty()) return;
+        // Kicks and bans from other nodes apply here whether or not this node takes commands itself.
         commands_ = std::make_unique<AdminCommands>(relay_, bans, admin.bansFile, accounts);
+        relay_.SetOperatorHandler([this](const OperatorAction &action) { commands_->Apply(action); });
+        if (admin.socketPath.empty()) return;
         control_ = std::make_unique<ControlSocket>(
             io_, admin.socketPath, [this](const std::vector<std::string> &words, const std::string &who) {
                 return commands_->Run(words, who);

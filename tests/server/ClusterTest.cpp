@@ -4,8 +4,8 @@
 #include <signal.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <set>
@@ -15,6 +15,7 @@
 #include "tests/server/ClusterHarness.h"
 #include "tests/support/Command.h"
 #include "tests/support/Loopback.h"
+#include "tests/support/Paths.h"
 
 namespace servertest {
 namespace {
@@ -306,6 +307,40 @@ TEST_F(ClusterTest, NodesOfTheFirstProtocolAndOfTodaysRelayToEachOther) {
     ASSERT_TRUE(nats_.Publish(2, "skorvale.net", "M3\nbravo\nfrom the future"));
     EXPECT_TRUE(alpha_->WaitForLog("dropped a network message of cluster protocol 3 on \"skorvale.net\""));
     for (const std::string &line : eve->DrainLines(300)) EXPECT_EQ(line.find("future"), std::string::npos);
+}
+
+TEST_F(ClusterTest, KicksAndBansGivenOnOneNodeApplyOnEvery) {
+    std::string dir = testsupport::MakeTempDir("cluster-admin");
+    std::string socket = dir + "/admin.sock";
+    alpha_.reset();
+    alpha_ = StartNode(alphaAddress_, "alpha", nats_.Urls(0), {"--open", "--admin-socket", socket});
+    auto admin = [&](const std::string &words) {
+        return testsupport::RunCaptured(
+            "'" + std::string(testsupport::ServerPath()) + "' admin --socket " + socket + " " + words, dir);
+    };
+    auto ben = Fly(*bravo_, 2, "BEN", 47.0, 8.0);
+    ASSERT_TRUE(alpha_->WaitForLog("hears node bravo", 5000));
+
+    // Ben flies on bravo; the operator of alpha kicks him.
+    testsupport::CommandResult kicked = admin("kick BEN rude");
+    EXPECT_EQ(kicked.exitCode, 0) << kicked.err;
+    EXPECT_TRUE(ben->WaitForLine("9001|m|Server: session ended: kicked by the operator: rude"));
+    EXPECT_TRUE(bravo_->WaitForLog("admin (node alpha, uid "));
+
+    // A ban given on alpha keeps him out of bravo until it is lifted there too.
+    ASSERT_EQ(admin("ban BEN --for 1h spam").exitCode, 0);
+    ASSERT_TRUE(bravo_->WaitForLog("banned \"BEN\" until"));
+    ProtocolClient banned(bravoAddress_, 3);
+    banned.Login("BEN");
+    auto notice = banned.ReadLine(2000);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(notice->rfind("9001|m|Server: login refused: banned until ", 0), 0u) << *notice;
+    ASSERT_EQ(admin("unban BEN").exitCode, 0);
+    ASSERT_TRUE(bravo_->WaitForLog("lifted the ban on \"BEN\""));
+    flying_.clear();
+    auto back = Fly(*bravo_, 4, "BEN", 47.0, 8.0);
+    EXPECT_TRUE(back->Connected());
+    testsupport::RemoveTree(dir);
 }
 
 TEST(SecuredClusterTest, NodesUseTlsAndCredentialsAndKeepTheSecretsOutOfTheLog) {
