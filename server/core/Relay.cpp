@@ -45,6 +45,37 @@ void Relay::SetCluster(ClusterLink *cluster) {
 
 Relay::~Relay() = default;
 
+void Relay::SetLimits(const RelayLimits &limits) {
+    limits_ = limits;
+    // The clients' own buckets take the new rates too, keeping what each has saved up.
+    for (auto &entry : clients_) {
+        Client &client = *entry.second;
+        if (client.remote) continue;
+        client.chatBucket.SetRate(limits.chatRate, limits.chatBurst);
+        for (TokenBucket *bucket : {&client.callsignBucket, &client.crewBucket, &client.planeBucket}) {
+            bucket->SetRate(limits.identityRate, limits.identityBurst);
+        }
+        client.locationBucket.SetRate(limits.locationRate, limits.locationBurst);
+    }
+    logBudget_.SetRate(limits.logBudget, limits.logBudget);
+}
+
+void Relay::StartDrain(const std::string &notice) {
+    drainNotice_ = notice;
+    if (draining_) return;
+    draining_ = true;
+    std::string line = ServerNotice(notice);
+    for (const auto &entry : clients_) {
+        if (!entry.second->remote) transport_.SendStream(entry.second->connection, line);
+    }
+}
+
+std::size_t Relay::LocalClientCount() const {
+    std::size_t count = 0;
+    for (const auto &entry : clients_) count += entry.second->remote ? 0 : 1;
+    return count;
+}
+
 void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint now) {
     now_ = now;
     if (connections_.count(connection) != 0) return;
@@ -52,11 +83,13 @@ void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint 
         case LoginGate::Entry::CoolingOff:
             coolOffLog_.Log(now, spdlog::level::warn, "refusing connection from {}: cooling off after failed logins",
                             AddressText(address));
+            counters_.Refused(Refusal::CoolingOff);
             transport_.Close(connection);
             return;
         case LoginGate::Entry::TooManyPending:
             connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections not logged in",
                             AddressText(address), limits_.maxPendingPerAddress);
+            counters_.Refused(Refusal::TooManyPending);
             transport_.Close(connection);
             return;
         case LoginGate::Entry::Open:
@@ -66,6 +99,7 @@ void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint 
         connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections open",
                         AddressText(address), connections_.size());
         ++counters_.refusedOverLimit;
+        counters_.Refused(Refusal::ServerFull);
         transport_.Close(connection);
         return;
     }
@@ -200,11 +234,18 @@ bool Relay::HandleLogin(Connection &connection, std::string_view line, TimePoint
     if (!ParseStreamLine(line, &message) || message.kind != StreamKind::Opening) {
         refusedLog_.Log(now, spdlog::level::warn, "refusing connection from {}: first line is not a login: {}",
                         AddressText(connection.address), Preview(line));
-        RefuseLogin(connection, now, nullptr, true);
+        RefuseLogin(connection, now, nullptr, true, Refusal::NotALogin);
+        return false;
+    }
+    if (draining_) {
+        // Told why, so that the plug-in waits a moment and tries again, by then with the restarted server.
+        transport_.SendStream(connection.id, ServerNotice(drainNotice_));
+        RefuseLogin(connection, now, "the server is stopping", false, Refusal::Draining);
         return false;
     }
     if (const char *why = gate_.TakeLoginLine(connection, message, now)) {
-        RefuseLogin(connection, now, why, false);
+        bool coolingOff = std::string_view(why).find("cooling") != std::string_view::npos;
+        RefuseLogin(connection, now, why, false, coolingOff ? Refusal::CoolingOff : Refusal::Replayed);
         return false;
     }
     transport_.CheckLogin(connection.ticket, message.uniqueId, message.text, message.digest);
@@ -222,11 +263,11 @@ void Relay::OnLoginChecked(std::uint64_t ticket, LoginResult result, TimePoint n
     conn.ticket = 0;
     if (result == LoginResult::Unavailable) {
         // Not the client's fault: it is refused, but that does not count towards its address's failures.
-        RefuseLogin(conn, now, "the accounts file cannot be read now", false);
+        RefuseLogin(conn, now, "the accounts file cannot be read now", false, Refusal::Unavailable);
         return;
     }
     if (result == LoginResult::Refused) {
-        RefuseLogin(conn, now, "unknown user or wrong password", true);
+        RefuseLogin(conn, now, "unknown user or wrong password", true, Refusal::Credentials);
         return;
     }
     CompleteLogin(conn, now);
@@ -243,8 +284,9 @@ void Relay::HandleHeldLines(Connection &connection, TimePoint now) {
     }
 }
 
-void Relay::RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure) {
+void Relay::RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure, Refusal reason) {
     ++counters_.loginsRefused;
+    counters_.Refused(reason);
     if (why) {
         refusedLog_.Log(now, spdlog::level::warn, "refused login of '{}' from {}: {}", Preview(connection.loginUser),
                         AddressText(connection.address), why);
@@ -276,7 +318,7 @@ void Relay::CompleteLogin(Connection &connection, TimePoint now) {
             refusedLog_.Log(now, spdlog::level::warn,
                             "refused login of '{}' from {}: unique ID {} is already logged in", Preview(user), from,
                             uniqueId);
-            RefuseLogin(connection, now, nullptr, false);
+            RefuseLogin(connection, now, nullptr, false, Refusal::InUse);
             return;
         }
     }
@@ -307,6 +349,7 @@ void Relay::Admit(Connection &connection, TimePoint now) {
         }
     }
     gate_.LoggedIn(connection);
+    ++counters_.logins;
     auto client = std::make_unique<Client>(limits_);
     client->excessLog.Share(logBudget_);
     client->uniqueId = uniqueId;
@@ -334,7 +377,10 @@ bool Relay::OnLoginClaimed(ConnectionId connection, bool granted, const std::str
     Connection &conn = *found->second;
     conn.claiming = false;
     if (!granted) {
-        RefuseLogin(conn, now, reason.c_str(), false);
+        // The store not answering is the network's fault, not a login held elsewhere.
+        bool unavailable =
+            reason.find("did not answer") != std::string::npos || reason.find("cannot") != std::string::npos;
+        RefuseLogin(conn, now, reason.c_str(), false, unavailable ? Refusal::Unavailable : Refusal::Network);
         return false;
     }
     Admit(conn, now);
