@@ -1,8 +1,6 @@
 // Sanitizing of relayed texts and model paths.
 #include "server/core/Text.h"
 
-#include "server/core/RelayClient.h"
-
 namespace server {
 
 namespace {
@@ -137,10 +135,6 @@ std::string Preview(std::string_view bytes) {
     }
     if (bytes.size() > 80) preview += "...";
     return preview;
-}
-
-std::string ServerNotice(std::string_view text) {
-    return "0|m|" + StreamText("server: " + std::string(text), kMaxText) + "\n";
 }
 
 }  // namespace server

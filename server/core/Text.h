@@ -31,10 +31,6 @@ std::string RelayedModelPath(std::string_view path, std::size_t maxLength);
 
 // For the log: a dotted-quad address (host byte order), an address and port, and a printable preview of
 // peer-supplied bytes (at most 80 characters, anything unprintable shown as "?").
-// The stream line that carries a word from the server itself to a client: a chat line of sender 0, which
-// every plug-in shows in its chat window. Ends with "\n".
-std::string ServerNotice(std::string_view text);
-
 std::string AddressText(std::uint32_t address);
 std::string EndpointText(std::uint32_t address, std::uint16_t port);
 std::string Preview(std::string_view bytes);

@@ -146,14 +146,14 @@ TEST_F(OperationsTest, TermDrainsWithAWordToEveryPilotAndASecondTermEndsAtOnce) 
 
     auto signalled = Clock::now();
     kill(server_->Pid(), SIGTERM);
-    for (auto &pilot : pilots) EXPECT_TRUE(pilot->WaitForLine("0|m|server: back in a minute")) << pilot->Id();
+    for (auto &pilot : pilots) EXPECT_TRUE(pilot->WaitForLine("9000|m|Server: back in a minute")) << pilot->Id();
     EXPECT_TRUE(WaitForStatus(metrics, "/readyz", 503, &body));
     EXPECT_NE(body.find("draining"), std::string::npos) << body;
     EXPECT_EQ(HttpGet(metrics, "/healthz"), 200) << "alive while it drains";
     // A newcomer is told why, and turned away.
     ProtocolClient late(address_, 504);
     late.Login("Late");
-    EXPECT_TRUE(late.WaitForLine("0|m|server: back in a minute"));
+    EXPECT_TRUE(late.WaitForLine("9000|m|Server: login refused: back in a minute"));
     EXPECT_TRUE(late.WaitClosed());
     HttpGet(metrics, "/metrics", &body);
     EXPECT_NE(body.find("skorvale_refusals_total{reason=\"draining\"} 1"), std::string::npos) << body;
