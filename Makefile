@@ -46,9 +46,10 @@ server-image:
 	SKORVALE_WERROR=$(WERROR) scripts/build-server-image
 
 # The package in a fresh Debian 12 root and the image under podman, each with two plug-ins logging in.
+# Each skips (status 77, with the reason) on a machine without debootstrap or podman.
 test-server-package: build
-	SKORVALE_WERROR=$(WERROR) tests/package/server-deb-test.sh $(BUILD)
-	SKORVALE_WERROR=$(WERROR) tests/package/server-image-test.sh $(BUILD)
+	tests/package/server-deb-test.sh $(BUILD) || [ $$? -eq 77 ]
+	tests/package/server-image-test.sh $(BUILD) || [ $$? -eq 77 ]
 
 clean:
 	rm -rf $(BUILD)

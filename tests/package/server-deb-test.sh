@@ -3,11 +3,12 @@
 # package build tree, keyed by the package's dependencies). It installs there with its user, conffile,
 # state folder and enabled unit; the installed server starts from its config file, two plug-ins log in
 # through it, SIGHUP reloads and SIGTERM drains; removal keeps the accounts.
-# Usage: server-deb-test.sh BUILD_DIR [DEB_BUILD_DIR]. Exit 77: skipped (no root or no debootstrap).
+# Usage: server-deb-test.sh BUILD_DIR [DEB_BUILD_DIR] (default: BUILD_DIR builds the package too).
+# Exit 77: skipped (no root or no debootstrap).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
-debbuild=${2:-$root/build-deb}
+debbuild=${2:-$build}
 skip() { echo "SKIPPED: $*"; exit 77; }
 [ "$(id -u)" -eq 0 ] || skip "the deb test needs root (debootstrap, chroot)"
 command -v debootstrap >/dev/null || skip "debootstrap is missing (scripts/bootstrap installs it)"

@@ -3,11 +3,12 @@
 # a containers.conf of its own (runc, no default ulimits: what this machine's kernel allows). The
 # container runs as its non-root user with the config and the accounts as volumes, on the host's
 # network at a loopback address of its own; its HEALTHCHECK must pass, two plug-ins log in through it,
-# and a stop drains. Usage: server-image-test.sh BUILD_DIR [DEB_BUILD_DIR]. Exit 77: skipped (no podman).
+# and a stop drains. Usage: server-image-test.sh BUILD_DIR [DEB_BUILD_DIR] (default: BUILD_DIR).
+# Exit 77: skipped (no podman).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
-debbuild=${2:-$root/build-deb}
+debbuild=${2:-$build}
 skip() { echo "SKIPPED: $*"; exit 77; }
 command -v podman >/dev/null || skip "podman is missing (scripts/bootstrap installs it)"
 [ "$(id -u)" -eq 0 ] || skip "the image test runs podman as root"
