@@ -168,6 +168,29 @@ TEST_F(OperationsTest, TermDrainsWithAWordToEveryPilotAndASecondTermEndsAtOnce) 
     int status = server_->Stop(0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
+    // A crowd: 200 pilots are each told, and the drain still ends on time.
+    StartServer({"--open", "--drain-seconds", "1", "--max-pending-per-address", "1000", "--metrics-listen", "@:9473"});
+    std::vector<std::unique_ptr<ProtocolClient>> crowd;
+    for (int id = 1000; id < 1200; ++id) {
+        crowd.push_back(std::make_unique<ProtocolClient>(address_, id, testsupport::UniqueLoopbackAddress()));
+        crowd.back()->Login("C" + std::to_string(id));
+    }
+    std::string crowdMetrics;
+    for (auto deadline = Clock::now() + std::chrono::seconds(10); Clock::now() < deadline;) {
+        HttpGet(address_ + ":9473", "/metrics", &crowdMetrics);
+        if (crowdMetrics.find("skorvale_logins_total 200\n") != std::string::npos) break;
+        std::this_thread::sleep_for(milliseconds(100));
+    }
+    ASSERT_NE(crowdMetrics.find("skorvale_logins_total 200\n"), std::string::npos) << crowdMetrics;
+    signalled = Clock::now();
+    kill(server_->Pid(), SIGTERM);
+    std::size_t told = 0;
+    for (auto &pilot : crowd) told += pilot->WaitForLine("9000|m|Server: server restarting, back in a moment") ? 1 : 0;
+    EXPECT_EQ(told, crowd.size());
+    status = server_->Stop(0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - signalled).count(), 2.5);
+
     // A long drain ends at the second signal.
     StartServer({"--open", "--drain-seconds", "60"});
     auto pilot = Join(505, "LONG");
