@@ -203,7 +203,10 @@ int main(int argc, char **argv) {
         std::cout << effective;
         return 0;
     }
-    server::FinishSettings(settings);
+    if (std::string contradiction = server::FinishSettings(settings); !contradiction.empty()) {
+        std::cerr << "skorvale-server: " << contradiction << "\n";
+        return 2;
+    }
 
     auto logger = spdlog::stderr_color_mt("skorvale-server");
     spdlog::set_default_logger(logger);

@@ -109,12 +109,9 @@ void DefineServerOptions(CLI::App &app, ServerSettings &settings) {
     app.add_option("--address", options.address, "IPv4 address to listen on (TCP and UDP)")->capture_default_str();
     app.add_option("--port", options.port, "Port to listen on (TCP and UDP); the plug-in uses 49556")
         ->capture_default_str();
-    auto *accountsOption =
-        app.add_option("--accounts", settings.accountsFile, "Accounts file (SQLite) checked at login")
-            ->group(kLiveGroup);
-    auto *openOption =
-        app.add_flag("--open", settings.open, "Accept every user ID without a password (local sessions)");
-    accountsOption->excludes(openOption);
+    // Not CLI11's `excludes`: a file holds `open = false` beside `accounts`, which counts as both given.
+    app.add_option("--accounts", settings.accountsFile, "Accounts file (SQLite) checked at login")->group(kLiveGroup);
+    app.add_flag("--open", settings.open, "Accept every user ID without a password (local sessions)");
     app.add_flag("--verbose", settings.verbose, "Log every connection")->group(kLiveGroup);
     app.add_option("--drain-seconds", seconds.drain,
                    "Seconds between SIGTERM and the closing of every connection; new logins are refused meanwhile")
@@ -254,7 +251,8 @@ void DefineServerOptions(CLI::App &app, ServerSettings &settings) {
             1000, 10000000);
 }
 
-void FinishSettings(ServerSettings &settings) {
+std::string FinishSettings(ServerSettings &settings) {
+    if (settings.open && !settings.accountsFile.empty()) return "give --accounts FILE or --open, not both";
     RelayLimits &limits = settings.server.limits;
     ClusterOptions &cluster = settings.server.cluster;
     const ServerSettings::Seconds &seconds = settings.seconds;
@@ -271,6 +269,7 @@ void FinishSettings(ServerSettings &settings) {
     cluster.locationBatch = Seconds(seconds.batchMs / 1000);
     settings.server.drainTime = Seconds(seconds.drain);
     settings.http.writeTimeout = settings.http.requestTimeout = std::chrono::seconds(seconds.http);
+    return {};
 }
 
 std::string ExplainSettingsError(const CLI::Error &error, const std::string &configFile) {
@@ -315,7 +314,8 @@ bool ParseServerSettings(const std::vector<std::string> &arguments, ServerSettin
         *error = ExplainSettingsError(failure, file);
         return false;
     }
-    FinishSettings(*settings);
+    *error = FinishSettings(*settings);
+    if (!error->empty()) return false;
     if (effective) *effective = EffectiveSettings(app);
     return true;
 }

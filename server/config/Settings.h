@@ -39,8 +39,9 @@ struct ServerSettings {
 // keys the server does not know are an error.
 void DefineServerOptions(CLI::App &app, ServerSettings &settings);
 
-// After a successful parse: the values given in seconds into the durations, and the derived ones.
-void FinishSettings(ServerSettings &settings);
+// After a successful parse: the values given in seconds into the durations, and the derived ones. An
+// error message when the settings contradict each other, else "".
+std::string FinishSettings(ServerSettings &settings);
 
 // A parse error's message for the operator; when the error comes from the config file, it names the
 // key and the line where it stands.

@@ -65,6 +65,12 @@ TEST_F(OperationsTest, ConfigFileHoldsAnyFlagAndNamesTheKeyAndLineOfEachFault) {
     std::string again = Write("printed.toml", printed.out);
     auto reread = Server("--config " + again + " --print-config");
     EXPECT_EQ(reread.out, printed.out) << "the printed settings read back as they are";
+    // So do those of a node with accounts and a network, where open = false stands beside the accounts.
+    auto node = Server("--accounts a.db --nats nats://127.0.0.1:4222,nats://127.0.0.2:4222 --node n --print-config");
+    std::string nodeFile = Write("node.toml", node.out);
+    auto nodeAgain = Server("--config " + nodeFile + " --print-config");
+    EXPECT_EQ(nodeAgain.exitCode, 0) << nodeAgain.err;
+    EXPECT_EQ(nodeAgain.out, node.out);
 
     auto version = Server("--version");
     EXPECT_EQ(version.exitCode, 0);
@@ -87,6 +93,9 @@ TEST_F(OperationsTest, ConfigFileHoldsAnyFlagAndNamesTheKeyAndLineOfEachFault) {
         EXPECT_EQ(result.exitCode, 2) << fault.text << result.err;
         EXPECT_NE(result.err.find(fault.expected), std::string::npos) << fault.text << result.err;
     }
+    auto both = Server("--accounts a.db --open");
+    EXPECT_EQ(both.exitCode, 2);
+    EXPECT_NE(both.err.find("not both"), std::string::npos) << both.err;
     auto missing = Server("--config " + dir_ + "/none.toml");
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_NE(missing.err.find("none.toml"), std::string::npos) << missing.err;
