@@ -118,13 +118,20 @@ public:
             spdlog::error("reload refused, the running settings stay: {}", error);
             return std::nullopt;
         }
-        if (accounts_ && !settings.open) {
+        if (accounts_ && settings.accountsFile.empty()) {
+            spdlog::error("reload refused, the running settings stay: the settings name no --accounts file");
+            return std::nullopt;
+        }
+        if (accounts_) {
             try {
                 accounts_->Open(settings.accountsFile);
             } catch (const std::exception &failure) {
                 spdlog::error("reload refused, the running settings stay: {}", failure.what());
                 return std::nullopt;
             }
+        }
+        if (!accounts_ && !settings.accountsFile.empty()) {
+            spdlog::warn("reload: accounts needs a restart (the server runs with --open); it stays open");
         }
         std::vector<std::string> restart = server::RestartOnlyChanges(app_, effective_, effective);
         for (const std::string &key : restart) spdlog::warn("reload: {} needs a restart; the running value stays", key);

@@ -521,6 +521,10 @@ private:
             return;
         }
         ++node_.reloads;
+        // The replay memory keeps the size and span it started with (a restart changes them).
+        live->limits.replayWindow = options_.limits.replayWindow;
+        live->limits.replayMemoryBytes = options_.limits.replayMemoryBytes;
+        live->limits.replayPerAccount = options_.limits.replayPerAccount;
         options_.limits = live->limits;
         options_.drainTime = live->drainTime;
         options_.drainNotice = live->drainNotice;
