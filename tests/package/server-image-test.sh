@@ -31,6 +31,7 @@ work=$(mktemp -d "$debbuild/image-test.XXXXXX")
 name=skorvale-test-$$
 cleanup() {
   pm rm -f -t 0 "$name" >/dev/null 2>&1 || true
+  pm image prune -f >/dev/null 2>&1 || true  # the builds this one replaced
   rm -rf "$work"
 }
 trap cleanup EXIT
