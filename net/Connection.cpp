@@ -297,17 +297,18 @@ void NoteStreamTraffic(bool keepAlive) {
     if (keepAlive) keepAliveSeen = true;
 }
 
-void TakeServerNotice(int number, const std::string &text) {
-    if (stage != Stage::Online) return;
+bool TakeServerNotice(int number, const std::string &text) {
+    if (stage != Stage::Online) return false;
     // The server's own words: "Server: login refused: unknown user or wrong password".
     std::string said = text.compare(0, 8, "Server: ") == 0 ? text.substr(8) : text;
     std::string line = targetText + " says: " + said;
     if (number == kNoticeFinal) {
         Stop(line);
-        return;
+        return true;
     }
     GoOffline();
     WaitBeforeRetry(line);
+    return true;
 }
 
 int DisconnectFromServer() {
