@@ -11,6 +11,7 @@ namespace {
 ConnectionState state = ConnectionState::Disconnected;
 std::string text = "Disconnected";
 double secondsToRetry = 0;
+std::string note;
 
 }  // namespace
 
@@ -25,7 +26,10 @@ void SetConnectionStatus(ConnectionState newState, const std::string &newText) {
 
 void SetSecondsToRetry(double seconds) { secondsToRetry = seconds; }
 
+void SetStatusNote(const std::string &newNote) { note = newNote; }
+
 std::string StatusLine() {
+    if (state == ConnectionState::LoggedIn && !note.empty()) return text + "; " + note;
     if (state != ConnectionState::Waiting) return text;
     std::string line = text;
     // The locale-independent integer formatting of the protocol: the host may have set a locale.
@@ -43,4 +47,5 @@ void ResetConnectionStatus() {
     state = ConnectionState::Disconnected;
     text = "Disconnected";
     secondsToRetry = 0;
+    note.clear();
 }

@@ -20,6 +20,7 @@ void TakePlanes() {
     planesAcquired = 1;
     if (heldElsewhere) LogForPilot("the other plug-in gave the multiplayer aircraft up: traffic is shown now");
     heldElsewhere = false;
+    SetStatusNote("");
     XPLMSetActiveAircraftCount(20);
     // Index 20 lies beyond the highest multiplayer aircraft; X-Plane accepts it and it costs nothing.
     for (int i = 1; i <= 20; i++) XPLMDisableAIForPlane(i);
@@ -37,11 +38,13 @@ void AcquirePlanes() {
     } else if (!heldElsewhere) {
         heldElsewhere = true;
         LogForPilot("another plug-in holds the multiplayer aircraft: no traffic is shown until it gives them up");
+        SetStatusNote("another plug-in holds the multiplayer aircraft");
     }
 }
 
 void ReleasePlanes() {
     heldElsewhere = false;
+    SetStatusNote("");
     wantPlanes = false;
     if (planesAcquired) XPLMSetActiveAircraftCount(0);
     planesAcquired = 0;
