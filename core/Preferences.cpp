@@ -36,6 +36,8 @@ void Apply(const std::string &key, const std::string &value) {
         connectAtStartup = stringtoi(value);
     } else if (key == "smoothTraffic") {
         smoothTraffic = stringtoi(value);
+    } else if (key == "defaultModel") {
+        defaultModel = value;
     }
 }
 
@@ -97,6 +99,8 @@ void SavePreferences() {
     AddEntry(&text, "connectAtStartup", connectAtStartup);
     // Written only when on, so a file saved with it off is the same as before the option existed.
     if (smoothTraffic != 0) AddEntry(&text, "smoothTraffic", smoothTraffic);
+    // Likewise only when the pilot chose a default model of their own.
+    if (!defaultModel.empty()) AddEntry(&text, "defaultModel", defaultModel);
 
     size_t written = 0;
     while (written < text.size()) {

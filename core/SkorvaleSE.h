@@ -43,7 +43,8 @@ extern std::string crewID;
 extern int flightMode;       // 0 Solo, 1 Crewed
 extern int cockpitPosition;  // 0 Pilot, 1 Co-Pilot, 2 Navigator, 3 Flight Engineer
 extern int connectAtStartup;
-extern int smoothTraffic;  // 1: traffic drawn every frame from timestamped samples
+extern int smoothTraffic;         // 1: traffic drawn every frame from timestamped samples
+extern std::string defaultModel;  // the model for peers whose own is missing, under X-Plane's folder; "": stock
 
 // Networking.
 extern int sockfd;        // datagram socket, 0 when closed

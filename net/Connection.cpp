@@ -11,6 +11,7 @@
 #include "platform/Socket.h"
 #include "traffic/CrewRedirect.h"
 #include "traffic/PlaneAccess.h"
+#include "traffic/TrafficSlots.h"
 
 #ifndef SKORVALE_SERVER_ADDRESS
 #define SKORVALE_SERVER_ADDRESS "127.0.0.1"
@@ -110,8 +111,9 @@ int ConnectToServer() {
 void CloseServerConnection() {
     CloseSockets();
     // The user's aircraft goes back to the host whether or not a connection was open, and the
-    // multiplayer aircraft to X-Plane's AI and other plug-ins.
+    // multiplayer aircraft to X-Plane's AI and other plug-ins, none of them left drawn.
     ReleasePlanePath();
+    ResetTrafficSlots();
     ReleasePlanes();
 }
 
