@@ -50,6 +50,7 @@ int flightMode = 0;
 int cockpitPosition = 0;
 int connectAtStartup = 0;
 int smoothTraffic = 0;
+std::string serverSetting;
 std::string defaultModel;
 
 int sockfd = 0;
@@ -81,6 +82,7 @@ XPWidgetID FlightModeT, FlightModeB1, FlightModeB2;
 XPWidgetID PositionT, PositionB1, PositionB2, PositionB3, PositionB4;
 XPWidgetID CrewIDT, CrewIDF;
 XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB, SmoothTrafficB;
+XPWidgetID ServerT, ServerF, StatusT;
 
 namespace {
 
@@ -199,6 +201,8 @@ PLUGIN_API void XPluginStop(void) {
     XPLMUnregisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, nullptr);
     StopFrameLoop();
     ResetSmoothTraffic();
+    // A name lookup still running must end before this code may be unloaded.
+    ResetConnection();
 
     ReleasePlanes();
 }

@@ -204,6 +204,10 @@ struct HostState {
     std::vector<std::string> debugLog;
     std::vector<std::string> readOnlyWrites;  // names, each once, the first kReadOnlyWritesKept
     long readOnlyWriteCount = 0;
+    bool logFileStarted = false;  // Log.txt emptied for this run (at the first line, as X-Plane does at start)
+
+    // Wall-clock seconds of the slowest frame's callbacks since Reset.
+    double longestFrameWall = 0;
 
     // Draw record: the frame being drawn and the last complete one.
     FrameRecord current;

@@ -114,3 +114,7 @@ void ReloadNamedModels() {
 void ForgetSlotModel(int slot) {
     if (slot >= 1 && slot < kSlotCount) wanted[slot].clear();
 }
+
+void ForgetModels() {
+    for (std::string &path : wanted) path.clear();
+}

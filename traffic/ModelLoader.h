@@ -28,3 +28,6 @@ void LoadPendingModels(float elapsedSinceLastFrame);
 
 // After the aircraft were (re)acquired: what each holds is unknown, so every wanted model loads again.
 void ReloadNamedModels();
+
+// Offline: no slot has a model waiting or to reload; the pace of loads is kept.
+void ForgetModels();

@@ -2,8 +2,7 @@
 // giving them back as they were.
 #include "traffic/PlaneAccess.h"
 
-#include <cstdio>
-
+#include "core/ConnectionStatus.h"
 #include "core/SkorvaleSE.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/ModelLoader.h"
@@ -36,8 +35,9 @@ void TakePlanes() {
     pilotsActiveCount = active;
     planesAcquired = 1;
     if (!planesHolderName.empty()) {
-        XPLMDebugString("Skorvale: the other plug-in let go of the multiplayer aircraft; they show the network now\n");
+        LogForPilot("\"" + planesHolderName + "\" gave the multiplayer aircraft up: traffic is shown now");
         planesHolderName.clear();
+        SetTrafficNote("");
     }
     // The multiplayer aircraft are 1..19; 0 is the user's own.
     for (int i = 1; i < kSlotCount; i++) XPLMDisableAIForPlane(i);
@@ -58,15 +58,12 @@ void AskHolder() {
     XPLMGetPluginInfo(controller, name, nullptr, nullptr, nullptr);
     name[sizeof name - 1] = '\0';
     planesHolderName = name[0] ? name : "another plug-in";
+    SetTrafficNote("No traffic: \"" + planesHolderName + "\" holds the aircraft");
     if (askedHolder) return;
     askedHolder = true;
     XPLMSendMessageToPlugin(controller, kReleasePlanesMessage, nullptr);
-    char line[400];
-    std::snprintf(line, sizeof line,
-                  "Skorvale: the multiplayer aircraft are held by \"%s\"; asked it to let go, the traffic shows once "
-                  "it does\n",
-                  planesHolderName.c_str());
-    XPLMDebugString(line);
+    LogForPilot("the multiplayer aircraft are held by \"" + planesHolderName +
+                "\": asked it to give them up; no traffic is shown until it does");
 }
 
 }  // namespace
@@ -85,6 +82,7 @@ void ReleasePlanes() {
     wantPlanes = false;
     askedHolder = false;
     planesHolderName.clear();
+    SetTrafficNote("");
     // Only what is held is given back, with the pilot's own active count.
     if (!planesAcquired) return;
     if (pilotsActiveCount >= 0) XPLMSetActiveAircraftCount(pilotsActiveCount);

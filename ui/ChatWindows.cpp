@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/ConnectionStatus.h"
 #include "core/SkorvaleSE.h"
 #include "net/PeerText.h"
 #include "traffic/AircraftUtils.h"
@@ -91,7 +92,9 @@ void DrawPlaneList(int left, int top, int right, int bottom) {
     size_t columns = Columns(left, right);
     std::string indicators = recvstring + " " + tcptx + tcprx + udptx + udprx;
     if (overridden) indicators += " o";
-    DrawText(kWhite, left + kTextMargin, top - 20, Cut(indicators, columns), nullptr);
+    // The connection's status first: whether, and why not, the list can fill.
+    DrawText(kYellow, left + kTextMargin, top - 20, Cut(StatusLine(), columns), nullptr);
+    DrawText(kWhite, left + kTextMargin, top - 34, Cut(indicators, columns), nullptr);
 
     // Slot 0 is the user's own aircraft and is not listed. The rows keep the relay's numbering; those
     // whose peer is not drawn where it flies say why.

@@ -206,6 +206,7 @@ json BuildState(const LoadedPlugin &plugin) {
         {"time", host.Now()},
         {"wallTime", WallSeconds()},
         {"frames", host.FrameCount()},
+        {"longestFrameWall", host.LongestFrameWall()},
         {"plugin", {{"name", plugin.Name()}, {"signature", plugin.Signature()}, {"description", plugin.Description()}}},
         {"aircraft",
          {{"lat", host.Latitude()},
