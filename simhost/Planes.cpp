@@ -231,6 +231,9 @@ int XPLMAcquirePlanes(char ** /*inAircraft*/, XPLMPlanesAvailable_f inCallback, 
 
 void XPLMReleasePlanes(void) {
     simhost::HostState &s = simhost::State();
+    // X-Plane ignores a release by a plug-in that holds nothing; the host records it, as such a call
+    // would give away another plug-in's aircraft if the simulator were less careful.
+    if (!HasAccess(s)) return Refuse(s, "XPLMReleasePlanes", "not held");
     simhost::ReleasePlanesOf(s, s.currentPlugin);
 }
 
