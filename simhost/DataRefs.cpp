@@ -231,7 +231,7 @@ XPLMDataRef XPLMFindDataRef(const char *inDataRefName) {
     const DataRefEntry &e = s.dataRefs[it->second];
     if (e.since > static_cast<int>(s.version)) return nullptr;
     if (s.version == simhost::XPlaneVersion::XPlane12 && !e.replacedBy.empty())
-        s.debugLog.push_back("Dataref " + e.name + " has been replaced by " + e.replacedBy + "\n");
+        simhost::WriteLog(s, "Dataref " + e.name + " has been replaced by " + e.replacedBy + "\n");
     return reinterpret_cast<XPLMDataRef>(it->second + 1);
 }
 

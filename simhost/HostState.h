@@ -247,6 +247,8 @@ void LetGoIfHonoured(HostState &s);
 // The end of a frame's model loads: the frame takes their time, and the record keeps the worst frame.
 void EndFrameLoads(HostState &s);
 std::string SystemPathOf(const HostState &s);
+// A line of Log.txt: the plug-ins' XPLMDebugString and the simulator's own.
+void WriteLog(HostState &s, const std::string &line);
 // The directory separator the plug-in is given, and a "/" path written with it.
 std::string SeparatorOf(const HostState &s);
 std::string InPluginPathStyle(const HostState &s, std::string path);

@@ -128,6 +128,17 @@ std::string InPluginPathStyle(const HostState &s, std::string path) {
     return out;
 }
 
+// Kept in memory for tests, and written to Log.txt in the simulator's folder as X-Plane writes its own.
+void WriteLog(HostState &s, const std::string &line) {
+    s.debugLog.push_back(line);
+    std::string path = SystemPathOf(s) + "Log.txt";
+    if (FILE *log = std::fopen(path.c_str(), s.logFileStarted ? "ab" : "wb")) {
+        std::fputs(line.c_str(), log);
+        std::fclose(log);
+    }
+    s.logFileStarted = true;
+}
+
 void Host::SetAIAircraftCount(int count) {
     HostState &s = *state_;
     s.planes.aiCount = std::clamp(count, 0, 19);
@@ -298,17 +309,8 @@ void XPLMEnableFeature(const char *inFeature, int inEnable) {
     }
 }
 
-// Kept in memory for tests, and written to Log.txt in the simulator's folder as X-Plane writes its own.
 void XPLMDebugString(const char *inString) {
-    if (!inString) return;
-    simhost::HostState &s = simhost::State();
-    s.debugLog.push_back(inString);
-    std::string path = simhost::SystemPathOf(s) + "Log.txt";
-    if (FILE *log = std::fopen(path.c_str(), s.logFileStarted ? "ab" : "wb")) {
-        std::fputs(inString, log);
-        std::fclose(log);
-    }
-    s.logFileStarted = true;
+    if (inString) simhost::WriteLog(simhost::State(), inString);
 }
 
 }  // extern "C"
