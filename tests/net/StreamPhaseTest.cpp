@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "core/Preferences.h"
 #include "net/ModelPath.h"
 #include "net/StreamPhase.h"
 #include "simhost/Geo.h"
@@ -283,6 +284,21 @@ TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
     session.SendStream("1|p|" + deep + "\n");
     ProcessPackets();
     EXPECT_EQ(Planes[1], "Plane 1");
+
+    // The pilot's own default model stands in for one not installed; a default outside the aircraft
+    // folder is refused like a peer's path.
+    ASSERT_TRUE(scratch.Write("Resources/plugins/svprefs.txt", "defaultModel=Aircraft/Heavy/B747.ACF;"));
+    LoadPreferences();
+    session.SendStream("7|p|Aircraft/Missing/other.acf\n");
+    ProcessPackets();
+    session.host.RunFrames(5);
+    EXPECT_EQ(session.host.Planes().models[7], scratch.Path("Aircraft/Heavy/B747.ACF"));
+    ASSERT_TRUE(scratch.Write("Resources/plugins/svprefs.txt", "defaultModel=../escape.acf;"));
+    LoadPreferences();
+    session.SendStream("8|p|Aircraft/Missing/third.acf\n");
+    ProcessPackets();
+    session.host.RunFrames(5);
+    EXPECT_EQ(session.host.Planes().models[8], "");
     alarm(0);
 }
 
