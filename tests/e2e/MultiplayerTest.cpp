@@ -375,6 +375,47 @@ TEST_F(WineSessionTest, WindowsAndLinuxPilotsSeeAndHearEachOther) {
     ASSERT_EQ(atSpot.size(), 2u) << linaState["slots"].dump();
     EXPECT_EQ(atSpot[0], atSpot[1]);
 }
+// The Windows plug-in's connection under Wine: a wrong password is told why (status line and Log.txt)
+// and not tried again, and a relay killed and restarted is rejoined by itself.
+TEST_F(WineSessionTest, WindowsPilotsAreToldWhyAndComeBackAfterARestart) {
+    std::string accounts = root_ + "/accounts.db";
+    std::string command = "printf 'pw-wina\\n' | '" + std::string(testsupport::ServerPath()) + "' accounts add " +
+                          accounts + " wina >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    StartServer({"--accounts", accounts});
+    const std::string list = "0 echo start\n0.2 menu Skorvale/Toggle Plane List\n";
+    Pilot wina{"wina", Settings("wina", "WINA", "pw-wina"), list};
+    wina.windows = true;
+    Pilot winb{"winb", Settings("wina", "WINB", "guess"), list};
+    winb.windows = true;
+    pid_t a = Launch(wina, 25);
+    pid_t b = Launch(winb, 20);
+    ASSERT_TRUE(server_->WaitForLog("(wina) logged in", 120000)) << server_->Log();
+    ASSERT_TRUE(server_->WaitForLog("refused login of 'wina'", 120000)) << server_->Log();
+
+    server_->Stop(SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    servertest::ServerProcess restarted(address_, {"--accounts", accounts});
+    ASSERT_TRUE(restarted.Ready()) << restarted.Log();
+    EXPECT_TRUE(restarted.WaitForLog("(wina) logged in", 10000)) << restarted.Log();
+    json bState = Finish(b, "winb");
+    json aState = Finish(a, "wina");
+    ASSERT_FALSE(aState.is_discarded() || bState.is_discarded());
+
+    EXPECT_TRUE(aState["connection"]["established"].get<bool>()) << aState["connection"].dump();
+    std::string aLog = testsupport::ReadFile(root_ + "/wina/Log.txt");
+    size_t lost = aLog.find("Skorvale: Connection lost: ");
+    EXPECT_NE(lost, std::string::npos) << aLog;
+    EXPECT_NE(aLog.find("Skorvale: Logged in to " + address_ + ":49556 as wina", lost), std::string::npos) << aLog;
+
+    const std::string reason = address_ + ":49556 says: login refused: unknown user or wrong password";
+    std::string bLog = testsupport::ReadFile(root_ + "/winb/Log.txt");
+    EXPECT_NE(bLog.find("Skorvale: " + reason), std::string::npos) << bLog;
+    std::string shown = bState["planeList"].empty() ? std::string() : bState["planeList"][0].get<std::string>();
+    EXPECT_GT(shown.size(), 20u) << bState["planeList"].dump();
+    EXPECT_EQ(reason.rfind(shown, 0), 0u) << shown;
+    EXPECT_EQ(restarted.CountInLog("refused login of 'wina'"), 0u) << "a refused pilot does not try again";
+}
 #endif
 
 }  // namespace
