@@ -22,7 +22,8 @@ constexpr double kSecondsBetweenLoads = 1.0;
 // this share of the simulator's time, measured from the frame after each load, with at most this much
 // saved up; and never two frames running, so the pilot always gets a normal frame between two stalls.
 constexpr double kStallShare = 0.25;
-constexpr double kStallSavings = 0.25;  // seconds
+constexpr double kStallSavings = 0.25;       // seconds
+constexpr double kLongestNormalFrame = 0.1;  // seconds: 10 frames a second
 
 std::string wanted[kSlotCount];  // per relay slot: the full path its peer's model loads from, "" for none
 std::string loaded[kSlotCount];  // per simulator aircraft: the path last loaded into it
@@ -45,7 +46,8 @@ void Account(int cycle, double elapsed) {
     if (!std::isfinite(elapsed) || elapsed < 0 || elapsed > 10) elapsed = 0;
     if (cycle == lastLoadCycle + 1) {
         allowance -= elapsed > typicalFrame ? elapsed - typicalFrame : 0;
-    } else {
+    } else if (elapsed < kLongestNormalFrame) {
+        // A pause, a menu or the simulator's own loading teaches nothing about a normal frame.
         typicalFrame = typicalFrame == 0 ? elapsed : typicalFrame + 0.1 * (elapsed - typicalFrame);
     }
     allowance += kStallShare * elapsed;
