@@ -46,6 +46,8 @@ void Apply(const std::string &key, const std::string &value) {
         smoothTraffic = stringtoi(value);
     } else if (key == "server") {
         serverSetting = value;
+    } else if (key == "defaultModel") {
+        defaultModel = value;
     }
 }
 
@@ -146,6 +148,8 @@ void SavePreferences() {
     // Only a server other than the built-in one is written: a file of an older plug-in, or one saved
     // without a server chosen, stays as it was, and an older plug-in ignores the key.
     if (!serverSetting.empty() && serverSetting != BuiltInServer()) AddEntry(&text, "server", serverSetting);
+    // Likewise only when the pilot chose a default model of their own.
+    if (!defaultModel.empty()) AddEntry(&text, "defaultModel", defaultModel);
 
     size_t written = 0;
     while (written < text.size()) {

@@ -45,6 +45,7 @@ extern int cockpitPosition;  // 0 Pilot, 1 Co-Pilot, 2 Navigator, 3 Flight Engin
 extern int connectAtStartup;
 extern int smoothTraffic;          // 1: traffic drawn every frame from timestamped samples
 extern std::string serverSetting;  // "host" or "host:port"; empty: the built-in server
+extern std::string defaultModel;   // the model for peers whose own is missing, under X-Plane's folder; "": stock
 
 // Networking.
 extern int sockfd;        // datagram socket, 0 when closed
