@@ -6,7 +6,6 @@
 #include <chrono>
 #include <ctime>
 
-#include "server/accounts/Accounts.h"
 #include "server/admin/ControlSocket.h"
 #include "server/core/Relay.h"
 #include "server/core/Text.h"
@@ -126,10 +125,10 @@ std::string AdminCommands::Run(const std::vector<std::string> &words, const std:
     }
     if (command == "disable" || command == "enable") {
         if (words.size() != 2) return wrongCount("disable USER, enable USER");
-        if (!accounts_) return AdminError("this server has no accounts file (--open)");
+        if (!disable_) return AdminError("this server has no accounts file (--open)");
         bool disable = command == "disable";
         try {
-            if (!accounts_->SetDisabled(words[1], disable)) return AdminError("no account " + Preview(words[1]));
+            if (!disable_(words[1], disable)) return AdminError("no account " + Preview(words[1]));
         } catch (const std::exception &failure) {
             return AdminError(failure.what());
         }

@@ -2,6 +2,7 @@
 // the pilots. Runs on the relay's event loop (the control socket calls it there).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,15 +11,17 @@
 
 namespace server {
 
-class AccountStore;
 class Relay;
 
 class AdminCommands {
 public:
-    // `bansFile` keeps the bans across restarts (empty: kept until the server stops); `accounts` is null
-    // for a server without an accounts file.
-    AdminCommands(Relay &relay, BanList &bans, std::string bansFile, AccountStore *accounts)
-        : relay_(relay), bans_(bans), bansFile_(std::move(bansFile)), accounts_(accounts) {}
+    // Disables (true) or enables an account in the accounts file in use; false for an unknown user, throws
+    // std::runtime_error when the file cannot be written. Empty for a server without an accounts file.
+    using DisableAccount = std::function<bool(const std::string &user, bool disabled)>;
+
+    // `bansFile` keeps the bans across restarts (empty: kept until the server stops).
+    AdminCommands(Relay &relay, BanList &bans, std::string bansFile, DisableAccount disable)
+        : relay_(relay), bans_(bans), bansFile_(std::move(bansFile)), disable_(std::move(disable)) {}
 
     // Runs one command, given as its words, for `who`; returns AdminOk(...) or AdminError(...). Every
     // command that changes something is logged with who gave it.
@@ -37,7 +40,7 @@ private:
     Relay &relay_;
     BanList &bans_;
     std::string bansFile_;
-    AccountStore *accounts_;
+    DisableAccount disable_;
 };
 
 // The usage of every command, for `skorvale-server admin --help` and for a command the server does not know.
