@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <type_traits>
@@ -347,7 +348,9 @@ std::string EffectiveSettings(const CLI::App &app) {
         std::size_t equals = line.find('=');
         // Subcommands' arguments are no settings, and an option given no value has none to show.
         if (equals == std::string::npos || line.find('.') < equals || line.compare(equals, 3, "=\"\"") == 0) continue;
-        out += line;
+        // A server URL's user and password stay out of what is printed and compared.
+        static const std::regex credentials("://[^/@\"',\\] ]*@");
+        out += std::regex_replace(line, credentials, "://");
         out += '\n';
     }
     return out;

@@ -383,6 +383,12 @@ TEST(SecuredClusterTest, NodesUseTlsAndCredentialsAndKeepTheSecretsOutOfTheLog) 
     auto pilot = JoinAt(*node, 1, "ANNA");
     EXPECT_TRUE(pilot->Connected());
     EXPECT_EQ(node->CountInLog("open-sesame"), 0u) << node->Log();
+    testsupport::CommandResult printed = testsupport::RunCaptured(
+        "'" + std::string(testsupport::ServerPath()) +
+            "' --print-config --open --node alpha --nats tls://node:open-sesame@" + address + ":14222",
+        dir);
+    EXPECT_NE(printed.out.find("tls://" + address + ":14222"), std::string::npos) << printed.out << printed.err;
+    EXPECT_EQ(printed.out.find("open-sesame"), std::string::npos) << printed.out;
 
     // A wrong password, or no CA to check the server by, gets nowhere.
     for (std::vector<std::string> flags :
