@@ -66,11 +66,14 @@ void Host::RunFrame() {
     Value(s, "sim/time/total_running_time_sec") = static_cast<float>(s.now);
     ExpirePlanesHold(s);
     SendDueReleaseRequest(s);
+    CompleteObjectLoads(s);
     RunFlightLoops(s);
+    EndFrameTcas(s);
     MoveUserAircraft(s);
     BeginFrameRecord(s);
     RunDrawing(s);
     EndFrameRecord(s);
+    EndFrameProbes(s);
 }
 
 void Host::RunFrames(int count) {
