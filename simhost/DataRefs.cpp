@@ -139,6 +139,7 @@ void BuildDataRefs(HostState &s) {
     Add(s, "sim/time/total_running_time_sec", RefType::Float, false);
     for (int n = 1; n <= 19; ++n) AddPlane(s, n);
     AddTcasDataRefs(s);
+    AddViewDataRefs(s);
 }
 
 DataRefEntry *FindEntry(HostState &s, const std::string &name) {

@@ -71,6 +71,7 @@ void Host::RunFrame() {
     EndFrameTcas(s);
     MoveUserAircraft(s);
     BeginFrameRecord(s);
+    UpdateView(s);
     RunDrawing(s);
     EndFrameRecord(s);
     EndFrameProbes(s);

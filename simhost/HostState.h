@@ -327,6 +327,9 @@ void RecordInstanceRefusal(HostState &s, const std::string &call);
 // An unloaded module's data accessors and object-loaded callbacks, never to be called again.
 void ForgetPluginCode(HostState &s, int owner);
 void EndFrameProbes(HostState &s);
+// The camera (View.cpp): its matrices and the viewport, set before each frame's drawing.
+void AddViewDataRefs(HostState &s);
+void UpdateView(HostState &s);
 DataRefEntry *FindEntry(HostState &s, const std::string &name);
 DataRefEntry *EntryFromHandle(XPLMDataRef ref);
 void StoreValue(HostState &s, DataRefEntry &e, int index, double value);  // rounds, then applies side effects
