@@ -49,6 +49,7 @@ int flightMode = 0;
 int cockpitPosition = 0;
 int connectAtStartup = 0;
 int smoothTraffic = 0;
+std::string serverSetting;
 
 int sockfd = 0;
 int tsockfd = 0;
@@ -79,6 +80,7 @@ XPWidgetID FlightModeT, FlightModeB1, FlightModeB2;
 XPWidgetID PositionT, PositionB1, PositionB2, PositionB3, PositionB4;
 XPWidgetID CrewIDT, CrewIDF;
 XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB, SmoothTrafficB;
+XPWidgetID ServerT, ServerF, StatusT;
 
 namespace {
 
@@ -194,6 +196,8 @@ PLUGIN_API void XPluginStop(void) {
     XPLMUnregisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleFrameCallback, nullptr);
     ResetSmoothTraffic();
+    // A name lookup still running must end before this code may be unloaded.
+    ResetConnection();
 
     ReleasePlanes();
 }

@@ -24,6 +24,8 @@ const char kTerminator[] = "====";
 
 // Set while the rest of an over-long line is being dropped, up to its line end.
 bool discardingLine = false;
+// Set by a notice from the server, which ends the connection: nothing behind it is applied.
+bool endedByNotice = false;
 
 bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
@@ -77,8 +79,19 @@ void HandleStreamMessage(int slot, char type, const std::string &text) {
             if (inRange) Callsigns[slot] = CleanPeerText(TextOrEmpty(text));
             break;
         case 'm':
-            // The slot number of a chat line means nothing.
+            // The server's notice carries a number no slot and no pilot's chat has (chat comes as 0), and
+            // no chat text can start a line of its own: a peer cannot forge it. Otherwise the slot
+            // number of a chat line means nothing.
+            if (slot == kNoticeTryLater || slot == kNoticeFinal) {
+                endedByNotice = true;
+                TakeServerNotice(slot, CleanPeerText(text));
+                break;
+            }
             AddChatLine(CleanPeerText(text));
+            break;
+        case 'k':
+            // The server's keep-alive: it is there, and from now on its silence counts.
+            NoteStreamTraffic(true);
             break;
         case 'I':
             if (inRange) CrewIDs[slot] = TextOrEmpty(text);
@@ -102,6 +115,7 @@ void ParseStreamBuffer() {
         if (message.Consume(&input, &slot, &type, &text)) {
             position = (size_t)(input.data() - tcpBuffer.data());
             HandleStreamMessage(slot, type, text);
+            if (endedByNotice) break;
             continue;
         }
         // No message begins with "=": one at the head is what is left of a terminator after a text that
@@ -118,6 +132,9 @@ void ParseStreamBuffer() {
         if (end == std::string::npos) break;
         position = end + sizeof kTerminator - 1;
     }
+    // What came after a notice belongs to a session that has ended: gone with it.
+    if (endedByNotice) position = tcpBuffer.size();
+    endedByNotice = false;
     tcpBuffer.erase(0, position);
     EnforceBufferLimit();
 }
@@ -166,14 +183,15 @@ void StreamPhase() {
         size = (int)received;
         if (received > 0) {
             tcprx = "Tr";
+            NoteStreamTraffic(false);
             const void *nul = std::memchr(buffer, '\0', (size_t)received);
             size_t length = nul ? (size_t)(static_cast<const char *>(nul) - buffer) : (size_t)received;
             TakeStreamBytes(buffer, length);
             continue;
         }
         if (received == kNothingNow) continue;
-        // An orderly close (0) or a failed stream: the server is gone. End the connection as a
-        // disconnect does, without the logout message nobody would read.
+        // An orderly close (0) or a failed stream: the server is gone. End the connection without the
+        // logout message nobody would read, and try again after a while.
         CloseServerConnection();
         break;
     }
@@ -182,4 +200,5 @@ void StreamPhase() {
 void ResetStreamPhase() {
     tcpBuffer.clear();
     discardingLine = false;
+    endedByNotice = false;
 }

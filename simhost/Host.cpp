@@ -2,6 +2,7 @@
 #include "Host.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "HostState.h"
@@ -56,6 +57,7 @@ double Host::FrameRate() const { return state_->frameRate; }
 // aircraft, then everything is drawn.
 void Host::RunFrame() {
     HostState &s = *state_;
+    auto wallStart = std::chrono::steady_clock::now();
     s.lastFrameDuration = 1.0 / s.frameRate;
     ++s.frameCount;
     // Time as frames x period rather than a running sum, so long runs do not drift.
@@ -75,6 +77,8 @@ void Host::RunFrame() {
     RunDrawing(s);
     EndFrameRecord(s);
     EndFrameProbes(s);
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    s.longestFrameWall = std::max(s.longestFrameWall, wall);
 }
 
 void Host::RunFrames(int count) {
@@ -90,6 +94,8 @@ void Host::RunFor(double seconds) {
 double Host::Now() const { return state_->now; }
 
 long Host::FrameCount() const { return state_->frameCount; }
+
+double Host::LongestFrameWall() const { return state_->longestFrameWall; }
 
 // ---- Data refs by name -----------------------------------------------------------------------------
 

@@ -248,9 +248,10 @@ public:
     double FrameRate() const;
     void RunFrame();
     void RunFrames(int count);
-    void RunFor(double seconds);  // whole frames covering `seconds`
-    double Now() const;           // simulated seconds since Reset
-    long FrameCount() const;      // frames run since Reset
+    void RunFor(double seconds);      // whole frames covering `seconds`
+    double Now() const;               // simulated seconds since Reset
+    long FrameCount() const;          // frames run since Reset
+    double LongestFrameWall() const;  // wall-clock seconds the slowest frame's callbacks took since Reset
 
     // -- Data references by name, bypassing writability (tests and scripts play the simulator).
     bool HasDataRef(const std::string &name) const;

@@ -268,6 +268,10 @@ struct HostState {
     std::set<std::string> features;  // XPLMEnableFeature's, as enabled
     std::string systemPath;          // empty: the working directory
     std::vector<std::string> debugLog;
+    bool logFileStarted = false;  // Log.txt emptied for this run (at the first line, as X-Plane does at start)
+
+    // Wall-clock seconds of the slowest frame's callbacks since Reset.
+    double longestFrameWall = 0;
 
     // Draw record: the frame being drawn and the last complete one.
     FrameRecord current;

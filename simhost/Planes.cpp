@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -245,8 +246,17 @@ void XPLMEnableFeature(const char *inFeature, int inEnable) {
     }
 }
 
+// Kept in memory for tests, and written to Log.txt in the simulator's folder as X-Plane writes its own.
 void XPLMDebugString(const char *inString) {
-    if (inString) simhost::State().debugLog.push_back(inString);
+    if (!inString) return;
+    simhost::HostState &s = simhost::State();
+    s.debugLog.push_back(inString);
+    std::string path = simhost::SystemPathOf(s) + "Log.txt";
+    if (FILE *log = std::fopen(path.c_str(), s.logFileStarted ? "ab" : "wb")) {
+        std::fputs(inString, log);
+        std::fclose(log);
+    }
+    s.logFileStarted = true;
 }
 
 }  // extern "C"

@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
+#include "traffic/ModelLoader.h"
 #include "traffic/PlaneAccess.h"
 
 Aircraft AircraftList[kSlotCount];
@@ -44,6 +46,15 @@ void ReadInt(XPLMDataRef ref, int *value) {
 }
 
 }  // namespace
+
+void ClearTrafficTables() {
+    for (int slot = 1; slot < kSlotCount; slot++) {
+        Callsigns[slot].clear();
+        CrewIDs[slot].clear();
+        Planes[slot] = "Plane " + std::to_string(slot);
+    }
+    ForgetModels();
+}
 
 void Aircraft::set(int slot) {
     planeIndex = slot;

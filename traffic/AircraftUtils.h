@@ -44,5 +44,9 @@ extern std::string Planes[kSlotCount];
 extern std::string Callsigns[kSlotCount];
 extern std::string CrewIDs[kSlotCount];
 
+// Offline: the traffic slots' names, crews and models forgotten, so the plane list shows nobody and the
+// next session loads its models afresh. Simulation thread only.
+void ClearTrafficTables();
+
 void SetAircraftRefF(int index, std::string name, float value);
 void SetAircraftRefI(int index, std::string name, int value);

@@ -87,3 +87,10 @@ void ReloadNamedModels() {
         models[slot].loadedOnce = false;
     }
 }
+
+void ForgetModels() {
+    for (SlotModel &m : models) {
+        m.path.clear();
+        m.pending = false;
+    }
+}

@@ -16,3 +16,6 @@ void LoadPendingModels();
 
 // After the aircraft were (re)acquired: every slot's latest path waits to be loaded again.
 void ReloadNamedModels();
+
+// Offline: no slot has a model waiting or to reload; the pace of loads is kept.
+void ForgetModels();

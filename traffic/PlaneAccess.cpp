@@ -2,6 +2,7 @@
 // giving them back.
 #include "traffic/PlaneAccess.h"
 
+#include "core/ConnectionStatus.h"
 #include "core/SkorvaleSE.h"
 #include "traffic/ModelLoader.h"
 
@@ -12,9 +13,13 @@ namespace {
 // Set from the request to the release, so a late availability notice cannot take the aircraft for a
 // plug-in that no longer wants them.
 bool wantPlanes = false;
+// Set while another plug-in holds them and the pilot has been told so.
+bool heldElsewhere = false;
 
 void TakePlanes() {
     planesAcquired = 1;
+    if (heldElsewhere) LogForPilot("the other plug-in gave the multiplayer aircraft up: traffic is shown now");
+    heldElsewhere = false;
     XPLMSetActiveAircraftCount(20);
     // Index 20 lies beyond the highest multiplayer aircraft; X-Plane accepts it and it costs nothing.
     for (int i = 1; i <= 20; i++) XPLMDisableAIForPlane(i);
@@ -27,10 +32,16 @@ void TakePlanes() {
 void AcquirePlanes() {
     wantPlanes = true;
     if (planesAcquired) return;
-    if (XPLMAcquirePlanes(nullptr, SkorvalePlanesAvailable, nullptr)) TakePlanes();
+    if (XPLMAcquirePlanes(nullptr, SkorvalePlanesAvailable, nullptr)) {
+        TakePlanes();
+    } else if (!heldElsewhere) {
+        heldElsewhere = true;
+        LogForPilot("another plug-in holds the multiplayer aircraft: no traffic is shown until it gives them up");
+    }
 }
 
 void ReleasePlanes() {
+    heldElsewhere = false;
     wantPlanes = false;
     if (planesAcquired) XPLMSetActiveAircraftCount(0);
     planesAcquired = 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/ConnectionStatus.h"
 #include "core/SkorvaleSE.h"
 #include "net/PeerText.h"
 #include "traffic/AircraftUtils.h"
@@ -50,7 +51,9 @@ void DrawPlaneList(int left, int top, int right, int bottom) {
     size_t columns = Columns(left, right);
     std::string indicators = recvstring + " " + tcptx + tcprx + udptx + udprx;
     if (overridden) indicators += " o";
-    DrawText(kWhite, left + kTextMargin, top - 20, Cut(indicators, columns), nullptr);
+    // The connection's status first: whether, and why not, the list can fill.
+    DrawText(kYellow, left + kTextMargin, top - 20, Cut(StatusLine(), columns), nullptr);
+    DrawText(kWhite, left + kTextMargin, top - 34, Cut(indicators, columns), nullptr);
 
     // Slot 0 is the user's own aircraft and is not listed. Slots beyond the simulator's aircraft count
     // are not drawn in the world, and their rows say so.

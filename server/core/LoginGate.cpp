@@ -75,6 +75,12 @@ std::optional<ConnectionId> LoginGate::Checked(std::uint64_t ticket) {
     return id;
 }
 
+Clock::duration LoginGate::CoolingLeft(std::uint32_t address, TimePoint now) const {
+    auto found = addresses_.find(address);
+    if (found == addresses_.end() || now >= found->second.coolingUntil) return Clock::duration::zero();
+    return found->second.coolingUntil - now;
+}
+
 Clock::duration LoginGate::CountFailure(std::uint32_t address, TimePoint now) {
     AddressRecord &record = addresses_[address];
     if (now - record.failureWindow >= std::chrono::minutes(1)) {

@@ -37,6 +37,8 @@ public:
     const char *TakeLoginLine(Connection &connection, const StreamMessage &message, TimePoint now);
     // The connection whose check has that ticket, once: nothing when it went meanwhile.
     std::optional<ConnectionId> Checked(std::uint64_t ticket);
+    // How long `address` is still refused after failed logins (zero: it is not).
+    Clock::duration CoolingLeft(std::uint32_t address, TimePoint now) const;
     // A failed login from `address`: the cooling-off it starts, or zero.
     Clock::duration CountFailure(std::uint32_t address, TimePoint now);
     // Its login is in: the address has one connection fewer waiting, and its login line is taken.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "server/core/ClientMessage.h"
+#include "server/core/Notice.h"
 #include "server/core/Text.h"
 
 namespace server {
@@ -17,6 +18,11 @@ namespace {
 
 // Lines a client may send after its login line before the answer comes (the plug-in sends three).
 constexpr std::size_t kMaxHeldBytes = 16 * 1024;
+
+std::string Seconds(Clock::duration duration) {
+    auto seconds = std::chrono::ceil<std::chrono::seconds>(duration).count();
+    return std::to_string(std::max<long long>(seconds, 1)) + " s";
+}
 
 }  // namespace
 
@@ -52,12 +58,15 @@ void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint 
         case LoginGate::Entry::CoolingOff:
             coolOffLog_.Log(now, spdlog::level::warn, "refusing connection from {}: cooling off after failed logins",
                             AddressText(address));
-            transport_.Close(connection);
+            SendNoticeAndClose(connection, LockedOutText(address, now), Retry::Later);
             return;
         case LoginGate::Entry::TooManyPending:
             connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections not logged in",
                             AddressText(address), limits_.maxPendingPerAddress);
-            transport_.Close(connection);
+            SendNoticeAndClose(connection,
+                               "connection refused: " + std::to_string(limits_.maxPendingPerAddress) +
+                                   " connections from this address have not logged in yet",
+                               Retry::Later);
             return;
         case LoginGate::Entry::Open:
             break;
@@ -66,7 +75,7 @@ void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint 
         connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections open",
                         AddressText(address), connections_.size());
         ++counters_.refusedOverLimit;
-        transport_.Close(connection);
+        SendNoticeAndClose(connection, "connection refused: the server is full", Retry::Later);
         return;
     }
     auto added = std::make_unique<Connection>(connection, address, limits_.maxLineLength, now);
@@ -122,7 +131,7 @@ bool Relay::MakeRoom(TimePoint now) {
     return connections_.size() < limits_.maxClients;
 }
 
-void Relay::CloseConnection(ConnectionId connection, const char *reason) {
+void Relay::CloseConnection(ConnectionId connection, const char *reason, bool afterSending) {
     auto found = connections_.find(connection);
     if (found == connections_.end()) return;
     Connection &conn = *found->second;
@@ -132,7 +141,27 @@ void Relay::CloseConnection(ConnectionId connection, const char *reason) {
     if (Client *client = conn.client) RemoveClient(*client, now_);
     gate_.Leave(conn);
     connections_.erase(found);
-    transport_.Close(connection);
+    if (afterSending) {
+        transport_.CloseAfterSending(connection);
+    } else {
+        transport_.Close(connection);
+    }
+}
+
+void Relay::SendNoticeAndClose(ConnectionId connection, std::string_view text, Retry retry) {
+    transport_.SendStream(connection, NoticeLine(text, retry));
+    transport_.CloseAfterSending(connection);
+}
+
+void Relay::EndSession(ConnectionId connection, std::string_view text, Retry retry) {
+    if (connections_.count(connection) == 0) return;
+    transport_.SendStream(connection, NoticeLine("session ended: " + std::string(text), retry));
+    CloseConnection(connection, nullptr, true);
+}
+
+std::string Relay::LockedOutText(std::uint32_t address, TimePoint now) const {
+    return "login refused: too many failed logins from this address; locked out for " +
+           Seconds(gate_.CoolingLeft(address, now));
 }
 
 bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint now) {
@@ -200,11 +229,13 @@ bool Relay::HandleLogin(Connection &connection, std::string_view line, TimePoint
     if (!ParseStreamLine(line, &message) || message.kind != StreamKind::Opening) {
         refusedLog_.Log(now, spdlog::level::warn, "refusing connection from {}: first line is not a login: {}",
                         AddressText(connection.address), Preview(line));
-        RefuseLogin(connection, now, nullptr, true);
+        RefuseLogin(connection, now, nullptr, true, "login refused: the first line was not a login");
         return false;
     }
     if (const char *why = gate_.TakeLoginLine(connection, message, now)) {
-        RefuseLogin(connection, now, why, false);
+        bool locked = gate_.CoolingLeft(connection.address, now) > Clock::duration::zero();
+        RefuseLogin(connection, now, why, false,
+                    locked ? LockedOutText(connection.address, now) : "login refused: " + std::string(why));
         return false;
     }
     transport_.CheckLogin(connection.ticket, message.uniqueId, message.text, message.digest);
@@ -222,11 +253,14 @@ void Relay::OnLoginChecked(std::uint64_t ticket, LoginResult result, TimePoint n
     conn.ticket = 0;
     if (result == LoginResult::Unavailable) {
         // Not the client's fault: it is refused, but that does not count towards its address's failures.
-        RefuseLogin(conn, now, "the accounts file cannot be read now", false);
+        RefuseLogin(conn, now, "the accounts file cannot be read now", false,
+                    "login refused: the server cannot read its accounts now");
         return;
     }
     if (result == LoginResult::Refused) {
-        RefuseLogin(conn, now, "unknown user or wrong password", true);
+        // The pilot has to correct the settings: trying again by itself would only count more failures.
+        RefuseLogin(conn, now, "unknown user or wrong password", true, "login refused: unknown user or wrong password",
+                    Retry::Never);
         return;
     }
     CompleteLogin(conn, now);
@@ -243,8 +277,10 @@ void Relay::HandleHeldLines(Connection &connection, TimePoint now) {
     }
 }
 
-void Relay::RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure) {
+void Relay::RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure,
+                        const std::string &told, Retry retry) {
     ++counters_.loginsRefused;
+    transport_.SendStream(connection.id, NoticeLine(told, retry));
     if (why) {
         refusedLog_.Log(now, spdlog::level::warn, "refused login of '{}' from {}: {}", Preview(connection.loginUser),
                         AddressText(connection.address), why);
@@ -269,14 +305,13 @@ void Relay::CompleteLogin(Connection &connection, TimePoint now) {
     auto existing = clients_.find(uniqueId);
     if (existing != clients_.end() && !existing->second->remote) {
         Client &old = *existing->second;
-        // The plug-in keeps its unique ID across reconnects and does not notice a lost connection, so
-        // the same user coming back from the same address replaces its stale session instead of
-        // being locked out until that session times out.
-        if (old.user != user || old.streamAddress != connection.address) {
+        // The same user under the same ID replaces its session (see Admit); another user may not take it.
+        if (old.user != user) {
             refusedLog_.Log(now, spdlog::level::warn,
                             "refused login of '{}' from {}: unique ID {} is already logged in", Preview(user), from,
                             uniqueId);
-            RefuseLogin(connection, now, nullptr, false);
+            RefuseLogin(connection, now, nullptr, false,
+                        "login refused: unique ID " + std::to_string(uniqueId) + " is already logged in");
             return;
         }
     }
@@ -294,17 +329,28 @@ void Relay::Admit(Connection &connection, TimePoint now) {
     std::string from = AddressText(connection.address);
     int uniqueId = connection.loginId;
     auto existing = clients_.find(uniqueId);
-    if (existing != clients_.end()) {
-        Client &old = *existing->second;
-        if (old.remote) {
-            // Its pilot came over from another node, which closes the old session there.
-            RemoveClient(old, now);
-        } else {
+    if (existing != clients_.end() && existing->second->remote) {
+        // Its pilot came over from another node, which closes the old session there.
+        RemoveClient(*existing->second, now);
+    }
+    // A correct login replaces the same user's older session, from whatever address and under whatever
+    // unique ID: a link that died without a close is not yet timed out when its pilot is back. The old
+    // session is told not to come back by itself, so two machines sharing one account do not take turns.
+    auto sameUser = sessionsByUser_.find(user);
+    if (sameUser != sessionsByUser_.end()) {
+        auto old = clients_.find(sameUser->second);
+        if (old != clients_.end()) {
             loginLog_.Log(now, spdlog::level::info,
-                          "client {} ({}) logged in again from {}; its old connection is closed", uniqueId,
-                          Preview(user), from);
-            CloseConnection(old.connection, nullptr);
+                          "client {} ({}) logged in again as client {} from {}; its old connection is closed",
+                          old->second->uniqueId, Preview(user), uniqueId, from);
+            EndSession(old->second->connection, "this user logged in again from elsewhere", Retry::Never);
         }
+    }
+    existing = clients_.find(uniqueId);
+    if (existing != clients_.end()) {
+        // Another user took the ID while the network agreed to this login: the newer login wins, as it does
+        // on the other nodes.
+        CloseConnection(existing->second->connection, nullptr);
     }
     gate_.LoggedIn(connection);
     auto client = std::make_unique<Client>(limits_);
@@ -322,6 +368,7 @@ void Relay::Admit(Connection &connection, TimePoint now) {
     connection.client = client.get();
     Client &admitted = *client;
     clients_.emplace(uniqueId, std::move(client));
+    sessionsByUser_[user] = uniqueId;
     views_.MarkDirty();
     loginLog_.Log(now, spdlog::level::info, "client {} ({}) logged in from {}", uniqueId, Preview(user), from);
     identities_.Publish(admitted);
@@ -334,7 +381,7 @@ bool Relay::OnLoginClaimed(ConnectionId connection, bool granted, const std::str
     Connection &conn = *found->second;
     conn.claiming = false;
     if (!granted) {
-        RefuseLogin(conn, now, reason.c_str(), false);
+        RefuseLogin(conn, now, reason.c_str(), false, "login refused: " + reason);
         return false;
     }
     Admit(conn, now);
@@ -348,7 +395,7 @@ void Relay::OnReplacedElsewhere(int uniqueId, const std::string &where) {
     Client &client = *found->second;
     loginLog_.Log(now_, spdlog::level::info, "client {} ({}) logged in again on node {}; its session here is closed",
                   uniqueId, Preview(client.user), where);
-    CloseConnection(client.connection, nullptr);
+    EndSession(client.connection, "this user logged in again from elsewhere", Retry::Never);
 }
 
 void Relay::OnRemoteIdentity(const AircraftIdentity &identity, TimePoint now) {
@@ -372,6 +419,8 @@ void Relay::RemoveClient(Client &client, TimePoint now) {
     if (!client.remote) gate_.SessionEnded(client.loginKey, now);
     views_.Detach(client);
     if (!client.remote) {
+        auto byUser = sessionsByUser_.find(client.user);
+        if (byUser != sessionsByUser_.end() && byUser->second == client.uniqueId) sessionsByUser_.erase(byUser);
         auto connection = connections_.find(client.connection);
         if (connection != connections_.end()) connection->second->client = nullptr;
         if (cluster_) cluster_->ReleaseLogin(client.connection, client.uniqueId, client.user);
@@ -388,6 +437,7 @@ void Relay::OnDatagram(const Endpoint &from, const char *data, std::size_t size,
 void Relay::OnTick(TimePoint now) {
     now_ = now;
     std::vector<std::pair<ConnectionId, const char *>> expired;
+    std::vector<ConnectionId> refusedDone;
     for (const auto &entry : connections_) {
         const Connection &connection = *entry.second;
         if (connection.client) {
@@ -395,19 +445,21 @@ void Relay::OnTick(TimePoint now) {
                 expired.emplace_back(entry.first, "silent for too long");
             }
         } else if (connection.refused) {
-            if (now >= connection.closeAt) expired.emplace_back(entry.first, nullptr);
+            if (now >= connection.closeAt) refusedDone.push_back(entry.first);
         } else if (now - connection.opened >= limits_.loginTimeout) {
             expired.emplace_back(entry.first, "no login in time");
         }
     }
+    // The notice of a refused login went out when it was refused; the stream ends after it.
+    for (ConnectionId connection : refusedDone) CloseConnection(connection, nullptr, true);
     for (const auto &[connection, reason] : expired) {
         auto found = connections_.find(connection);
         if (found == connections_.end()) continue;
-        if (reason) ++(found->second->client ? counters_.closedSilent : counters_.closedNoLogin);
+        ++(found->second->client ? counters_.closedSilent : counters_.closedNoLogin);
         if (Client *client = found->second->client) {
             leaveLog_.Log(now, spdlog::level::warn, "removing client {} ({}): {}", client->uniqueId,
                           Preview(client->user), reason);
-            CloseConnection(connection, nullptr);
+            EndSession(connection, "nothing heard from this plug-in for too long", Retry::Later);
         } else {
             CloseConnection(connection, reason);
         }

@@ -23,6 +23,7 @@
 #include "server/core/Locations.h"
 #include "server/core/LogLimiter.h"
 #include "server/core/LoginGate.h"
+#include "server/core/Notice.h"
 #include "server/core/RelayClient.h"
 #include "server/core/RelayLimits.h"
 #include "server/core/RemoteAircraft.h"
@@ -54,7 +55,7 @@ public:
     // the network's answer to a ClaimLogin (refused: `reason` says why). Returns false when the
     // connection is gone (a granted claim must then be given back).
     bool OnLoginClaimed(ConnectionId connection, bool granted, const std::string &reason, TimePoint now);
-    // A newer login of the same pilot (same user, same address) replaced this local session elsewhere.
+    // A newer login of the same user replaced this local session elsewhere.
     void OnReplacedElsewhere(int uniqueId, const std::string &where);
     // Aircraft of other nodes: they take slots like local ones, but are never receivers here.
     void OnRemoteIdentity(const AircraftIdentity &identity, TimePoint now);
@@ -64,6 +65,9 @@ public:
     void OnRemoteChat(std::string_view line);
     // Called about ten times a second: timeouts, held-back changes, and the re-evaluation of who sees whom.
     void OnTick(TimePoint now);
+    // Ends a connection with a notice line saying why ("session ended: <text>"), closing it once the line
+    // is sent. With Retry::Never (a kick, a ban) the plug-in does not reconnect by itself.
+    void EndSession(ConnectionId connection, std::string_view text, Retry retry);
 
     // For tests and the log: logged-in clients, and the slot in which a receiver shows an aircraft (0: not shown).
     std::size_t ClientCount() const { return clients_.size(); }
@@ -83,10 +87,15 @@ private:
     bool HandleLogin(Connection &connection, std::string_view line, TimePoint now);
     void CompleteLogin(Connection &connection, TimePoint now);
     void HandleHeldLines(Connection &connection, TimePoint now);
-    void RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure);
+    // Refuses a login: `why` for the log (nullptr: logged already), `told` for the client's notice line.
+    void RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure,
+                     const std::string &told, Retry retry = Retry::Later);
     bool MakeRoom(TimePoint now);
     void Admit(Connection &connection, TimePoint now);
-    void CloseConnection(ConnectionId connection, const char *reason);
+    void CloseConnection(ConnectionId connection, const char *reason, bool afterSending = false);
+    // For a connection the relay never took in: the notice, then the close once it is sent.
+    void SendNoticeAndClose(ConnectionId connection, std::string_view text, Retry retry);
+    std::string LockedOutText(std::uint32_t address, TimePoint now) const;
     void RemoveClient(Client &client, TimePoint now);
 
     Transport &transport_;
@@ -94,6 +103,7 @@ private:
     LogBudget logBudget_;
     std::unordered_map<ConnectionId, std::unique_ptr<Connection>> connections_;
     Clients clients_;
+    std::unordered_map<std::string, int> sessionsByUser_;  // this node's logged-in users, to their unique IDs
     // Counted by the parts, and by the network layer for what only it sees; the web observer reads them.
     RelayCounters counters_;
     // Its parts, each of one concern; they share the clients above and run on this thread.

@@ -45,6 +45,9 @@ public:
     virtual void SendDatagrams(const OutboundDatagram *datagrams, std::size_t count) = 0;
     // Closes a connection at once. The relay has already forgotten it.
     virtual void Close(ConnectionId connection) = 0;
+    // Closes a connection once what is queued on it has been sent (its last line is a notice that says
+    // why), within a short bound. The relay has already forgotten it.
+    virtual void CloseAfterSending(ConnectionId connection) { Close(connection); }
     // Has a login checked against the accounts away from the event loop (the accounts file may be slow
     // or locked). The answer comes back as Relay::OnLoginChecked with the same ticket, from the event
     // loop, never from within this call.

@@ -816,8 +816,8 @@ private:
                     refusal = "the login store holds something unreadable for it";
                     break;
                 }
-                // The same pilot (same user, same address) coming back replaces its stale session, wherever it is.
-                bool samePilot = released || (holder.userKey == mine.userKey && holder.address == mine.address);
+                // A correct login of the same user replaces its older session, wherever it is and from any address.
+                bool samePilot = released || holder.userKey == mine.userKey;
                 if (!samePilot) {
                     refusal = key[0] == 'i'
                                   ? "unique ID " + std::to_string(job.uniqueId) + " is logged in on node " + holder.node

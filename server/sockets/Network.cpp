@@ -37,6 +37,14 @@ constexpr std::size_t kBatch = 64;
 constexpr int kReceiveRounds = 4;
 // Anything longer is no message of ours; the relay drops what does not fit 1400 bytes anyway.
 constexpr std::size_t kDatagramBuffer = 2048;
+// A connection closed after its last line lingers this long at most, and only so many do at once: a crowd
+// of refused connections holds no more descriptors than before.
+constexpr auto kFinishTime = std::chrono::seconds(1);
+constexpr std::size_t kMaxFinishing = 256;
+// A stream with nothing to say for this long gets the keep-alive line "0|k|": the plug-in learns that the
+// server is there, and takes its silence for a dead link. Older plug-ins read past a message of that type.
+constexpr auto kKeepAliveInterval = std::chrono::seconds(10);
+constexpr std::string_view kKeepAliveLine = "0|k|\n";
 
 }  // namespace
 
@@ -145,6 +153,7 @@ public:
         }
         relay_.Counters().streamMessagesOut += static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
         session->pending.append(text);
+        session->lastQueued = Clock::now();
         if (queued > options_.limits.maxQueuedBytes && !session->over) {
             session->over = true;
             session->overSince = Clock::now();
@@ -173,6 +182,21 @@ public:
         if (found != sessions_.end()) CloseSession(*found->second);
     }
 
+    void CloseAfterSending(ConnectionId connection) override {
+        auto found = sessions_.find(connection);
+        if (found == sessions_.end()) return;
+        Session &session = *found->second;
+        if (session.finishing) return;
+        if (finishing_ >= kMaxFinishing) {
+            CloseSession(session);
+            return;
+        }
+        session.finishing = true;
+        session.finishBy = Clock::now() + kFinishTime;
+        ++finishing_;
+        if (!session.writing) FinishSending(session);
+    }
+
 private:
     struct Session {
         explicit Session(tcp::socket socket) : socket(std::move(socket)) {}
@@ -185,7 +209,18 @@ private:
         bool closed = false;
         bool over = false;  // more than the bound queued, since overSince
         TimePoint overSince{};
+        bool finishing = false;  // closed once its queue is sent, or at finishBy
+        TimePoint finishBy{};
+        TimePoint lastQueued = Clock::now();  // for the keep-alive line
     };
+
+    // The queue is sent: the end of the stream follows it. What the peer still sends is read and dropped
+    // until it closes too, since closing with unread bytes would reset the connection, and a reset can
+    // take the last line with it before the peer has read it.
+    static void FinishSending(Session &session) {
+        asio::error_code ignored;
+        session.socket.shutdown(tcp::socket::shutdown_send, ignored);
+    }
 
     // A peer whose queue stays over the bound is not reading: drop it. Not from within SendStream's
     // caller's call: the relay is in the middle of handling a message.
@@ -203,11 +238,21 @@ private:
     void CheckStalls() {
         TimePoint now = Clock::now();
         std::vector<Session *> stalled;
+        std::vector<Session *> finished;
+        std::vector<ConnectionId> quiet;
         for (auto &entry : sessions_) {
             Session &session = *entry.second;
-            if (session.over && now - session.overSince >= options_.limits.stallTimeout) stalled.push_back(&session);
+            if (session.finishing) {
+                if (now >= session.finishBy) finished.push_back(&session);
+            } else if (session.over && now - session.overSince >= options_.limits.stallTimeout) {
+                stalled.push_back(&session);
+            } else if (now - session.lastQueued >= kKeepAliveInterval) {
+                quiet.push_back(session.id);
+            }
         }
+        for (ConnectionId id : quiet) SendStream(id, kKeepAliveLine);
         for (Session *session : stalled) DropStalled(*session, "for too long");
+        for (Session *session : finished) CloseSession(*session);
     }
 
     void Accept() {
@@ -253,6 +298,14 @@ private:
         session->socket.async_read_some(
             asio::buffer(session->readBuffer), [this, session](const asio::error_code &error, std::size_t size) {
                 if (session->closed) return;
+                if (session->finishing) {
+                    if (error) {
+                        CloseSession(*session);
+                    } else {
+                        Read(session);
+                    }
+                    return;
+                }
                 if (error) {
                     std::string reason = error == asio::error::eof ? "connection closed" : error.message();
                     CloseSession(*session);
@@ -280,13 +333,18 @@ private:
                               }
                               session->inFlight.clear();
                               if (session->pending.size() <= options_.limits.maxQueuedBytes) session->over = false;
-                              if (!session->pending.empty()) Write(session);
+                              if (!session->pending.empty()) {
+                                  Write(session);
+                              } else if (session->finishing) {
+                                  FinishSending(*session);
+                              }
                           });
     }
 
     void CloseSession(Session &session) {
         if (session.closed) return;
         session.closed = true;
+        if (session.finishing) --finishing_;
         asio::error_code ignored;
         session.socket.shutdown(tcp::socket::shutdown_both, ignored);
         session.socket.close(ignored);
@@ -416,6 +474,7 @@ private:
     asio::signal_set signals_;
     std::unordered_map<ConnectionId, std::shared_ptr<Session>> sessions_;
     ConnectionId nextId_ = 1;
+    std::size_t finishing_ = 0;  // sessions closing once their last line is sent
     std::vector<std::array<char, kDatagramBuffer>> receiveBuffers_;
     std::vector<mmsghdr> receiveHeaders_;
     std::vector<iovec> receiveIov_;

@@ -230,6 +230,7 @@ json BuildState(const LoadedPlugin &plugin) {
         {"time", host.Now()},
         {"wallTime", WallSeconds()},
         {"frames", host.FrameCount()},
+        {"longestFrameWall", host.LongestFrameWall()},
         {"plugin", {{"name", plugin.Name()}, {"signature", plugin.Signature()}, {"description", plugin.Description()}}},
         {"aircraft",
          {{"lat", host.Latitude()},

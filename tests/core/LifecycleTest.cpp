@@ -173,16 +173,17 @@ TEST_F(Lifecycle, EveryEnableReReadsTheSettingsAndConnectsWhenAsked) {
     ASSERT_GE(bytes.size(), closing.size());
     EXPECT_EQ(bytes.substr(bytes.size() - closing.size()), closing);
 
-    // A key the file no longer holds keeps its value; a changed one takes effect; the id stays.
+    // A key the file no longer holds keeps its value; a changed one takes effect; each login has its own ID.
     ASSERT_TRUE(dir.Write(kSettings, "connectAtStartup=1;"));
     ASSERT_EQ(plugin->Enable(), 1);
     ASSERT_TRUE(server.WaitForStreamLines(1, 2000, 1));
-    EXPECT_EQ(server.StreamBytes(1).rfind(id + "|Opening Connection|anna|", 0), 0u);
+    EXPECT_NE(server.StreamBytes(1).find("|Opening Connection|anna|"), std::string::npos);
+    EXPECT_NE(server.StreamBytes(1).rfind(id + "|", 0), 0u);
     plugin->Disable();
     ASSERT_TRUE(dir.Write(kSettings, "userID=bob;connectAtStartup=1;"));
     ASSERT_EQ(plugin->Enable(), 1);
     ASSERT_TRUE(server.WaitForStreamLines(1, 2000, 2));
-    EXPECT_EQ(server.StreamBytes(2).rfind(id + "|Opening Connection|bob|", 0), 0u);
+    EXPECT_NE(server.StreamBytes(2).find("|Opening Connection|bob|"), std::string::npos);
 
     // Stopping saves nothing: writing the file is the settings pane's business.
     plugin->Disable();
@@ -322,7 +323,8 @@ TEST_F(Lifecycle, TheAircraftAreTakenOnlineOnlyAndKeptAgainstReleaseRequests) {
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
     host.RunFrame();
     std::vector<std::string> rows = host.LastFrame().TextsIn(host.Windows()[0].id);
-    ASSERT_EQ(rows.size(), 20u);
+    ASSERT_EQ(rows.size(), 21u);
+    rows.erase(rows.begin());  // the status line
     EXPECT_EQ(rows[5], "5: NEAR Plane 5");
     EXPECT_EQ(rows[6], "6:  Plane 6 (not shown)");
     EXPECT_EQ(rows[7], "7: FAR Plane 7 (not shown)");

@@ -96,7 +96,9 @@ public:
     // Logs in and opens the datagram path: the plug-in's datagram socket gets its port at its first send.
     void Connect() {
         size_t connections = server->ConnectionCount();
-        ASSERT_EQ(ConnectToServer(), 1);
+        ASSERT_EQ(ConnectToServerWaiting(3000), 1);
+        // Each login draws its own ID; the messages after it carry a known one for the tests to compare.
+        uniqueID = 12345;
         ASSERT_TRUE(server->WaitForStreamLines(1, 2000, connections));
         size_t datagrams = server->DatagramCount();
         ProcessPackets();

@@ -285,14 +285,14 @@ TEST(StreamPhase, LostServerEndsTheConnectionWithoutLogout) {
     Session session;
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     size_t loginBytes = session.server->StreamBytes().size();
-    // Messages sent just before the close are still handled.
+    // Messages sent just before the close are still handled, and the list is cleared as the link ends.
     session.SendStream("3|c|Last\n");
     overridden = 1;
     session.host.SetDataRef("sim/operation/override/override_planepath", 1, 0);
     session.server->CloseStream(0);
     ASSERT_TRUE(inboundtest::WaitPeerGone(tsockfd));
     ProcessPackets();
-    EXPECT_EQ(Callsigns[3], "Last");
+    EXPECT_EQ(Callsigns[3], "");
     EXPECT_EQ(tcpconnected, 0);
     EXPECT_EQ(tsockfd, 0);
     EXPECT_EQ(sockfd, 0);

@@ -8,6 +8,7 @@
 
 #include "server/accounts/Digest.h"
 #include "tests/server/ServerHarness.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/Paths.h"
 
 namespace servertest {
@@ -82,11 +83,15 @@ TEST_F(LoginTest, OnlyTheRightDigestOfAKnownUserGetsIn) {
     ASSERT_EQ(Accounts("add " + file_ + " anna", "secret\n"), 0);
     StartServer({"--accounts", file_});
 
+    // Each refusal says why in the notice line, as its last line before the close; the plug-in is not to
+    // try again by itself, since only its pilot can correct the credentials.
     ProtocolClient wrongPassword(address_, 11);
     wrongPassword.Login("anna", "guess");
+    EXPECT_EQ(wrongPassword.ReadLine(), "9001|m|Server: login refused: unknown user or wrong password");
     EXPECT_TRUE(wrongPassword.WaitClosed());
     ProtocolClient unknown(address_, 12);
     unknown.Login("mallory", "secret");
+    EXPECT_EQ(unknown.ReadLine(), "9001|m|Server: login refused: unknown user or wrong password");
     EXPECT_TRUE(unknown.WaitClosed());
     ProtocolClient malformed(address_, 13);
     malformed.SendLine("13|Opening Connection|anna");
@@ -116,24 +121,69 @@ TEST_F(LoginTest, AServerNeedsAnAccountsFileOrOpenMode) {
     EXPECT_NE(text.find("--open"), std::string::npos) << text;
 }
 
-TEST_F(LoginTest, DuplicateIdsAreRefusedUnlessTheSameUserReconnects) {
+TEST_F(LoginTest, DuplicateIdsAreRefusedAndTheSameUserReplacesItsOldSessionFromAnywhere) {
     StartServer();
     ProtocolClient anna(address_, 21);
     anna.Login("anna");
     ASSERT_TRUE(LoggedIn(anna));
 
-    // Another user under a unique ID already in use: refused, and Anna is unaffected.
+    // Another user under a unique ID already in use: refused with the reason, and Anna is unaffected.
     ProtocolClient other(address_, 21, "");
     other.Login("eve");
+    EXPECT_EQ(other.ReadLine(), "9000|m|Server: login refused: unique ID 21 is already logged in");
     EXPECT_TRUE(other.WaitClosed());
     EXPECT_TRUE(LoggedIn(anna));
 
-    // The same user from the same address: a plug-in reconnecting after a lost connection, which it
-    // does not notice. The new session replaces the stale one.
+    // The same user under the same ID from the same address, then under a new ID from a new address (a
+    // reconnect after a re-dial, while the dead session has not timed out): each replaces the older one,
+    // which is told not to come back by itself, so two machines sharing an account cannot take turns.
     ProtocolClient again(address_, 21);
     again.Login("anna");
     EXPECT_TRUE(LoggedIn(again));
+    EXPECT_TRUE(anna.WaitForLine("9001|m|Server: session ended: this user logged in again from elsewhere"));
     EXPECT_TRUE(anna.WaitClosed());
+    ProtocolClient redialled(address_, 22, testsupport::UniqueLoopbackAddress());
+    redialled.Login("anna");
+    EXPECT_TRUE(LoggedIn(redialled));
+    EXPECT_TRUE(again.WaitForLine("9001|m|Server: session ended: this user logged in again from elsewhere"));
+    EXPECT_TRUE(again.WaitClosed());
+    ProtocolClient bob(address_, 23);
+    bob.Login("bob");
+    EXPECT_TRUE(LoggedIn(bob)) << "other users keep their sessions";
+    EXPECT_TRUE(LoggedIn(redialled));
+}
+
+TEST_F(LoginTest, RefusalsBeforeAnyLoginSayWhyToo) {
+    StartServer({"--open", "--max-clients", "2", "--reserved-clients", "0", "--max-login-failures", "2",
+                 "--login-cool-off", "30", "--refusal-delay", "0.1"});
+    // The server full: the newcomer is told so, though it never got a place.
+    ProtocolClient first(address_, 41), second(address_, 42);
+    first.Login("first");
+    second.Login("second");
+    ASSERT_TRUE(LoggedIn(first));
+    ASSERT_TRUE(LoggedIn(second));
+    ProtocolClient third(address_, 43);
+    EXPECT_EQ(third.ReadLine(), "9000|m|Server: connection refused: the server is full");
+    EXPECT_TRUE(third.WaitClosed());
+    first.SendLine("41|Closing Connection");
+    ASSERT_TRUE(first.WaitClosed());
+
+    // An address locked out after failed logins learns for how long, at its next login or connection.
+    std::string guesser = testsupport::UniqueLoopbackAddress();
+    for (int i = 0; i < 2; ++i) {
+        ProtocolClient guess(address_, 50 + i, guesser);
+        guess.SendLine("not a login");
+        EXPECT_EQ(guess.ReadLine(), "9000|m|Server: login refused: the first line was not a login");
+        EXPECT_TRUE(guess.WaitClosed());
+    }
+    ProtocolClient locked(address_, 52, guesser);
+    auto line = locked.ReadLine();
+    ASSERT_TRUE(line.has_value());
+    EXPECT_EQ(line->rfind("9000|m|Server: login refused: too many failed logins from this address; locked out for ", 0),
+              0u)
+        << *line;
+    EXPECT_NE(line->find(" 30 s"), std::string::npos) << *line;
+    EXPECT_TRUE(locked.WaitClosed());
 }
 
 TEST_F(LoginTest, AnythingButALoginAsFirstLineClosesOnlyThatConnection) {
