@@ -12,11 +12,13 @@
 #include "net/PacketProcess.h"
 #include "platform/Socket.h"
 #include "traffic/AircraftUtils.h"
+#include "traffic/InstancedTraffic.h"
 #include "traffic/OwnAircraft.h"
 #include "traffic/PlaneAccess.h"
 #include "traffic/SmoothTraffic.h"
 #include "ui/ChatWindows.h"
 #include "ui/PrefPane.h"
+#include "ui/TrafficLabels.h"
 
 int pwinw = 270;
 int pwinh = 320;
@@ -49,6 +51,10 @@ int flightMode = 0;
 int cockpitPosition = 0;
 int connectAtStartup = 0;
 int smoothTraffic = 0;
+int trafficModels = 0;
+int trafficLabels = 1;
+int labelRangeKm = kDefaultLabelRangeKm;
+int labelDetails = 0;
 std::string serverSetting;
 
 int sockfd = 0;
@@ -80,6 +86,7 @@ XPWidgetID FlightModeT, FlightModeB1, FlightModeB2;
 XPWidgetID PositionT, PositionB1, PositionB2, PositionB3, PositionB4;
 XPWidgetID CrewIDT, CrewIDF;
 XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB, SmoothTrafficB;
+XPWidgetID TrafficModelsB = nullptr, TrafficLabelsB = nullptr;
 XPWidgetID ServerT, ServerF, StatusT;
 
 namespace {
@@ -167,6 +174,9 @@ PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc) {
     XPLMRegisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, 0.1f, nullptr);
     // Every frame: the own location, the co-pilot's head where the 3-D phases are never drawn, smoothed traffic.
     XPLMRegisterFlightLoopCallback(SkorvaleFrameCallback, -1.0f, nullptr);
+    // Our models' data refs exist before any model loads; the labels draw in the window phase.
+    StartInstancedTraffic();
+    StartTrafficLabels();
 
     recvstring = "Network Traffic:";
     tcptx = "  ";
@@ -195,6 +205,8 @@ PLUGIN_API void XPluginStop(void) {
     XPLMUnregisterFlightLoopCallback(SkorvaleProcessChatWinCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleFrameCallback, nullptr);
+    StopTrafficLabels();
+    StopInstancedTraffic();
     ResetSmoothTraffic();
     // A name lookup still running must end before this code may be unloaded.
     ResetConnection();
@@ -223,6 +235,7 @@ PLUGIN_API void XPluginDisable(void) {
     DisconnectFromServer();
     StopNetworking();
     ReleasePlanes();
+    ClearInstancedTraffic();
 }
 
 #ifdef XPLM_MSG_RELEASE_PLANES

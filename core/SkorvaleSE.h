@@ -43,8 +43,13 @@ extern std::string crewID;
 extern int flightMode;       // 0 Solo, 1 Crewed
 extern int cockpitPosition;  // 0 Pilot, 1 Co-Pilot, 2 Navigator, 3 Flight Engineer
 extern int connectAtStartup;
-extern int smoothTraffic;          // 1: traffic drawn every frame from timestamped samples
-extern std::string serverSetting;  // "host" or "host:port"; empty: the built-in server
+extern int smoothTraffic;  // 1: traffic drawn every frame from timestamped samples
+extern std::string serverSetting;
+extern int trafficModels;                 // 1: peers drawn as our own models (instances), announced on TCAS
+extern int trafficLabels;                 // 1: callsign labels beside the traffic (skorvale/toggle_labels)
+extern int labelRangeKm;                  // labels up to this distance, 1..100
+extern int labelDetails;                  // 1: labels also give distance and height difference
+constexpr int kDefaultLabelRangeKm = 10;  // "host" or "host:port"; empty: the built-in server
 
 // Networking.
 extern int sockfd;        // datagram socket, 0 when closed
@@ -78,6 +83,7 @@ extern XPWidgetID FlightModeT, FlightModeB1, FlightModeB2;
 extern XPWidgetID PositionT, PositionB1, PositionB2, PositionB3, PositionB4;
 extern XPWidgetID CrewIDT, CrewIDF;
 extern XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB, SmoothTrafficB;
+extern XPWidgetID TrafficModelsB, TrafficLabelsB;
 extern XPWidgetID ServerT, ServerF, StatusT;
 
 // Entry functions, called by the simulator.

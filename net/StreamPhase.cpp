@@ -13,6 +13,7 @@
 #include "platform/File.h"
 #include "platform/Socket.h"
 #include "traffic/AircraftUtils.h"
+#include "traffic/InstancedTraffic.h"
 #include "traffic/ModelLoader.h"
 
 namespace {
@@ -43,9 +44,12 @@ void AddChatLine(const std::string &text) {
 
 void HandleModel(int slot, const std::string &path) {
     if (path == "BLANK") {
+        // The relay blanks a slot when its pilot leaves: the instance and TCAS target go at once.
         Planes[slot].clear();
+        ForgetTrafficSlot(slot);
         return;
     }
+    NoteTrafficModelPath(slot, path);
     if (path.size() > kModelPathLimit) return;
     // A path written with "\" separators names its model as the same path with "/" would.
     std::string name = CleanPeerText(ModelName(WithForwardSlashes(path)));

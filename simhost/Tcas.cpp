@@ -20,8 +20,10 @@ void AddArray(HostState &s, const std::string &name, RefType type, bool writable
     s.dataRefs[index].tcasStride = stride;
 }
 
-bool Live(const HostState &s, int slot, bool overridden) {
-    return overridden && s.frameCount - s.tcasWrittenFrame[static_cast<size_t>(slot)] < kSilentFrames;
+// A slot written lately with an ID: with ID 0 X-Plane derives and shows nothing for it.
+bool Live(HostState &s, int slot, bool overridden) {
+    return overridden && s.frameCount - s.tcasWrittenFrame[static_cast<size_t>(slot)] < kSilentFrames &&
+           Value(s, kTcas + "targets/modeS_id", slot) != 0;
 }
 
 std::string Text(HostState &s, const std::string &name, int slot) {

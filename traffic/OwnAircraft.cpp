@@ -9,8 +9,10 @@
 #include "net/Protocol.h"
 #include "platform/Socket.h"
 #include "platform/System.h"
+#include "traffic/InstancedTraffic.h"
 #include "traffic/ModelLoader.h"
 #include "traffic/SmoothTraffic.h"
+#include "traffic/TcasTargets.h"
 
 namespace {
 
@@ -110,8 +112,11 @@ float SkorvaleFrameCallback(float inElapsedSinceLastCall, float, int, void *) {
     // drawing will send; otherwise the simulator does not draw it, and the location goes from here.
     if (lastAirplanesPhaseCycle != cycle - 1) SendLocationOncePerCycle(cycle);
     MoveCoPilotHead();
-    LoadPendingModels();
+    // Instanced traffic draws none of the multiplayer aircraft: no model is loaded into them.
+    if (!trafficModels) LoadPendingModels();
     SmoothTrafficFrame(inElapsedSinceLastCall);
+    InstancedTrafficFrame(inElapsedSinceLastCall);
+    TcasTargetsFrame();
     return -1.0f;
 }
 

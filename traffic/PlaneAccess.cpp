@@ -5,6 +5,7 @@
 #include "core/ConnectionStatus.h"
 #include "core/SkorvaleSE.h"
 #include "traffic/ModelLoader.h"
+#include "traffic/TcasTargets.h"
 
 int planesAcquired = 0;
 
@@ -41,6 +42,8 @@ void AcquirePlanes() {
 }
 
 void ReleasePlanes() {
+    // Only the holder may clear the TCAS override, so it goes first.
+    EndTcasOverride();
     heldElsewhere = false;
     wantPlanes = false;
     if (planesAcquired) XPLMSetActiveAircraftCount(0);

@@ -143,6 +143,8 @@ void ReadBackAndSave() {
     }
     connectAtStartup = GetState(ConnectStartB);
     smoothTraffic = GetState(SmoothTrafficB);
+    trafficModels = GetState(TrafficModelsB) != 0 ? 1 : 0;
+    trafficLabels = GetState(TrafficLabelsB) != 0 ? 1 : 0;
     SavePreferences();
 }
 
@@ -306,6 +308,11 @@ void CreatePrefPane(int width, int height) {
     SetState(ConnectStartB, connectAtStartup);
     SmoothTrafficB = CreateButton(radio1Left, rowTop(11), radio1Right, rowBottom(11), 1, "Smooth traffic",
                                   xpRadioButton, xpButtonBehaviorCheckBox);
+    // In the caption column, whose rows 10 and 11 hold no caption in either flight mode.
+    TrafficModelsB = CreateButton(labelLeft, rowTop(11), labelLeft + 10, rowBottom(11), 1, "Our models", xpRadioButton,
+                                  xpButtonBehaviorCheckBox);
+    TrafficLabelsB = CreateButton(labelLeft, rowTop(10), labelLeft + 10, rowBottom(10), 1, "Labels", xpRadioButton,
+                                  xpButtonBehaviorCheckBox);
 
     ServerT = CreateChild(labelLeft, rowTop(12), labelRight, rowBottom(12), 1, "Server:", xpWidgetClass_Caption);
     ServerF = CreateField(fieldLeft, rowTop(12), fieldRight, rowBottom(12), 1, ServerShown(), kServerLimit);
@@ -343,6 +350,8 @@ void InitializePrefPane() {
     ShowConnected(Engaged());
     SetState(ConnectStartB, connectAtStartup);
     SetState(SmoothTrafficB, smoothTraffic != 0);
+    SetState(TrafficModelsB, trafficModels != 0);
+    SetState(TrafficLabelsB, trafficLabels != 0);
     if (cockpitPosition >= 0 && cockpitPosition <= 3) SelectPosition(cockpitPosition);
 
     XPSetWidgetDescriptor(UserIDF, userID.c_str());
