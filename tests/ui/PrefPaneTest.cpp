@@ -77,6 +77,8 @@ TEST_F(PrefPaneTest, FirstOpenBuildsEveryControlInPlaceFilledFromTheSettings) {
         {"Disconnect", 3, L + 40, T - 280, L + 110, T - 292, true},
         {"Connect at startup", 3, radio1, T - 280, radio1 + 10, T - 292, true},
         {"Smooth traffic", 3, radio1, row(11), radio1 + 10, row(11) - 12, true},
+        {"Our models", 3, label, row(11), label + 10, row(11) - 12, true},
+        {"Labels", 3, label, row(10), label + 10, row(10) - 12, true},
         {"Server:", 6, label, row(12), label + 100, row(12) - 12, true},
         {SKORVALE_SERVER_ADDRESS, 4, field, row(12), field + 110, row(12) - 12, true},
         {"Cancel", 3, L + 65, T - 300, L + 120, T - 312, true},
