@@ -34,6 +34,10 @@ double lastHeard = 0;
 bool keepAliveSeen = false;  // the server sends keep-alive lines: its silence means something
 unsigned jitterState = 0;
 
+// What the pilot's Connect (and connect at startup) waits for a connection at most: one on the same
+// machine or network is made in far less, and logs in at once; anything slower goes on in the flight
+// loops. Well inside a frame's budget.
+constexpr int kConnectGlanceMs = 2;
 // A session that lasted this long was a good one: the next loss starts again from the first delay.
 constexpr double kGoodSessionSeconds = 60;
 // What of a bad server entry the status line and log repeat: enough to recognise it.
@@ -234,7 +238,20 @@ int ConnectToServer() {
     // The pilot asks: whatever happened before, this attempt starts at once and the delays start over.
     nextDelay = kFirstRetrySeconds;
     StartAttempt();
-    if (stage == Stage::LookingUp || stage == Stage::Connecting) Progress();
+    if (stage == Stage::LookingUp) Progress();
+    if (stage == Stage::Connecting) {
+        std::string error;
+        switch (CheckConnect(tsockfd, &error, kConnectGlanceMs)) {
+            case ConnectProgress::Connected:
+                SendLogin();
+                break;
+            case ConnectProgress::Failed:
+                FailAttempt(error);
+                break;
+            case ConnectProgress::Pending:
+                break;
+        }
+    }
     return tcpconnected;
 }
 
@@ -280,17 +297,18 @@ void NoteStreamTraffic(bool keepAlive) {
     if (keepAlive) keepAliveSeen = true;
 }
 
-void TakeServerNotice(int number, const std::string &text) {
-    if (stage != Stage::Online) return;
+bool TakeServerNotice(int number, const std::string &text) {
+    if (stage != Stage::Online) return false;
     // The server's own words: "Server: login refused: unknown user or wrong password".
     std::string said = text.compare(0, 8, "Server: ") == 0 ? text.substr(8) : text;
     std::string line = targetText + " says: " + said;
     if (number == kNoticeFinal) {
         Stop(line);
-        return;
+        return true;
     }
     GoOffline();
     WaitBeforeRetry(line);
+    return true;
 }
 
 int DisconnectFromServer() {

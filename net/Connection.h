@@ -36,8 +36,8 @@ void CloseServerConnection();
 // packet processor every call, with the seconds since its last call.
 void AdvanceConnection(float elapsedSeconds);
 // A notice line from the server (its number and text): the status line shows it and the connection
-// ends; after kNoticeFinal it is not tried again by itself.
-void TakeServerNotice(int number, const std::string &text);
+// ends; after kNoticeFinal it is not tried again by itself. False when no session was there to end.
+bool TakeServerNotice(int number, const std::string &text);
 // Something arrived on the stream; `keepAlive` when it was the server's keep-alive line.
 void NoteStreamTraffic(bool keepAlive);
 

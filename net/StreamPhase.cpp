@@ -87,8 +87,7 @@ void HandleStreamMessage(int slot, char type, const std::string &text) {
             // no chat text can start a line of its own: a peer cannot forge it. Otherwise the slot
             // number of a chat line means nothing.
             if (slot == kNoticeTryLater || slot == kNoticeFinal) {
-                endedByNotice = true;
-                TakeServerNotice(slot, CleanPeerText(text));
+                endedByNotice = TakeServerNotice(slot, CleanPeerText(text));
                 break;
             }
             AddChatLine(CleanPeerText(text));

@@ -37,7 +37,8 @@ bool BindSocket(int socket, const sockaddr_in &address);
 // refused", "network unreachable").
 enum class ConnectProgress { Connected, Pending, Failed };
 ConnectProgress StartConnect(int socket, const sockaddr_in &address, std::string *error);
-ConnectProgress CheckConnect(int socket, std::string *error);
+// CheckConnect waits at most `waitMs` (0: not at all) for the answer.
+ConnectProgress CheckConnect(int socket, std::string *error, int waitMs = 0);
 
 // TCP keep-alive probes after 10 s without traffic, every 2 s after that: a link that died without a
 // close (a router restart, a laptop lid) fails the stream within 30 s, where the system's defaults

@@ -106,9 +106,9 @@ ConnectProgress StartConnect(int socket, const sockaddr_in &address, std::string
     return ConnectProgress::Failed;
 }
 
-ConnectProgress CheckConnect(int socket, std::string *error) {
+ConnectProgress CheckConnect(int socket, std::string *error, int waitMs) {
     pollfd entry{socket, POLLOUT, 0};
-    int ready = poll(&entry, 1, 0);
+    int ready = poll(&entry, 1, waitMs);
     if (ready == 0 || (ready < 0 && errno == EINTR)) return ConnectProgress::Pending;
     int code = 0;
     socklen_t length = sizeof code;

@@ -115,15 +115,15 @@ ConnectProgress StartConnect(int socket, const sockaddr_in &address, std::string
     return ConnectProgress::Failed;
 }
 
-ConnectProgress CheckConnect(int socket, std::string *error) {
+ConnectProgress CheckConnect(int socket, std::string *error, int waitMs) {
     SOCKET s = Handle(socket);
     fd_set writable, failed;
     FD_ZERO(&writable);
     FD_ZERO(&failed);
     FD_SET(s, &writable);
     FD_SET(s, &failed);
-    timeval now{0, 0};
-    int ready = select(0, nullptr, &writable, &failed, &now);
+    timeval limit{waitMs / 1000, (waitMs % 1000) * 1000};
+    int ready = select(0, nullptr, &writable, &failed, &limit);
     if (ready == 0) return ConnectProgress::Pending;
     if (ready > 0 && FD_ISSET(s, &writable) && !FD_ISSET(s, &failed)) return ConnectProgress::Connected;
     int code = 0;

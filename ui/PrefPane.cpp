@@ -180,6 +180,8 @@ int HandlePushed(XPWidgetID button) {
         // connection as it is. Connect uses what the fields show, stored as Apply stores it.
         if (button == ConnectB && !Engaged()) {
             ReadBackAndSave();
+            // From here the connection's own status says what became of the entry.
+            serverEntryError.clear();
             ConnectToServer();
         }
         if (button == DisconnectB && Engaged()) DisconnectFromServer();

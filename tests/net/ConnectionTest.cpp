@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,11 @@
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
 #include "net/Md5.h"
+#include "net/StreamPhase.h"
 #include "simhost/Host.h"
 #include "tests/support/FixtureServer.h"
 #include "tests/support/Loopback.h"
+#include "traffic/AircraftUtils.h"
 
 namespace {
 
@@ -304,6 +307,72 @@ TEST_F(Connection, FailedAttemptsNeverWaitSayWhyTryAgainLaterAndLeakNothing) {
     DisconnectFromServer();
     EXPECT_EQ(StatusLine(), "Disconnected");
     std::printf("failed connect: %.6f s of calls for a swallowed attempt\n", longest);
+}
+
+TEST_F(Connection, NoticesEndTheSessionWithTheirReasonAndKeepAliveSilenceIsALostLink) {
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    const std::string at = address + ":49556";
+    // Reads the stream as the packet processor does until `done`, for at most two seconds.
+    auto readUntil = [](const std::function<bool()> &done) {
+        for (int i = 0; i < 200 && !done(); i++) {
+            StreamPhase();
+            if (!done()) usleep(10000);
+        }
+        return done();
+    };
+
+    // A peer's chat line can say anything: it is chat, and the session goes on.
+    ASSERT_EQ(ConnectToServerWaiting(2000), 1);
+    ASSERT_TRUE(server.WaitForStreamLines(1, 2000));
+    ASSERT_TRUE(server.SendStream("0|m|Server: login refused: unknown user or wrong password\n3|c|Ghost\n"));
+    ASSERT_TRUE(readUntil([] { return Callsigns[3] == "Ghost"; }));
+    EXPECT_EQ(imRead[13], "Server: login refused: unknown user or wrong password");
+    EXPECT_EQ(CurrentConnectionState(), ConnectionState::LoggedIn);
+
+    // The server's notice to try later: the reason in the status line, the list cleared, nothing after
+    // it applied, and a new attempt after the delay.
+    ASSERT_TRUE(server.SendStream("9000|m|Server: login refused: the server is full\n4|c|Late\n"));
+    ASSERT_TRUE(readUntil([] { return tcpconnected == 0; }));
+    EXPECT_EQ(CurrentConnectionState(), ConnectionState::Waiting);
+    EXPECT_EQ(StatusLine().rfind(at + " says: login refused: the server is full. Trying again in ", 0), 0u)
+        << StatusLine();
+    EXPECT_EQ(Callsigns[3], "");
+    EXPECT_EQ(Callsigns[4], "");
+    EXPECT_EQ(imRead[13], "Server: login refused: unknown user or wrong password") << "a notice is not chat";
+    Advance(3);
+    ASSERT_TRUE(server.WaitForConnections(2, 2000));
+    for (int i = 0; i < 200 && tcpconnected == 0; i++) {
+        usleep(10000);
+        AdvanceConnection(0.01f);
+    }
+    ASSERT_EQ(tcpconnected, 1);
+    ASSERT_TRUE(server.WaitForStreamLines(1, 2000, 1));
+
+    // A session ended for good (a kick): stopped, and not tried again by itself.
+    ASSERT_TRUE(server.SendStream("9001|m|Server: session ended: kicked by the operator\n", 1));
+    ASSERT_TRUE(readUntil([] { return tcpconnected == 0; }));
+    EXPECT_EQ(CurrentConnectionState(), ConnectionState::Stopped);
+    EXPECT_EQ(StatusLine(), at + " says: session ended: kicked by the operator");
+    Advance(200);
+    EXPECT_EQ(server.ConnectionCount(), 2u);
+
+    // A server that sends keep-alive lines and then falls silent without a close (a link or a proxy that
+    // stopped forwarding) is lost after 25 s; one that never sent them is not judged by its silence.
+    ASSERT_EQ(ConnectToServerWaiting(2000), 1);
+    ASSERT_TRUE(server.WaitForStreamLines(1, 2000, 2));
+    Advance(100);
+    EXPECT_EQ(CurrentConnectionState(), ConnectionState::LoggedIn);
+    ASSERT_TRUE(server.SendStream("0|k|\n", 2));
+    tcprx = "  ";
+    ASSERT_TRUE(readUntil([] { return tcprx == "Tr"; }));
+    Advance(24);
+    EXPECT_EQ(CurrentConnectionState(), ConnectionState::LoggedIn);
+    Advance(1.1);
+    EXPECT_EQ(CurrentConnectionState(), ConnectionState::Waiting);
+    EXPECT_EQ(tcpconnected, 0);
+    EXPECT_EQ(StatusLine().rfind("Connection lost: nothing heard from " + at + " for 25 s. Trying again in ", 0), 0u)
+        << StatusLine();
 }
 
 TEST_F(Connection, AServerThatHungUpCannotKillTheProcess) {

@@ -1,4 +1,6 @@
 // The settings pane and the menu, driven as a user clicks and types, checked on screen and in the settings file.
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -349,6 +351,41 @@ TEST_F(PrefPaneTest, ConnectUsesTheFieldsAndTheButtonsAndStatusFollowTheConnecti
     ASSERT_TRUE(server.WaitForConnections(3, 3000));
     host.RunFor(0.1);
     EXPECT_EQ(tcpconnected, 1);
+}
+
+TEST_F(PrefPaneTest, AServerTypedInThePaneIsLookedUpUsedAndStoredAndABadOneIsSaidSo) {
+    // A port of this process's own on 127.0.0.1, which "localhost" names.
+    const int port = 20000 + (int)(getpid() % 20000);
+    testsupport::FixtureServer server("127.0.0.1", port);
+    ASSERT_TRUE(server.Ok());
+    unsetenv("SKORVALE_SERVER_ADDRESS");
+    Start(kStored);
+    OpenPane();
+    EXPECT_EQ(Field(ServerF), SKORVALE_SERVER_ADDRESS);
+
+    // A bad entry is said so at Apply and at Connect, and no other server is tried.
+    ASSERT_TRUE(host.ReplaceFieldText(ServerF, "localhost:" + std::to_string(port) + "0000"));
+    ASSERT_TRUE(Click("Apply"));
+    host.RunFrame();
+    EXPECT_EQ(Field(StatusT), "The server entry is not valid: the port");
+    ASSERT_TRUE(Click("Connect"));
+    host.RunFor(0.5);
+    EXPECT_EQ(Field(StatusT).rfind("The server \"localhost:", 0), 0u) << Field(StatusT);
+    EXPECT_TRUE(host.IsWidgetShown(ConnectB));
+
+    const std::string typed = "LocalHost:" + std::to_string(port);
+    ASSERT_TRUE(host.ReplaceFieldText(ServerF, typed));
+    ASSERT_TRUE(Click("Connect"));
+    for (int i = 0; i < 300 && tcpconnected == 0; i++) {
+        host.RunFor(0.03);
+        usleep(10000);
+    }
+    ASSERT_EQ(tcpconnected, 1) << Field(StatusT);
+    ASSERT_TRUE(server.WaitForStreamLines(1, 3000));
+    EXPECT_NE(server.StreamBytes().find("|Opening Connection|1234|"), std::string::npos);
+    EXPECT_EQ(Field(StatusT).rfind("Logged in to localhost:" + std::to_string(port), 0), 0u) << Field(StatusT);
+    EXPECT_NE(SavedSettings().find(";server=" + typed + ";"), std::string::npos) << SavedSettings();
+    testsupport::PointPluginAt(testsupport::UniqueLoopbackAddress());
 }
 
 TEST_F(PrefPaneTest, MenuIgnoresUnknownItems) {
