@@ -55,6 +55,8 @@ void Apply(const std::string &key, const std::string &value) {
         labelDetails = stringtoi(value) != 0 ? 1 : 0;
     } else if (key == "server") {
         serverSetting = value;
+    } else if (key == "defaultModel") {
+        defaultModel = value;
     }
 }
 
@@ -160,6 +162,8 @@ void SavePreferences() {
     // Only a server other than the built-in one is written: a file of an older plug-in, or one saved
     // without a server chosen, stays as it was, and an older plug-in ignores the key.
     if (!serverSetting.empty() && serverSetting != BuiltInServer()) AddEntry(&text, "server", serverSetting);
+    // Likewise only when the pilot chose a default model of their own.
+    if (!defaultModel.empty()) AddEntry(&text, "defaultModel", defaultModel);
 
     size_t written = 0;
     while (written < text.size()) {

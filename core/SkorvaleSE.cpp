@@ -16,6 +16,7 @@
 #include "traffic/OwnAircraft.h"
 #include "traffic/PlaneAccess.h"
 #include "traffic/SmoothTraffic.h"
+#include "traffic/TrafficSlots.h"
 #include "ui/ChatWindows.h"
 #include "ui/PrefPane.h"
 #include "ui/TrafficLabels.h"
@@ -56,6 +57,7 @@ int trafficLabels = 1;
 int labelRangeKm = kDefaultLabelRangeKm;
 int labelDetails = 0;
 std::string serverSetting;
+std::string defaultModel;
 
 int sockfd = 0;
 int tsockfd = 0;
@@ -111,6 +113,8 @@ PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc) {
     XPLMEnableFeature("XPLM_USE_NATIVE_PATHS", 1);
 
     for (int i = 0; i < kSlotCount; i++) AircraftList[i].set(i);
+    // No peer yet: no slot is drawn.
+    ResetTrafficSlots();
 
     int item = XPLMAppendMenuItem(XPLMFindPluginsMenu(), "Skorvale", nullptr, 1);
     PlaneMenu = XPLMCreateMenu("Plane Window", XPLMFindPluginsMenu(), item, SkorvaleMenuCallback, nullptr);
@@ -172,8 +176,9 @@ PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc) {
     XPLMRegisterFlightLoopCallback(SkorvaleProcessCursorCallback, 1.0f, nullptr);
     XPLMRegisterFlightLoopCallback(SkorvaleProcessChatWinCallback, 1.0f, nullptr);
     XPLMRegisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, 0.1f, nullptr);
-    // Every frame: the own location, the co-pilot's head where the 3-D phases are never drawn, smoothed traffic.
-    XPLMRegisterFlightLoopCallback(SkorvaleFrameCallback, -1.0f, nullptr);
+    // Every frame after the flight model: the own location, the co-pilot's head where the 3-D phases are
+    // never drawn, the slots drawn, model loads, smoothed traffic, instanced traffic and TCAS targets.
+    StartFrameLoop();
     // Our models' data refs exist before any model loads; the labels draw in the window phase.
     StartInstancedTraffic();
     StartTrafficLabels();
@@ -204,7 +209,7 @@ PLUGIN_API void XPluginStop(void) {
     XPLMUnregisterFlightLoopCallback(SkorvaleProcessCursorCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleProcessChatWinCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, nullptr);
-    XPLMUnregisterFlightLoopCallback(SkorvaleFrameCallback, nullptr);
+    StopFrameLoop();
     StopTrafficLabels();
     StopInstancedTraffic();
     ResetSmoothTraffic();
@@ -236,15 +241,16 @@ PLUGIN_API void XPluginDisable(void) {
     StopNetworking();
     ReleasePlanes();
     ClearInstancedTraffic();
+    // A disabled plug-in draws nothing and takes no keys: both windows go, with the keyboard.
+    ReleaseChatKeyboard();
+    showPlaneWindow = 0;
+    showChatWindow = 0;
+    networkShowChatOverride = 0;
+    chatOpacity = 0.0f;
+    if (gWindow) XPLMSetWindowIsVisible(gWindow, 0);
+    if (imReadWin) XPLMSetWindowIsVisible(imReadWin, 0);
 }
 
-#ifdef XPLM_MSG_RELEASE_PLANES
-constexpr int kReleasePlanesMessage = XPLM_MSG_RELEASE_PLANES;
-#else
-// SDK headers before 3.0.3 (or without XPLM303) lack the name; X-Plane 11.41 and later send it.
-constexpr int kReleasePlanesMessage = 111;
-#endif
-
 PLUGIN_API void XPluginReceiveMessage(XPLMPluginID, int inMessage, void *) {
-    if (inMessage == kReleasePlanesMessage) ReleasePlanesRequested();
+    if (IsReleasePlanesMessage(inMessage)) ReleasePlanesRequested();
 }

@@ -43,13 +43,14 @@ extern std::string crewID;
 extern int flightMode;       // 0 Solo, 1 Crewed
 extern int cockpitPosition;  // 0 Pilot, 1 Co-Pilot, 2 Navigator, 3 Flight Engineer
 extern int connectAtStartup;
-extern int smoothTraffic;  // 1: traffic drawn every frame from timestamped samples
-extern std::string serverSetting;
-extern int trafficModels;                 // 1: peers drawn as our own models (instances), announced on TCAS
-extern int trafficLabels;                 // 1: callsign labels beside the traffic (skorvale/toggle_labels)
-extern int labelRangeKm;                  // labels up to this distance, 1..100
-extern int labelDetails;                  // 1: labels also give distance and height difference
-constexpr int kDefaultLabelRangeKm = 10;  // "host" or "host:port"; empty: the built-in server
+extern int smoothTraffic;          // 1: traffic drawn every frame from timestamped samples
+extern std::string serverSetting;  // "host" or "host:port"; empty: the built-in server
+extern std::string defaultModel;   // the model for peers whose own is missing, under X-Plane's folder; "": stock
+extern int trafficModels;          // 1: peers drawn as our own models (instances), announced on TCAS
+extern int trafficLabels;          // 1: callsign labels beside the traffic (skorvale/toggle_labels)
+extern int labelRangeKm;           // labels up to this distance, 1..100
+extern int labelDetails;           // 1: labels also give distance and height difference
+constexpr int kDefaultLabelRangeKm = 10;
 
 // Networking.
 extern int sockfd;        // datagram socket, 0 when closed

@@ -17,6 +17,7 @@
 #include "traffic/AircraftUtils.h"
 #include "traffic/CrewRedirect.h"
 #include "traffic/PlaneAccess.h"
+#include "traffic/TrafficSlots.h"
 
 namespace {
 
@@ -79,7 +80,9 @@ void CloseSockets() {
 void GoOffline() {
     bool wasOnline = tcpconnected != 0;
     CloseSockets();
+    // The multiplayer aircraft go back to X-Plane's AI and other plug-ins, none of them left drawn.
     ReleasePlanePath();
+    ResetTrafficSlots();
     ReleasePlanes();
     if (wasOnline) ClearTrafficTables();
 }

@@ -6,7 +6,6 @@
 #include "net/DatagramPhase.h"
 #include "net/StreamPhase.h"
 #include "traffic/CrewRedirect.h"
-#include "traffic/ModelLoader.h"
 
 float SkorvalePacketProcess(float inElapsedSinceLastCall, float, int, void *) {
     // The own-aircraft sender waits for this first call, so the sockets are known to be drained.
@@ -17,6 +16,5 @@ float SkorvalePacketProcess(float inElapsedSinceLastCall, float, int, void *) {
     // Checked every call, datagrams or not: the crew's pilot falling silent is itself the reason.
     ReleaseIdleRedirect();
     StreamPhase();
-    LoadPendingModels();
     return 0.03f;
 }

@@ -15,6 +15,7 @@
 #include "traffic/AircraftUtils.h"
 #include "traffic/InstancedTraffic.h"
 #include "traffic/ModelLoader.h"
+#include "traffic/TrafficSlots.h"
 
 namespace {
 
@@ -43,9 +44,13 @@ void AddChatLine(const std::string &text) {
 }
 
 void HandleModel(int slot, const std::string &path) {
+    // The relay empties a slot whose pilot left with BLANK (and sends BLANK for a peer whose path it
+    // would not relay, whose next location fills the slot again).
     if (path == "BLANK") {
         // The relay blanks a slot when its pilot leaves: the instance and TCAS target go at once.
         Planes[slot].clear();
+        ForgetSlotModel(slot);
+        MarkSlotVacated(slot);
         ForgetTrafficSlot(slot);
         return;
     }
@@ -55,13 +60,14 @@ void HandleModel(int slot, const std::string &path) {
     std::string name = CleanPeerText(ModelName(WithForwardSlashes(path)));
     bool changed = Planes[slot] != name;
     if (changed) Planes[slot] = name;
-    // The name is stored even when the file does not open, so the same model is not tried again. Only a
-    // model file under this installation's aircraft folder is handed to the host; a peer cannot make it
-    // load any other file it can name.
-    std::string local;
-    if (!changed || !LocalModelPath(path, &local)) return;
-    std::string full = InSimulatorFolder(local);
-    if (RegularFileOpens(full)) RequestModel(slot, full);
+    // The name is stored even when the file does not open, so the same model is not looked for again.
+    // Only a model file under this installation's aircraft folder is handed to the host; a peer cannot
+    // make it load any other file it can name. A model the pilot does not have gets the default one,
+    // rather than whatever the aircraft's previous occupant flew.
+    if (!changed) return;
+    std::string local, full;
+    bool found = LocalModelPath(path, &local) && RegularFileOpens(full = InSimulatorFolder(local));
+    RequestModel(slot, found ? full : DefaultModelPath());
 }
 
 // What stays after parsing holds no terminator (else it would have been handled or dropped), so past

@@ -54,7 +54,7 @@ void Host::SetFrameRate(double framesPerSecond) {
 double Host::FrameRate() const { return state_->frameRate; }
 
 // One frame, in X-Plane's order: the clock moves, flight loops run, the flight model moves the user's
-// aircraft, then everything is drawn.
+// aircraft, the loops created for after the flight model run, then everything is drawn.
 void Host::RunFrame() {
     HostState &s = *state_;
     auto wallStart = std::chrono::steady_clock::now();
@@ -67,11 +67,14 @@ void Host::RunFrame() {
     s.now = static_cast<double>(s.frameCount) / s.frameRate + s.loadSeconds;
     Value(s, "sim/time/total_running_time_sec") = static_cast<float>(s.now);
     ExpirePlanesHold(s);
+    LetGoIfHonoured(s);
     SendDueReleaseRequest(s);
     CompleteObjectLoads(s);
-    RunFlightLoops(s);
-    EndFrameTcas(s);
+    RunFlightLoops(s, false);
     MoveUserAircraft(s);
+    // Loops created for after the flight model see the aircraft where this frame put it.
+    RunFlightLoops(s, true);
+    EndFrameTcas(s);
     BeginFrameRecord(s);
     UpdateView(s);
     RunDrawing(s);
@@ -148,6 +151,8 @@ std::string Host::DirectorySeparator() const { return SeparatorOf(*state_); }
 bool Host::FeatureEnabled(const std::string &feature) const { return state_->features.count(feature) > 0; }
 void Host::SetViewType(int viewType) { Value(*state_, "sim/graphics/view/view_type") = viewType; }
 std::vector<std::string> Host::DebugLog() const { return state_->debugLog; }
+std::vector<std::string> Host::ReadOnlyWrites() const { return state_->readOnlyWrites; }
+long Host::ReadOnlyWriteCount() const { return state_->readOnlyWriteCount; }
 
 // ---- Registered callbacks --------------------------------------------------------------------------
 
@@ -205,6 +210,7 @@ PlanesInfo Host::Planes() const {
     // The frame just run counts too, though its loads are folded in only when the next one starts.
     const HostState &s = *state_;
     PlanesInfo planes = s.planes;
+    if (s.planesHolder == HostState::kOtherPlugin) planes.holderName = "Stand-in Traffic";
     planes.mostModelLoadsInFrame = std::max(planes.mostModelLoadsInFrame, s.frameModelLoads);
     if (s.frameCount > 0) planes.longestFrame = std::max(planes.longestFrame, 1.0 / s.frameRate + s.frameLoadSeconds);
     return planes;

@@ -12,6 +12,7 @@
 #include "traffic/ModelMatch.h"
 #include "traffic/PlaneAccess.h"
 #include "traffic/TrafficModels.h"
+#include "traffic/TrafficSlots.h"
 
 #if __has_include(<XPLMInstance.h>)
 #include <XPLMInstance.h>
@@ -46,7 +47,7 @@ struct ModelObject {
     ObjectState state = ObjectState::None;
 };
 
-struct SlotState {
+struct PeerState {
     std::string path;         // as last sent
     std::string matchedPath;  // the path the choice was made for
     bool matched = false;
@@ -68,7 +69,7 @@ struct SlotState {
 
 bool started = false;
 ModelObject objects[kTrafficModelCount];
-SlotState slots[kSlotCount];
+PeerState slots[kSlotCount];
 XPLMDataRef ownRefs[kTrafficDataRefCount] = {};
 XPLMProbeRef probe = nullptr;
 long frameNumber = 0;
@@ -82,7 +83,7 @@ double Clock() {
 // Our data refs carry no value of their own: each instance is fed its values with its position.
 float ReadNothing(void *) { return 0; }
 
-void DestroyInstance(SlotState &s) {
+void DestroyInstance(PeerState &s) {
 #if SKORVALE_INSTANCING
     if (s.instance) XPLMDestroyInstance(s.instance);
 #endif
@@ -149,7 +150,7 @@ ModelChoice Choose(const std::string &path) {
 
 // The peer's velocity from its moves, and whether it is on the ground: gear down and slow. Then where
 // it is drawn: on our ground while on the ground there (if ours is near its own), else where it says.
-void UpdateMotion(int slot, SlotState &s, double now) {
+void UpdateMotion(int slot, PeerState &s, double now) {
     const Aircraft &r = AircraftList[slot];
     if (!s.haveLast) {
         s.haveLast = true;
@@ -191,7 +192,7 @@ void UpdateMotion(int slot, SlotState &s, double now) {
     if (s.haveGround && std::fabs(r.y - wheels - s.groundY) < kGroundGapLimit) s.drawn.y = s.groundY + wheels;
 }
 
-void PlaceInstance(int slot, SlotState &s, float elapsed, double now) {
+void PlaceInstance(int slot, PeerState &s, float elapsed, double now) {
 #if SKORVALE_INSTANCING
     const Aircraft &r = AircraftList[slot];
     // Two to six turns a second with the throttle, in whole degrees a frame: enough to look alive.
@@ -223,14 +224,23 @@ void PlaceInstance(int slot, SlotState &s, float elapsed, double now) {
 }
 
 // With instanced traffic the multiplayer aircraft are held for the TCAS override only, and none of them is
-// drawn: the active count stays at the user's aircraft alone. Switched off, they show the traffic again.
+// drawn: the active count stays at the user's aircraft alone. Switched off, the slots are written again.
+bool hidingMultiplayerAircraft = false;
 void KeepMultiplayerAircraftHidden() {
-    if (!planesAcquired) return;
-    int total = 0, active = 0;
-    XPLMPluginID controller = 0;
-    XPLMCountAircraft(&total, &active, &controller);
-    if (trafficModels != 0 && active != 1) XPLMSetActiveAircraftCount(1);
-    if (trafficModels == 0 && active == 1) XPLMSetActiveAircraftCount(kSlotCount);
+    if (!planesAcquired) {
+        hidingMultiplayerAircraft = false;
+        return;
+    }
+    if (trafficModels != 0) {
+        int total = 0, active = 0;
+        XPLMPluginID controller = 0;
+        XPLMCountAircraft(&total, &active, &controller);
+        if (active != 1) XPLMSetActiveAircraftCount(1);
+        hidingMultiplayerAircraft = true;
+    } else if (hidingMultiplayerAircraft) {
+        hidingMultiplayerAircraft = false;
+        RewriteTrafficSlots();
+    }
 }
 
 }  // namespace
@@ -257,7 +267,7 @@ void StopInstancedTraffic() {
     }
     if (probe) XPLMDestroyProbe(probe);
     probe = nullptr;
-    for (SlotState &s : slots) s = SlotState{};
+    for (PeerState &s : slots) s = PeerState{};
     defaultFailureLogged = false;
     started = false;
 }
@@ -276,16 +286,16 @@ void NoteTrafficLocation(int slot) {
 void ForgetTrafficSlot(int slot) {
     if (slot < 1 || slot >= kSlotCount) return;
     DestroyInstance(slots[slot]);
-    slots[slot] = SlotState{};
+    slots[slot] = PeerState{};
 }
 
 void ClearInstancedTraffic() {
-    for (SlotState &s : slots) DestroyInstance(s);
+    for (PeerState &s : slots) DestroyInstance(s);
 }
 
 bool TrafficSlotPresent(int slot) {
     if (slot < 1 || slot >= kSlotCount) return false;
-    const SlotState &s = slots[slot];
+    const PeerState &s = slots[slot];
     const double now = Clock();
     // A clock that went back (a new flight) does not make a peer vanish.
     return s.located && (now < s.lastLocation || now - s.lastLocation < kPresenceSeconds);
@@ -298,7 +308,7 @@ void InstancedTrafficFrame(float elapsedSeconds) {
     const bool drawInstances = trafficModels != 0 && tcpconnected != 0 && started && SKORVALE_INSTANCING;
     int acfReads = 0;
     for (int slot = 1; slot < kSlotCount; ++slot) {
-        SlotState &s = slots[slot];
+        PeerState &s = slots[slot];
         if (!TrafficSlotPresent(slot)) {
             DestroyInstance(s);
             continue;
@@ -345,7 +355,7 @@ std::string TrafficChoiceText(int slot) {
 
 int InstanceCount() {
     int n = 0;
-    for (const SlotState &s : slots)
+    for (const PeerState &s : slots)
         if (s.instance) ++n;
     return n;
 }

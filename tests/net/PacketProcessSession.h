@@ -113,6 +113,18 @@ public:
         ASSERT_EQ(poll(&entry, 1, 2000), 1);
     }
 
+    // Gives each slot a peer beside the user's aircraft (a location datagram, applied at once): only a
+    // slot with a position is drawn and gets models.
+    void Occupy(std::initializer_list<int> slots) {
+        for (int slot : slots) {
+            Location location;
+            location.slot = slot;
+            SendDatagrams({location.Text()});
+            for (int i = 0; i < 100 && Readable(sockfd) > 0; i++) ProcessPackets();
+            ProcessPackets();
+        }
+    }
+
     // Sends stream text and waits until all of it is readable on the plug-in's side.
     void SendStream(const std::string &text, size_t connection = 0) {
         int before = Readable(tsockfd);
