@@ -74,6 +74,7 @@ XPLMDataRef ownRefs[kTrafficDataRefCount] = {};
 XPLMProbeRef probe = nullptr;
 long frameNumber = 0;
 bool defaultFailureLogged = false;
+std::string lastUnshownNote;
 
 double Clock() {
     static XPLMDataRef clock = XPLMFindDataRef("sim/time/total_running_time_sec");
@@ -243,6 +244,26 @@ void KeepMultiplayerAircraftHidden() {
     }
 }
 
+// In the default mode, peers the simulator's AI aircraft count leaves undrawn are named in the status line,
+// with the way to see them all. Only while the aircraft are held: otherwise the line names their holder.
+void NoteUnshownPeers() {
+    if (!planesAcquired) return;
+    int unshown = 0;
+    if (trafficModels == 0)
+        for (int slot = 1; slot < kSlotCount; ++slot)
+            if (SlotState(slot) == SlotShown::BeyondAircraft) ++unshown;
+    std::string note;
+    if (unshown > 0) {
+        note = std::to_string(unshown) + (unshown == 1 ? " pilot" : " pilots") +
+               " not shown (AI aircraft count): tick \"Our models\" to see all";
+    }
+    if (note != lastUnshownNote) {
+        lastUnshownNote = note;
+        SetTrafficNote(note);
+        if (!note.empty()) LogForPilot(note);
+    }
+}
+
 }  // namespace
 
 void StartInstancedTraffic() {
@@ -305,6 +326,7 @@ void InstancedTrafficFrame(float elapsedSeconds) {
     ++frameNumber;
     const double now = Clock();
     KeepMultiplayerAircraftHidden();
+    NoteUnshownPeers();
     const bool drawInstances = trafficModels != 0 && tcpconnected != 0 && started && SKORVALE_INSTANCING;
     int acfReads = 0;
     for (int slot = 1; slot < kSlotCount; ++slot) {

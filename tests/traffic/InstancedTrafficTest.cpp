@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "core/ConnectionStatus.h"
 #include "core/SkorvaleSE.h"
 #include "tests/net/PacketProcessSession.h"
 #include "tests/support/Paths.h"
@@ -163,6 +164,64 @@ TEST(InstancedTraffic, PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHills) {
     EXPECT_EQ(host.Instancing().refusedCount, 0);
     trafficModels = 0;
     trafficLabels = 1;
+}
+
+}  // namespace
+
+namespace {
+
+// The default mode names the peers the AI aircraft count hides and points to our models; with them on,
+// every peer is drawn and its row says as what; a peer flipping between two models loads each once.
+TEST(InstancedTraffic, HiddenPeersPointToOurModelsAndModelSpamLoadsNothingTwice) {
+    testsupport::ScratchDir dir;
+    ASSERT_TRUE(dir.Ok());
+    ASSERT_EQ(mkdir(dir.Path("Resources/plugins/Skorvale").c_str(), 0700), 0);
+    ASSERT_EQ(symlink(testsupport::ModelsDir(), dir.Path("Resources/plugins/Skorvale/models").c_str()), 0);
+    Session session;
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    simhost::Host &host = session.host;
+    host.SetAIAircraftCount(2);
+    std::vector<Peer> peers;
+    std::string stream;
+    for (int slot = 1; slot <= 5; ++slot) {
+        peers.push_back({slot, 1000.0 * slot, 0, 300, false});
+        stream += std::to_string(slot) + "|c|P" + std::to_string(slot) + "====\n" + std::to_string(slot) +
+                  "|p|Aircraft/Home Built/thing.acf====\n";
+    }
+    session.SendStream(stream);
+    auto fly = [&](int rounds, const std::string &perRound = "") {
+        for (int round = 0; round < rounds; ++round) {
+            if (!perRound.empty()) session.SendStream(perRound + (round % 2 ? "a330.acf====\n" : "b738.acf====\n"));
+            std::vector<std::string> texts;
+            for (const Peer &p : peers) texts.push_back(LocationOf(session, p, 0).Text());
+            session.SendDatagrams(texts);
+            host.RunFrames(2);
+        }
+    };
+    fly(10);
+    EXPECT_NE(StatusLine().find("3 pilots not shown"), std::string::npos) << StatusLine();
+    EXPECT_NE(StatusLine().find("Our models"), std::string::npos) << StatusLine();
+    EXPECT_TRUE(host.Instances().empty());
+
+    trafficModels = 1;
+    showPlaneWindow = 1;
+    XPLMSetWindowIsVisible(gWindow, 1);
+    fly(10);
+    EXPECT_EQ(host.Instances().size(), 5u);
+    EXPECT_EQ(StatusLine().find("not shown"), std::string::npos) << StatusLine();
+    bool rowSaysSo = false;  // the row is cut at the window's edge
+    for (const std::string &row : host.LastFrame().TextsIn(gWindow))
+        rowSaysSo = rowSaysSo || row.rfind("1: P1 thing as light_single", 0) == 0;
+    EXPECT_TRUE(rowSaysSo);
+
+    // Slot 3 flips between two airliners every frame for two seconds: each model loads once, and the
+    // instance follows at most once a second.
+    const long loads = host.Instancing().objectLoads;
+    fly(60, "3|p|Aircraft/Airliners/");
+    EXPECT_LE(host.Instancing().objectLoads, loads + 2);
+    EXPECT_EQ(host.Instances().size(), 5u);
+    EXPECT_EQ(host.Instancing().refusedCount, 0);
+    trafficModels = 0;
 }
 
 }  // namespace
