@@ -60,7 +60,7 @@ std::vector<std::string> LabelsDrawn(const simhost::Host &host) {
     return out;
 }
 
-TEST(InstancedTraffic, PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHills) {
+void PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHills(simhost::XPlaneVersion version) {
     testsupport::ScratchDir dir;
     ASSERT_TRUE(dir.Ok());
     // The zip's layout: the models beside the plug-in, under X-Plane's folder.
@@ -69,6 +69,7 @@ TEST(InstancedTraffic, PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHills) {
     Session session;
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     simhost::Host &host = session.host;
+    host.SetXPlaneVersion(version);
     host.SetAIAircraftCount(0);  // the pilot never set AI traffic up
     host.SetTerrain(simhost::Terrain::Hills);
     trafficModels = 1;
@@ -164,6 +165,14 @@ TEST(InstancedTraffic, PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHills) {
     EXPECT_EQ(host.Instancing().refusedCount, 0);
     trafficModels = 0;
     trafficLabels = 1;
+}
+
+TEST(InstancedTraffic, PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHillsInXPlane12) {
+    PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHills(simhost::XPlaneVersion::XPlane12);
+}
+
+TEST(InstancedTraffic, PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHillsInXPlane11) {
+    PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHills(simhost::XPlaneVersion::XPlane11);
 }
 
 }  // namespace
