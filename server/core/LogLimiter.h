@@ -25,6 +25,11 @@ public:
         ++suppressed_;
         return false;
     }
+    // A new budget from now on (a reload).
+    void SetRate(double perMinute, double burst) {
+        bucket_.SetRate(perMinute / 60.0, burst);
+        perMinute_ = perMinute;
+    }
     // Writes the summary line when lines were held back and a minute has passed since the last one.
     void Summarize(TimePoint now);
 
