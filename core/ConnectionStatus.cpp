@@ -11,7 +11,7 @@ namespace {
 ConnectionState state = ConnectionState::Disconnected;
 std::string text = "Disconnected";
 double secondsToRetry = 0;
-std::string trafficNote;
+std::string note;
 
 }  // namespace
 
@@ -26,11 +26,10 @@ void SetConnectionStatus(ConnectionState newState, const std::string &newText) {
 
 void SetSecondsToRetry(double seconds) { secondsToRetry = seconds; }
 
-void SetTrafficNote(const std::string &note) { trafficNote = note; }
+void SetStatusNote(const std::string &newNote) { note = newNote; }
 
 std::string StatusLine() {
-    // Online without traffic is what the pilot must hear first, even where the line is cut short.
-    if (state == ConnectionState::LoggedIn && !trafficNote.empty()) return trafficNote + " (" + text + ")";
+    if (state == ConnectionState::LoggedIn && !note.empty()) return text + "; " + note;
     if (state != ConnectionState::Waiting) return text;
     std::string line = text;
     // The locale-independent integer formatting of the protocol: the host may have set a locale.
@@ -48,5 +47,5 @@ void ResetConnectionStatus() {
     state = ConnectionState::Disconnected;
     text = "Disconnected";
     secondsToRetry = 0;
-    trafficNote.clear();
+    note.clear();
 }

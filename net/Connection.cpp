@@ -33,6 +33,8 @@ double nextDelay = kFirstRetrySeconds;
 double onlineSince = 0;
 double lastHeard = 0;
 bool keepAliveSeen = false;  // the server sends keep-alive lines: its silence means something
+bool heardSinceLogin = false;
+bool toldQuiet = false;  // the status line says the server has sent nothing yet
 unsigned jitterState = 0;
 
 // What the pilot's Connect (and connect at startup) waits for a connection at most: one on the same
@@ -41,6 +43,9 @@ unsigned jitterState = 0;
 constexpr int kConnectGlanceMs = 2;
 // A session that lasted this long was a good one: the next loss starts again from the first delay.
 constexpr double kGoodSessionSeconds = 60;
+// A server that has sent nothing this long after the login is said to be quiet: an older one with nobody
+// else online, or something that accepts connections and never answers. Either way the pilot may wonder.
+constexpr double kQuietServerSeconds = 30;
 // What of a bad server entry the status line and log repeat: enough to recognise it.
 constexpr size_t kEntryPreview = 48;
 
@@ -115,6 +120,8 @@ void Stop(const std::string &why) {
     SetConnectionStatus(ConnectionState::Stopped, why);
 }
 
+std::string LoggedInText() { return "Logged in to " + targetText + " as " + userID; }
+
 void SendLogin() {
     std::string opening;
     AddIntToString(&opening, "", uniqueID);
@@ -138,7 +145,9 @@ void SendLogin() {
     onlineSince = linkClock;
     lastHeard = linkClock;
     keepAliveSeen = false;
-    SetConnectionStatus(ConnectionState::LoggedIn, "Logged in to " + targetText + " as " + userID);
+    heardSinceLogin = false;
+    toldQuiet = false;
+    SetConnectionStatus(ConnectionState::LoggedIn, LoggedInText());
     // Online now: the multiplayer aircraft are ours to show the other pilots in.
     AcquirePlanes();
 }
@@ -275,6 +284,11 @@ void AdvanceConnection(float elapsedSeconds) {
             break;
         case Stage::Online:
             if (linkClock - onlineSince >= kGoodSessionSeconds) nextDelay = kFirstRetrySeconds;
+            if (!heardSinceLogin && !toldQuiet && linkClock - onlineSince >= kQuietServerSeconds) {
+                toldQuiet = true;
+                SetConnectionStatus(ConnectionState::LoggedIn,
+                                    LoggedInText() + "; the server has sent nothing yet (no other pilots?)");
+            }
             if (keepAliveSeen && linkClock - lastHeard >= kSilenceLimitSeconds) {
                 GoOffline();
                 WaitBeforeRetry("Connection lost: nothing heard from " + targetText + " for 25 s");
@@ -298,6 +312,11 @@ void CloseServerConnection() {
 void NoteStreamTraffic(bool keepAlive) {
     lastHeard = linkClock;
     if (keepAlive) keepAliveSeen = true;
+    heardSinceLogin = true;
+    if (toldQuiet && stage == Stage::Online) {
+        toldQuiet = false;
+        SetConnectionStatus(ConnectionState::LoggedIn, LoggedInText());
+    }
 }
 
 bool TakeServerNotice(int number, const std::string &text) {
@@ -348,6 +367,6 @@ void ResetConnection() {
     targetText.clear();
     linkClock = attemptStarted = retryAt = onlineSince = lastHeard = 0;
     nextDelay = kFirstRetrySeconds;
-    keepAliveSeen = false;
+    keepAliveSeen = heardSinceLogin = toldQuiet = false;
     ResetConnectionStatus();
 }

@@ -259,7 +259,7 @@ void NoteUnshownPeers() {
     }
     if (note != lastUnshownNote) {
         lastUnshownNote = note;
-        SetTrafficNote(note);
+        SetStatusNote(note);
         if (!note.empty()) LogForPilot(note);
     }
 }

@@ -38,7 +38,7 @@ void TakePlanes() {
     if (!planesHolderName.empty()) {
         LogForPilot("\"" + planesHolderName + "\" gave the multiplayer aircraft up: traffic is shown now");
         planesHolderName.clear();
-        SetTrafficNote("");
+        SetStatusNote("");
     }
     // The multiplayer aircraft are 1..19; 0 is the user's own.
     for (int i = 1; i < kSlotCount; i++) XPLMDisableAIForPlane(i);
@@ -59,7 +59,7 @@ void AskHolder() {
     XPLMGetPluginInfo(controller, name, nullptr, nullptr, nullptr);
     name[sizeof name - 1] = '\0';
     planesHolderName = name[0] ? name : "another plug-in";
-    SetTrafficNote("No traffic: \"" + planesHolderName + "\" holds the aircraft");
+    SetStatusNote("No traffic: \"" + planesHolderName + "\" holds the aircraft");
     if (askedHolder) return;
     askedHolder = true;
     XPLMSendMessageToPlugin(controller, kReleasePlanesMessage, nullptr);
@@ -85,7 +85,7 @@ void ReleasePlanes() {
     wantPlanes = false;
     askedHolder = false;
     planesHolderName.clear();
-    SetTrafficNote("");
+    SetStatusNote("");
     // Only what is held is given back, with the pilot's own active count.
     if (!planesAcquired) return;
     if (pilotsActiveCount >= 0) XPLMSetActiveAircraftCount(pilotsActiveCount);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "XPStandardWidgets.h"
 #include "core/UniqueId.h"
 #include "simhost/Host.h"
 #include "tests/support/FixtureServer.h"
@@ -259,6 +260,23 @@ TEST_F(Lifecycle, AircraftHeldByAnotherPlugInAreTakenWhenItLetsGo) {
     bool named = false;
     for (const auto &s : host.LastFrame().strings) named = named || s.text.find("ANNA") != std::string::npos;
     EXPECT_TRUE(named) << "the plane list shows the traffic";
+    // The status line (in the settings pane, whole) and Log.txt say why no traffic is drawn.
+    auto paneStatus = [&] {
+        std::string shown;
+        for (XPWidgetID widget : host.Widgets()) {
+            simhost::WidgetInfo info = host.Widget(widget).value();
+            if (info.widgetClass == xpWidgetClass_Caption) shown += info.descriptor + " ";
+        }
+        return shown;
+    };
+    ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Control & Settings"}));
+    host.RunFrame();
+    EXPECT_NE(paneStatus().find("another plug-in holds the multiplayer aircraft"), std::string::npos) << paneStatus();
+    std::vector<std::string> log = host.DebugLog();
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "Skorvale: another plug-in holds the multiplayer aircraft: no traffic is shown until it "
+                        "gives them up\n"),
+              log.end());
     simhost::PlanesInfo planes = host.Planes();
     EXPECT_FALSE(planes.acquired);
     EXPECT_EQ(planes.holder, simhost::PlanesHolder::OtherPlugIn);
@@ -274,6 +292,8 @@ TEST_F(Lifecycle, AircraftHeldByAnotherPlugInAreTakenWhenItLetsGo) {
     EXPECT_EQ(planes.aiDisabled, (std::set<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}));
     EXPECT_EQ(planes.models[3], dir.Path("Aircraft/trainer.acf")) << "a full path, as X-Plane wants";
     EXPECT_EQ(planes.models[0], "") << "the user's own aircraft never gets a model";
+    host.RunFrame();
+    EXPECT_EQ(paneStatus().find("another plug-in"), std::string::npos) << paneStatus();
     ASSERT_TRUE(server.SendDatagram(LocationFor(3, "47.48")));
     for (int i = 0; i < 40 && host.GetDataRef("sim/multiplayer/position/plane3_x") == 0.0; i++) {
         host.RunFor(0.05);
@@ -371,12 +391,13 @@ TEST_F(Lifecycle, AnotherHolderIsAskedOnceAndNamed) {
     EXPECT_FALSE(host.Planes().acquired);
     EXPECT_EQ(host.Planes().holderAsked.size(), 1u);
     EXPECT_EQ(named(), 1);
-    // The status line says who keeps the traffic away.
+    // The status line says who keeps the traffic away (after the connection's state: the pane's rows hold
+    // all of it, where the plane list's one row is cut).
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
     host.RunFrame();
-    std::vector<std::string> rows = host.LastFrame().TextsIn(host.Windows()[0].id);
-    ASSERT_FALSE(rows.empty());
-    EXPECT_EQ(rows[0].rfind("No traffic: \"Stand-in Traffic\"", 0), 0u) << rows[0];
+    std::string status;
+    for (XPWidgetID id : host.Widgets()) status += host.Widget(id)->descriptor;
+    EXPECT_NE(status.find("No traffic: \"Stand-in Traffic\""), std::string::npos) << status;
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
     host.RunFor(5.0);
     EXPECT_EQ(host.Planes().holderAsked.size(), 1u) << "once per connection";

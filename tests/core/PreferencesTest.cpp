@@ -154,7 +154,8 @@ TEST_F(Preferences, AFileEditedByHandReadsAsMeantAndTheServerIsWrittenOnlyWhenCh
     // One entry a line as Notepad saves it (a byte-order mark, CRLF, blanks around "=", no ";"), and as
     // TextEdit does (LF, the last line without its line end).
     LoadFrom(
-        "\xEF\xBB\xBF" "callsign = ANNA1\r\nuserID=anna ;\r\n\r\n# a comment line\r\npassword =  pw 2\r\n"
+        "\xEF\xBB\xBF"
+        "callsign = ANNA1\r\nuserID=anna ;\r\n\r\n# a comment line\r\npassword =  pw 2\r\n"
         "server = relay.example.org:49600\r\n");
     EXPECT_EQ(myCallsign, "ANNA1");
     EXPECT_EQ(userID, "anna");

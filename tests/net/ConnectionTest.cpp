@@ -363,9 +363,12 @@ TEST_F(Connection, NoticesEndTheSessionWithTheirReasonAndKeepAliveSilenceIsALost
     ASSERT_TRUE(server.WaitForStreamLines(1, 2000, 2));
     Advance(100);
     EXPECT_EQ(CurrentConnectionState(), ConnectionState::LoggedIn);
+    // It is said to be quiet, though: an older server alone, or something that never answers.
+    EXPECT_EQ(StatusLine(), "Logged in to " + at + " as anna; the server has sent nothing yet (no other pilots?)");
     ASSERT_TRUE(server.SendStream("0|k|\n", 2));
     tcprx = "  ";
     ASSERT_TRUE(readUntil([] { return tcprx == "Tr"; }));
+    EXPECT_EQ(StatusLine(), "Logged in to " + at + " as anna");
     Advance(24);
     EXPECT_EQ(CurrentConnectionState(), ConnectionState::LoggedIn);
     Advance(1.1);
