@@ -88,7 +88,7 @@ XPWidgetID FlightModeT, FlightModeB1, FlightModeB2;
 XPWidgetID PositionT, PositionB1, PositionB2, PositionB3, PositionB4;
 XPWidgetID CrewIDT, CrewIDF;
 XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB, SmoothTrafficB;
-XPWidgetID TrafficModelsB = nullptr, TrafficLabelsB = nullptr;
+XPWidgetID TrafficModelsB = nullptr, TrafficLabelsB = nullptr, LabelRangeF = nullptr;
 XPWidgetID ServerT, ServerF, StatusT;
 
 namespace {

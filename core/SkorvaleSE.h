@@ -84,7 +84,7 @@ extern XPWidgetID FlightModeT, FlightModeB1, FlightModeB2;
 extern XPWidgetID PositionT, PositionB1, PositionB2, PositionB3, PositionB4;
 extern XPWidgetID CrewIDT, CrewIDF;
 extern XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB, SmoothTrafficB;
-extern XPWidgetID TrafficModelsB, TrafficLabelsB;
+extern XPWidgetID TrafficModelsB, TrafficLabelsB, LabelRangeF;
 extern XPWidgetID ServerT, ServerF, StatusT;
 
 // Entry functions, called by the simulator.

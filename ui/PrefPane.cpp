@@ -9,6 +9,7 @@
 #include "core/Preferences.h"
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
+#include "net/Protocol.h"
 #include "net/ServerAddress.h"
 
 namespace {
@@ -145,6 +146,10 @@ void ReadBackAndSave() {
     smoothTraffic = GetState(SmoothTrafficB);
     trafficModels = GetState(TrafficModelsB) != 0 ? 1 : 0;
     trafficLabels = GetState(TrafficLabelsB) != 0 ? 1 : 0;
+    // 1 to 100 km; what is no number keeps the range as it was.
+    const std::string range = ReadField(LabelRangeF, 3);
+    const int km = stringtoi(range);
+    if (km > 0) labelRangeKm = km > 100 ? 100 : km;
     SavePreferences();
 }
 
@@ -315,6 +320,10 @@ void CreatePrefPane(int width, int height) {
                                   xpButtonBehaviorCheckBox);
     TrafficLabelsB = CreateButton(labelLeft, rowTop(10), labelLeft + 10, rowBottom(10), 1, "Labels", xpRadioButton,
                                   xpButtonBehaviorCheckBox);
+    // How far the labels reach, in whole kilometres, beside the check box.
+    LabelRangeF =
+        CreateField(labelLeft + 58, rowTop(10), labelLeft + 84, rowBottom(10), 1, std::to_string(labelRangeKm), 3);
+    CreateChild(labelLeft + 86, rowTop(10), labelRight, rowBottom(10), 1, "km", xpWidgetClass_Caption);
 
     ServerT = CreateChild(labelLeft, rowTop(12), labelRight, rowBottom(12), 1, "Server:", xpWidgetClass_Caption);
     ServerF = CreateField(fieldLeft, rowTop(12), fieldRight, rowBottom(12), 1, ServerShown(), kServerLimit);
@@ -354,6 +363,7 @@ void InitializePrefPane() {
     SetState(SmoothTrafficB, smoothTraffic != 0);
     SetState(TrafficModelsB, trafficModels != 0);
     SetState(TrafficLabelsB, trafficLabels != 0);
+    XPSetWidgetDescriptor(LabelRangeF, std::to_string(labelRangeKm).c_str());
     if (cockpitPosition >= 0 && cockpitPosition <= 3) SelectPosition(cockpitPosition);
 
     XPSetWidgetDescriptor(UserIDF, userID.c_str());

@@ -81,6 +81,8 @@ TEST_F(PrefPaneTest, FirstOpenBuildsEveryControlInPlaceFilledFromTheSettings) {
         {"Smooth traffic", 3, radio1, row(11), radio1 + 10, row(11) - 12, true},
         {"Our models", 3, label, row(11), label + 10, row(11) - 12, true},
         {"Labels", 3, label, row(10), label + 10, row(10) - 12, true},
+        {"10", 4, label + 58, row(10), label + 84, row(10) - 12, true},
+        {"km", 6, label + 86, row(10), label + 100, row(10) - 12, true},
         {"Server:", 6, label, row(12), label + 100, row(12) - 12, true},
         {SKORVALE_SERVER_ADDRESS, 4, field, row(12), field + 110, row(12) - 12, true},
         {"Cancel", 3, L + 65, T - 300, L + 120, T - 312, true},
