@@ -111,7 +111,7 @@ int main(int argc, char **argv) {
         ->capture_default_str()
         ->check(CLI::Range(1, 1000));
     app.add_option("--http-stream-queue", feedLimits.maxQueuedBytes,
-                   "Bytes of chat a live map connection may have waiting before it is closed")
+                   "Bytes of chat a live map connection may leave untaken before the next snapshot closes it")
         ->capture_default_str()
         ->check(CLI::Range(1024, 16 << 20));
     int httpTimeout = static_cast<int>(http.writeTimeout.count());
