@@ -6,7 +6,7 @@ BUILD ?= build
 WERROR ?= OFF
 CMAKE_FLAGS ?=
 
-.PHONY: all build test test-windows demo package windows clean
+.PHONY: all build test test-windows demo package windows server-deb server-image test-server-package clean
 
 all: build
 
@@ -34,6 +34,22 @@ windows:
 # The Windows plug-in and host under Wine, against the Linux relay and host (scripts/test-windows).
 test-windows: build
 	SKORVALE_LINUX_BUILD=$(BUILD) SKORVALE_WERROR=$(WERROR) scripts/test-windows
+
+# The relay server for operators: dist/skorvale-server_<version>_amd64.deb, and the OCI image
+# skorvale-server:<version> (podman; also saved to dist/). Both build in build-deb.
+server-deb:
+	scripts/bootstrap
+	SKORVALE_WERROR=$(WERROR) scripts/build-server-deb
+
+server-image:
+	scripts/bootstrap
+	SKORVALE_WERROR=$(WERROR) scripts/build-server-image
+
+# The package in a fresh Debian 12 root and the image under podman, each with two plug-ins logging in.
+# Each skips (status 77, with the reason) on a machine without debootstrap or podman.
+test-server-package: build
+	tests/package/server-deb-test.sh $(BUILD) || [ $$? -eq 77 ]
+	tests/package/server-image-test.sh $(BUILD) || [ $$? -eq 77 ]
 
 clean:
 	rm -rf $(BUILD)

@@ -11,6 +11,26 @@ namespace server {
 // Upper bounds, in microseconds, of the relay-latency buckets; one more bucket takes everything slower.
 constexpr std::array<std::uint32_t, 10> kLatencyBoundsMicros{10, 25, 50, 100, 250, 500, 1000, 2500, 10000, 50000};
 
+// Why a login, or a connection before its login, was turned away.
+enum class Refusal : std::size_t {
+    NotALogin,       // the first line was no login
+    CoolingOff,      // its address failed too often
+    TooManyPending,  // its address has too many connections not logged in
+    ServerFull,      // the connection limit
+    Replayed,        // a login line seen before, from elsewhere or too long ago
+    Credentials,     // unknown user or wrong password
+    InUse,           // the unique ID is logged in by someone else
+    Unavailable,     // the accounts file or the network's login store could not answer
+    Network,         // another node holds the login
+    Draining,        // the server is stopping
+    AddressFull,     // its address has as many sessions logged in as it may
+    Count
+};
+constexpr const char *kRefusalNames[] = {"not_a_login", "cooling_off", "too_many_pending", "server_full",
+                                         "replayed",    "credentials", "in_use",           "unavailable",
+                                         "network",     "draining",    "address_full"};
+static_assert(sizeof kRefusalNames / sizeof kRefusalNames[0] == static_cast<std::size_t>(Refusal::Count));
+
 // Plain integers, not atomics: only the event-loop thread writes them, and the web observer reads the
 // copies that the loop hands over with each traffic snapshot.
 struct RelayCounters {
@@ -38,6 +58,10 @@ struct RelayCounters {
     std::uint64_t closedForNewcomer = 0;  // had sent no login line, and gave its place to a newcomer
     std::uint64_t refusedOverLimit = 0;   // over the connection limit
     std::uint64_t loginsRefused = 0;      // unknown user, wrong password, or unique ID in use
+    std::uint64_t logins = 0;             // accepted
+    std::array<std::uint64_t, static_cast<std::size_t>(Refusal::Count)> refusals{};
+
+    void Refused(Refusal why) { ++refusals[static_cast<std::size_t>(why)]; }
 
     // Relay latency, one count per relayed datagram: from the arrival on the server's socket of the datagram
     // it relays to the system taking it.

@@ -36,6 +36,11 @@ public:
         bytes += kPrefixBytes;
         if (bytes > kLineBytes) bucket_.Spend(now, static_cast<double>(bytes - kLineBytes) / kLineBytes);
     }
+    // A new budget from now on (a reload).
+    void SetRate(double perMinute, double burst) {
+        bucket_.SetRate(perMinute / 60.0, burst);
+        perMinute_ = perMinute;
+    }
     // Writes the summary line when lines were held back and a minute has passed since the last one.
     void Summarize(TimePoint now);
 

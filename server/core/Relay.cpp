@@ -52,6 +52,40 @@ void Relay::SetCluster(ClusterLink *cluster) {
 
 Relay::~Relay() = default;
 
+void Relay::SetLimits(const RelayLimits &limits) {
+    limits_ = limits;
+    // The clients' own buckets take the new rates too, keeping what each has saved up.
+    for (auto &entry : clients_) {
+        Client &client = *entry.second;
+        if (client.remote) continue;
+        client.chatBucket.SetRate(limits.chatRate, limits.chatBurst);
+        for (TokenBucket *bucket : {&client.callsignBucket, &client.crewBucket, &client.planeBucket}) {
+            bucket->SetRate(limits.identityRate, limits.identityBurst);
+        }
+        client.locationBucket.SetRate(limits.locationRate, limits.locationBurst);
+        client.slotBucket.SetRate(limits.slotChangeRate, limits.slotChangeBurst);
+    }
+    shares_.SetRates();
+    logBudget_.SetRate(limits.logBudget, limits.logBudget);
+}
+
+void Relay::StartDrain(const std::string &notice) {
+    drainNotice_ = notice;
+    if (draining_) return;
+    draining_ = true;
+    // Try again later: the plug-in says so in its status line and comes back by itself.
+    std::string line = NoticeLine(notice, Retry::Later);
+    for (const auto &entry : clients_) {
+        if (!entry.second->remote) transport_.SendStream(entry.second->connection, line);
+    }
+}
+
+std::size_t Relay::LocalClientCount() const {
+    std::size_t count = 0;
+    for (const auto &entry : clients_) count += entry.second->remote ? 0 : 1;
+    return count;
+}
+
 void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint now) {
     now_ = now;
     if (connections_.count(connection) != 0) return;
@@ -59,11 +93,13 @@ void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint 
         case LoginGate::Entry::CoolingOff:
             coolOffLog_.Log(now, spdlog::level::warn, "refusing connection from {}: cooling off after failed logins",
                             AddressText(address));
+            counters_.Refused(Refusal::CoolingOff);
             SendNoticeAndClose(connection, LockedOutText(address, now), Retry::Later);
             return;
         case LoginGate::Entry::TooManyPending:
             connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections not logged in",
                             AddressText(address), limits_.maxPendingPerAddress);
+            counters_.Refused(Refusal::TooManyPending);
             SendNoticeAndClose(connection,
                                "connection refused: " + std::to_string(limits_.maxPendingPerAddress) +
                                    " connections from this address have not logged in yet",
@@ -76,6 +112,7 @@ void Relay::OnConnect(ConnectionId connection, std::uint32_t address, TimePoint 
         connectLog_.Log(now, spdlog::level::warn, "refusing connection from {}: {} connections open",
                         AddressText(address), connections_.size());
         ++counters_.refusedOverLimit;
+        counters_.Refused(Refusal::ServerFull);
         SendNoticeAndClose(connection, "connection refused: the server is full", Retry::Later);
         return;
     }
@@ -230,12 +267,19 @@ bool Relay::HandleLogin(Connection &connection, std::string_view line, TimePoint
     if (!ParseStreamLine(line, &message) || message.kind != StreamKind::Opening) {
         refusedLog_.Log(now, spdlog::level::warn, "refusing connection from {}: first line is not a login: {}",
                         AddressText(connection.address), Preview(line));
-        RefuseLogin(connection, now, nullptr, true, "login refused: the first line was not a login");
+        RefuseLogin(connection, now, nullptr, true, Refusal::NotALogin,
+                    "login refused: the first line was not a login");
+        return false;
+    }
+    if (draining_) {
+        // Told why, so that the plug-in tries again a little later, by then with the restarted server.
+        RefuseLogin(connection, now, "the server is stopping", false, Refusal::Draining,
+                    "login refused: " + drainNotice_);
         return false;
     }
     if (const char *why = gate_.TakeLoginLine(connection, message, now)) {
         bool locked = gate_.CoolingLeft(connection.address, now) > Clock::duration::zero();
-        RefuseLogin(connection, now, why, false,
+        RefuseLogin(connection, now, why, false, locked ? Refusal::CoolingOff : Refusal::Replayed,
                     locked ? LockedOutText(connection.address, now) : "login refused: " + std::string(why));
         return false;
     }
@@ -254,14 +298,14 @@ void Relay::OnLoginChecked(std::uint64_t ticket, LoginResult result, TimePoint n
     conn.ticket = 0;
     if (result == LoginResult::Unavailable) {
         // Not the client's fault: it is refused, but that does not count towards its address's failures.
-        RefuseLogin(conn, now, "the accounts file cannot be read now", false,
+        RefuseLogin(conn, now, "the accounts file cannot be read now", false, Refusal::Unavailable,
                     "login refused: the server cannot read its accounts now");
         return;
     }
     if (result == LoginResult::Refused) {
         // The pilot has to correct the settings: trying again by itself would only count more failures.
-        RefuseLogin(conn, now, "unknown user or wrong password", true, "login refused: unknown user or wrong password",
-                    Retry::Never);
+        RefuseLogin(conn, now, "unknown user or wrong password", true, Refusal::Credentials,
+                    "login refused: unknown user or wrong password", Retry::Never);
         return;
     }
     CompleteLogin(conn, now);
@@ -278,9 +322,10 @@ void Relay::HandleHeldLines(Connection &connection, TimePoint now) {
     }
 }
 
-void Relay::RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure,
+void Relay::RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure, Refusal reason,
                         const std::string &told, Retry retry) {
     ++counters_.loginsRefused;
+    counters_.Refused(reason);
     transport_.SendStream(connection.id, NoticeLine(told, retry));
     if (why) {
         refusedLog_.Log(now, spdlog::level::warn, "refused login of '{}' from {}: {}", Preview(connection.loginUser),
@@ -311,13 +356,13 @@ void Relay::CompleteLogin(Connection &connection, TimePoint now) {
             refusedLog_.Log(now, spdlog::level::warn,
                             "refused login of '{}' from {}: unique ID {} is already logged in", Preview(user), from,
                             uniqueId);
-            RefuseLogin(connection, now, nullptr, false,
+            RefuseLogin(connection, now, nullptr, false, Refusal::InUse,
                         "login refused: unique ID " + std::to_string(uniqueId) + " is already logged in");
             return;
         }
     }
     if (const char *why = OverSessionLimit(connection)) {
-        RefuseLogin(connection, now, why, false, std::string("login refused: ") + why);
+        RefuseLogin(connection, now, why, false, Refusal::AddressFull, std::string("login refused: ") + why);
         return;
     }
     if (cluster_) {
@@ -374,6 +419,7 @@ void Relay::Admit(Connection &connection, TimePoint now) {
         CloseConnection(existing->second->connection, nullptr);
     }
     gate_.LoggedIn(connection);
+    ++counters_.logins;
     auto client = std::make_unique<Client>(limits_);
     client->excessLog.Share(logBudget_);
     client->uniqueId = uniqueId;
@@ -403,12 +449,16 @@ bool Relay::OnLoginClaimed(ConnectionId connection, bool granted, const std::str
     Connection &conn = *found->second;
     conn.claiming = false;
     if (!granted) {
-        RefuseLogin(conn, now, reason.c_str(), false, "login refused: " + reason);
+        // The store not answering is the network's fault, not a login held elsewhere.
+        bool unavailable =
+            reason.find("did not answer") != std::string::npos || reason.find("cannot") != std::string::npos;
+        RefuseLogin(conn, now, reason.c_str(), false, unavailable ? Refusal::Unavailable : Refusal::Network,
+                    "login refused: " + reason);
         return false;
     }
     // Other logins of the account may have come in while the network was asked.
     if (const char *why = OverSessionLimit(conn)) {
-        RefuseLogin(conn, now, why, false, std::string("login refused: ") + why);
+        RefuseLogin(conn, now, why, false, Refusal::AddressFull, std::string("login refused: ") + why);
         return false;
     }
     Admit(conn, now);

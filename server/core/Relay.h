@@ -64,6 +64,16 @@ public:
     bool OnRemoteLocation(int uniqueId, std::string_view fields, TimePoint now);
     void OnRemoteLeave(int uniqueId);
     void OnRemoteChat(std::string_view line);
+    // New limits, from a reload: the running clients' rates change at once, connections keep their line
+    // buffers, and the replay memory keeps the size it started with.
+    void SetLimits(const RelayLimits &limits);
+    // The server is stopping: every local client is told `notice` (a chat line from the server), and new
+    // logins are refused with it. The network layer closes the connections later.
+    void StartDrain(const std::string &notice);
+    bool Draining() const { return draining_; }
+    // Clients logged in to this node (the other nodes' aircraft not counted).
+    std::size_t LocalClientCount() const;
+
     // Called about ten times a second: timeouts, held-back changes, and the re-evaluation of who sees whom.
     void OnTick(TimePoint now);
     // Ends a connection with a notice line saying why ("session ended: <text>"), closing it once the line
@@ -88,8 +98,9 @@ private:
     bool HandleLogin(Connection &connection, std::string_view line, TimePoint now);
     void CompleteLogin(Connection &connection, TimePoint now);
     void HandleHeldLines(Connection &connection, TimePoint now);
-    // Refuses a login: `why` for the log (nullptr: logged already), `told` for the client's notice line.
-    void RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure,
+    // Refuses a login: `why` for the log (nullptr: logged already), `reason` for the metrics, `told` for the
+    // client's notice line.
+    void RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure, Refusal reason,
                      const std::string &told, Retry retry = Retry::Later);
     bool MakeRoom(TimePoint now);
     const char *OverSessionLimit(const Connection &connection) const;
@@ -119,6 +130,8 @@ private:
     Chat chat_;
     std::uint64_t nextOrder_ = 0;
     ClusterLink *cluster_ = nullptr;
+    bool draining_ = false;
+    std::string drainNotice_;
     TimePoint now_{};  // the latest time the relay was given, for the calls that come without one
     LogLimiter badLineLog_{std::chrono::seconds(1), 10};
     // Lines anyone can cause by connecting or logging in: a budget per kind, with bursts large enough for

@@ -11,7 +11,7 @@ namespace server {
 // Every bound the server keeps on what outsiders can make it do. Each has a flag in main.cpp and a line
 // in the README.
 struct RelayLimits {
-    std::size_t maxClients = 100;                               // open connections, logged in or not
+    std::size_t maxClients = 250;                               // open connections: what one node carries
     std::size_t maxLineLength = 4096;                           // one stream line, bytes
     Clock::duration silenceTimeout = std::chrono::seconds(30);  // no message at all: removed
     Clock::duration loginTimeout = std::chrono::seconds(10);    // connected but no opening message

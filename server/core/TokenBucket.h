@@ -33,6 +33,13 @@ public:
         return tokens_ >= burst_;
     }
 
+    // A new rate and burst from now on; the tokens saved so far stay, within the new burst.
+    void SetRate(double rate, double burst) {
+        rate_ = rate;
+        burst_ = burst;
+        if (tokens_ > burst_) tokens_ = burst_;
+    }
+
 private:
     void Refill(TimePoint now) {
         if (!started_) {

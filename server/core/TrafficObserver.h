@@ -30,11 +30,29 @@ struct ClientCounts {
     std::size_t connecting = 0;  // connected, not logged in yet
 };
 
+// The node's own state, for the health endpoints and the metrics.
+struct NodeState {
+    bool listening = false;  // the TCP listener and the UDP socket are open
+    bool draining = false;   // stopping: new logins are refused
+    std::uint64_t drains = 0;
+    std::uint64_t reloads = 0;
+    std::uint64_t reloadsRefused = 0;
+    // With a network of nodes (--nats) only.
+    bool clustered = false;
+    bool networkConnected = false;
+    bool loginStoreReady = false;  // the login store answered its last call
+    std::uint64_t networkReconnects = 0;
+    std::uint64_t loginStoreErrors = 0;
+    std::uint64_t networkDropped = 0;  // messages from other nodes dropped because the relay fell behind
+    std::size_t remoteAircraft = 0;
+};
+
 struct TrafficSnapshot {
     std::vector<AircraftSighting> aircraft;  // shown aircraft only: view-only clients and crew members are not
     std::vector<ChatLine> chat;              // lines said since the previous snapshot
     ClientCounts clients;
     RelayCounters counters;
+    NodeState node;
 };
 
 // Implemented by the web observer. Publish is called on the relay's event-loop thread only, about four

@@ -115,7 +115,7 @@ private:
 class HttpObserver::Impl {
 public:
     Impl(const HttpOptions &options, TrafficFeed &feed) : options_(options), feed_(feed), acceptor_(io_) {
-        LoadFiles(options.webRoot);
+        if (options.map) LoadFiles(options.webRoot);
         beast::error_code error;
         tcp::endpoint endpoint(asio::ip::make_address_v4(options.address, error), options.port);
         if (!error) acceptor_.open(endpoint.protocol(), error);
@@ -218,10 +218,17 @@ private:
             return;
         }
         std::string path = request_->target.substr(0, request_->target.find('?'));
-        if (path == "/api/traffic") {
-            SendText(http::status::ok, owner_.feed_.Traffic(), "application/json", true);
-        } else if (path == "/metrics") {
+        const HttpOptions &options = owner_.options_;
+        if (options.operations && (path == "/healthz" || path == "/readyz")) {
+            std::string body;
+            bool fine = owner_.feed_.Health(path == "/readyz", &body);
+            SendText(fine ? http::status::ok : http::status::service_unavailable, std::move(body), "text/plain", true);
+        } else if (options.operations && path == "/metrics") {
             SendText(http::status::ok, owner_.feed_.Metrics(), "text/plain; version=0.0.4; charset=utf-8");
+        } else if (!options.map) {
+            SendText(http::status::not_found, "not found\n");
+        } else if (path == "/api/traffic") {
+            SendText(http::status::ok, owner_.feed_.Traffic(), "application/json", true);
         } else if (path == "/api/events") {
             OpenEvents();
         } else {

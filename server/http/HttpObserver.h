@@ -1,4 +1,5 @@
-// The relay server's HTTP side: the live map page, its data (/api/traffic, /api/events) and /metrics.
+// The relay server's HTTP side: the live map page, its data (/api/traffic, /api/events), /metrics and the
+// health endpoints (/healthz, /readyz); a listener may serve the map, the rest, or both.
 //
 // It runs on a thread of its own and reads only what the TrafficFeed holds; it never touches the relay.
 #pragma once
@@ -20,6 +21,8 @@ struct HttpOptions {
     std::string address = "127.0.0.1";
     std::uint16_t port = 8080;
     std::string webRoot;                                            // the map page's files
+    bool map = true;                                                // the map page and its data
+    bool operations = true;                                         // /metrics, /healthz and /readyz
     std::size_t maxConnections = 64;                                // open at once, live map ones included
     std::size_t maxPerAddress = 12;                                 // open at once from one source address
     std::size_t maxHeaderBytes = 8 * 1024;                          // request line and header fields together

@@ -1,6 +1,8 @@
 // Writing the relay server's counters in the Prometheus text exposition format.
 #include "server/http/Metrics.h"
 
+#include "server/config/Version.h"
+
 #include <charconv>
 #include <initializer_list>
 #include <utility>
@@ -67,8 +69,44 @@ private:
 
 }  // namespace
 
-std::string MetricsText(const ClientCounts &clients, const RelayCounters &counters, const StreamStats &streams) {
+std::string MetricsText(const ClientCounts &clients, const RelayCounters &counters, const NodeState &node,
+                        const StreamStats &streams) {
     Writer out;
+    out.Family("skorvale_build_info", "gauge", "The running build: always 1, with its version and revision.");
+    std::string build = std::string("version=\"") + Version() + "\",revision=\"" + Revision() + "\"";
+    out.Sample("skorvale_build_info", build.c_str(), std::uint64_t{1});
+    out.Family("skorvale_up", "gauge", "1 when the listeners are open and the server is not draining.");
+    out.Sample("skorvale_up", "", std::uint64_t{node.listening && !node.draining ? 1u : 0u});
+    out.Family("skorvale_draining", "gauge", "1 while the server drains before it stops.");
+    out.Sample("skorvale_draining", "", std::uint64_t{node.draining ? 1u : 0u});
+    out.Family("skorvale_drains_total", "counter", "Drains begun (SIGTERM or SIGINT).");
+    out.Sample("skorvale_drains_total", "", node.drains);
+    out.Labelled("skorvale_reloads_total", "counter", "Reloads (SIGHUP), by result.", "result",
+                 {{"applied", node.reloads}, {"refused", node.reloadsRefused}});
+    out.Family("skorvale_logins_total", "counter", "Logins accepted.");
+    out.Sample("skorvale_logins_total", "", counters.logins);
+    out.Family("skorvale_refusals_total", "counter",
+               "Logins, and connections before their login, turned away, by reason.");
+    for (std::size_t i = 0; i < counters.refusals.size(); ++i) {
+        std::string labels = std::string("reason=\"") + kRefusalNames[i] + "\"";
+        out.Sample("skorvale_refusals_total", labels.c_str(), counters.refusals[i]);
+    }
+    if (node.clustered) {
+        out.Family("skorvale_network_connected", "gauge", "1 while the node is connected to a NATS server.");
+        out.Sample("skorvale_network_connected", "", std::uint64_t{node.networkConnected ? 1u : 0u});
+        out.Family("skorvale_network_reconnects_total", "counter", "Times the node connected to NATS again.");
+        out.Sample("skorvale_network_reconnects_total", "", node.networkReconnects);
+        out.Family("skorvale_network_remote_aircraft", "gauge", "Aircraft of other nodes known here.");
+        out.Sample("skorvale_network_remote_aircraft", "", static_cast<std::uint64_t>(node.remoteAircraft));
+        out.Family("skorvale_login_store_ready", "gauge", "1 while the network's login store answers.");
+        out.Sample("skorvale_login_store_ready", "", std::uint64_t{node.loginStoreReady ? 1u : 0u});
+        out.Family("skorvale_login_store_errors_total", "counter",
+                   "Calls to the login store that failed or timed out.");
+        out.Sample("skorvale_login_store_errors_total", "", node.loginStoreErrors);
+        out.Family("skorvale_network_messages_dropped_total", "counter",
+                   "Messages from other nodes dropped because the relay fell behind.");
+        out.Sample("skorvale_network_messages_dropped_total", "", node.networkDropped);
+    }
     out.Labelled("skorvale_clients", "gauge", "Clients logged in, by kind, and connections not logged in yet.", "kind",
                  {{"pilot", clients.pilots},
                   {"crew", clients.crew},

@@ -15,6 +15,8 @@ struct StreamStats {
     std::uint64_t fellBehind = 0;  // closed because the browser did not keep up
 };
 
-std::string MetricsText(const ClientCounts &clients, const RelayCounters &counters, const StreamStats &streams);
+// The relay's counters, the node's state (with the build's version) and the web side's streams.
+std::string MetricsText(const ClientCounts &clients, const RelayCounters &counters, const NodeState &node,
+                        const StreamStats &streams);
 
 }  // namespace server

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "server/http/ProcessStats.h"
 #include "server/http/TrafficJson.h"
 
 namespace server {
@@ -16,6 +17,7 @@ constexpr std::size_t kMaxInboxChat = 256;
 // text, about twice that as JSON (a quote becomes two characters), so a handful of the longest lines fit
 // and a flood within the senders' rates reaches the map cut, not its viewers' connections.
 constexpr std::size_t kMaxSnapshotChatBytes = 16 * 1024;
+constexpr std::chrono::seconds kStuckAfter{10};
 
 std::string Event(const char *name, const std::string &json) {
     return std::string("event: ") + name + "\ndata: " + json + "\n\n";
@@ -73,6 +75,8 @@ void TrafficFeed::Render() {
             trafficJson_ = std::move(traffic);
             clients_ = snapshot.clients;
             counters_ = snapshot.counters;
+            node_ = snapshot.node;
+            lastSnapshot_ = std::chrono::steady_clock::now();
             for (std::string &line : lines) {
                 recentChat_.push_back(std::move(line));
                 if (recentChat_.size() > limits_.chatBacklog) recentChat_.pop_front();
@@ -106,15 +110,44 @@ std::string TrafficFeed::Traffic() const {
 std::string TrafficFeed::Metrics() const {
     ClientCounts clients;
     RelayCounters counters;
+    NodeState node;
     StreamStats stats;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         clients = clients_;
         counters = counters_;
+        node = node_;
         stats = stats_;
         stats.open = streams_.size();
     }
-    return MetricsText(clients, counters, stats);
+    return MetricsText(clients, counters, node, stats) + ProcessMetricsText();
+}
+
+bool TrafficFeed::Health(bool ready, std::string *body) const {
+    NodeState node;
+    std::chrono::steady_clock::duration age;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        node = node_;
+        age = std::chrono::steady_clock::now() - lastSnapshot_;
+    }
+    // Four snapshots a second come from a working event loop; ten seconds without one is a stuck server.
+    if (age > kStuckAfter) {
+        *body = "event loop: no word for " +
+                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(age).count()) + " s\n";
+        return false;
+    }
+    if (!ready) {
+        *body = "alive\n";
+        return true;
+    }
+    std::string failing;
+    if (!node.listening) failing += "listeners: not open\n";
+    if (node.draining) failing += "draining: the server is stopping\n";
+    if (node.clustered && !node.networkConnected) failing += "nats: not connected\n";
+    if (node.clustered && !node.loginStoreReady) failing += "login store: not answering\n";
+    *body = failing.empty() ? "ready\n" : failing;
+    return failing.empty();
 }
 
 std::shared_ptr<TrafficFeed::Stream> TrafficFeed::Open() {

@@ -39,6 +39,10 @@ public:
     // The rest is called from the HTTP threads.
     std::string Traffic() const;  // the latest aircraft, as JSON
     std::string Metrics() const;  // the latest counters, in the Prometheus format
+    // Alive (`ready` false), or ready for pilots (true): false with the failing part named in `body` when
+    // not. Alive means the event loop hands over snapshots; ready adds that the sockets are open, the node
+    // is not draining, and with a network its NATS connection and login store answer.
+    bool Health(bool ready, std::string *body) const;
     // A live event stream that starts with the latest traffic and the recent chat; null when the stream
     // limit is reached.
     std::shared_ptr<Stream> Open();
@@ -64,6 +68,8 @@ private:
     std::deque<std::string> recentChat_;  // rendered events
     ClientCounts clients_;
     RelayCounters counters_;
+    NodeState node_;
+    std::chrono::steady_clock::time_point lastSnapshot_ = std::chrono::steady_clock::now();
     StreamStats stats_;
     std::vector<std::shared_ptr<Stream>> streams_;
     bool stopped_ = false;

@@ -5,6 +5,7 @@
 #include <openssl/sha.h>
 #include <spdlog/spdlog.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -309,9 +310,20 @@ public:
             std::lock_guard<std::mutex> lock(inboxMutex_);
             std::swap(dropped, inboxDropped_);
         }
+        droppedTotal_ += dropped;
         if (dropped > 0) {
             Warn(overflowLog_, now, "dropped " + std::to_string(dropped) + " network messages: the relay fell behind");
         }
+    }
+
+    void FillState(NodeState &state) const override {
+        state.clustered = true;
+        state.networkConnected = connected_;
+        state.networkReconnects = reconnects_;
+        state.networkDropped = droppedTotal_;
+        state.remoteAircraft = remote_.size();
+        state.loginStoreReady = storeReady_;
+        state.loginStoreErrors = storeErrors_;
     }
 
     void Stop() override {
@@ -442,6 +454,8 @@ private:
         char url[256] = "";
         natsConnection_GetConnectedUrl(connection_, url, sizeof url);
         spdlog::info("node {}: joined the network through {}", options_.node, url);
+        if (everConnected_) ++reconnects_;
+        everConnected_ = true;
         connected_ = true;
         lastBeat_ = TimePoint{};
         OnTick(now);
@@ -775,11 +789,14 @@ private:
         }
         if (status != NATS_OK) {
             kv_ = nullptr;
+            storeReady_ = false;
+            ++storeErrors_;
             Warn(storeLog_, Clock::now(),
                  "the login store is not available yet: " + StatusText(status) + StoreAdvice(status));
             return false;
         }
         spdlog::info("node {}: login store ready", options_.node);
+        storeReady_ = true;
         return true;
     }
 
@@ -797,6 +814,8 @@ private:
                 if (StopRequested()) return;
                 if (Clock::now() >= deadline) {
                     refusal = "the network's login store did not answer in time";
+                    storeReady_ = false;
+                    ++storeErrors_;
                     break;
                 }
                 if (!OpenStore()) {
@@ -969,6 +988,9 @@ private:
 
     // Event-loop thread only.
     bool connected_ = false;
+    bool everConnected_ = false;
+    std::uint64_t reconnects_ = 0;
+    std::uint64_t droppedTotal_ = 0;
     TimePoint lastBeat_{};
     std::unordered_map<int, Local> local_;
     std::unordered_map<int, std::string> remote_;  // aircraft of other nodes, by unique ID: their node
@@ -990,6 +1012,9 @@ private:
     jsCtx *js_ = nullptr;
     kvStore *kv_ = nullptr;
     std::map<std::string, Held> held_;
+    // Written by the worker, read for the metrics on the event loop.
+    std::atomic<bool> storeReady_{false};
+    std::atomic<std::uint64_t> storeErrors_{0};
     LogLimiter storeLog_{std::chrono::seconds(5)};
 };
 

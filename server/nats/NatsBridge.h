@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "server/core/Cluster.h"
+#include "server/core/TrafficObserver.h"
 #include "server/core/Transport.h"
 
 namespace server {
@@ -56,6 +57,9 @@ public:
     using Later = std::function<void(Clock::duration, std::function<void()>)>;
     // Called on the event-loop thread about ten times a second: heartbeats, node timeouts, interest.
     virtual void OnTick(TimePoint now) = 0;
+    // The network's part of the node's state, for the health endpoints and the metrics. On the event-loop
+    // thread.
+    virtual void FillState(NodeState &state) const = 0;
     // Tells the other nodes that this one is leaving, so they drop its aircraft at once.
     virtual void Stop() = 0;
 };

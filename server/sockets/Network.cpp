@@ -59,7 +59,10 @@ public:
           acceptRetry_(io_),
           snapshotTimer_(io_),
           networkTimer_(io_),
+          drainTimer_(io_),
+          reloadTimer_(io_),
           signals_(io_, SIGINT, SIGTERM),
+          hangups_(io_, SIGHUP),
           logins_(authenticator, [this](std::uint64_t ticket, LoginResult result) {
               // From the worker thread: the relay is only ever called on the event loop.
               asio::post(io_, [this, ticket, result] { relay_.OnLoginChecked(ticket, result, Clock::now()); });
@@ -125,16 +128,16 @@ public:
         snapshotPeriod_ = period;
     }
 
+    void OnReload(Reloader reload) { reload_ = std::move(reload); }
+
     void Run() {
         Accept();
         WaitDatagrams();
         Tick();
+        node_.listening = true;
         if (observer_) HandSnapshot();
-        signals_.async_wait([this](const asio::error_code &error, int signal) {
-            if (error) return;
-            spdlog::info("signal {}: shutting down", signal);
-            Shutdown();
-        });
+        WaitStop();
+        WaitHangUp();
         spdlog::info("listening on {}:{} (TCP and UDP)", options_.address, options_.port);
         io_.run();
         spdlog::info("stopped");
@@ -414,6 +417,11 @@ private:
     }
 
     void Tick() {
+        if (relay_.Draining() && drainTimer_.expiry() > Clock::now() && relay_.LocalClientCount() == 0) {
+            spdlog::info("drain over: every client has left");
+            Shutdown();
+            return;
+        }
         CheckStalls();
         int error = 0;
         if (std::uint64_t unsent = sender_->Collect(relay_.Counters(), &error)) LogDrop(unsent, error);
@@ -430,6 +438,8 @@ private:
     void HandSnapshot() {
         TrafficSnapshot snapshot;
         relay_.Snapshot(snapshot);
+        snapshot.node = node_;
+        if (bridge_) bridge_->FillState(snapshot.node);
         observer_->Publish(std::move(snapshot));
         snapshotTimer_.expires_after(snapshotPeriod_);
         snapshotTimer_.async_wait([this](const asio::error_code &error) {
@@ -445,6 +455,82 @@ private:
         dropped_ = 0;
     }
 
+    // The first SIGTERM or SIGINT drains, the second ends at once.
+    void WaitStop() {
+        signals_.async_wait([this](const asio::error_code &error, int signal) {
+            if (error) return;
+            if (relay_.Draining()) {
+                spdlog::info("signal {} again: shutting down now", signal);
+                Shutdown();
+                return;
+            }
+            StartDrain(signal);
+            WaitStop();
+        });
+    }
+
+    void StartDrain(int signal) {
+        ++node_.drains;
+        node_.draining = true;
+        std::size_t pilots = relay_.LocalClientCount();
+        relay_.StartDrain(options_.drainNotice);
+        if (pilots == 0 || options_.drainTime <= Clock::duration::zero()) {
+            spdlog::info("signal {}: shutting down", signal);
+            // Still through the loop, so the notice is on its way to anyone who logged in meanwhile.
+            asio::post(io_, [this] { Shutdown(); });
+            return;
+        }
+        spdlog::info("signal {}: shutting down in {:.1f} s; draining, {} clients told (a second signal stops now)",
+                     signal, std::chrono::duration<double>(options_.drainTime).count(), pilots);
+        drainTimer_.expires_after(options_.drainTime);
+        drainTimer_.async_wait([this](const asio::error_code &error) {
+            if (error) return;
+            spdlog::info("drain over: closing {} connections", sessions_.size());
+            Shutdown();
+        });
+    }
+
+    // SIGHUP: a reload, at most one a second; the signals that come in between make one more reload once
+    // the second is over, so none is lost and a storm costs one reload a second.
+    void WaitHangUp() {
+        hangups_.async_wait([this](const asio::error_code &error, int) {
+            if (error) return;
+            if (!reloadPending_) {
+                reloadPending_ = true;
+                Clock::duration wait = lastReload_ + std::chrono::seconds(1) - Clock::now();
+                reloadTimer_.expires_after(std::max(wait, Clock::duration::zero()));
+                reloadTimer_.async_wait([this](const asio::error_code &waitError) {
+                    if (waitError) return;
+                    reloadPending_ = false;
+                    lastReload_ = Clock::now();
+                    Reload();
+                });
+            }
+            WaitHangUp();
+        });
+    }
+
+    void Reload() {
+        if (!reload_) {
+            spdlog::info("SIGHUP: nothing to reload");
+            return;
+        }
+        std::optional<LiveSettings> live = reload_();
+        if (!live) {
+            ++node_.reloadsRefused;
+            return;
+        }
+        ++node_.reloads;
+        // The replay memory keeps the size and span it started with (a restart changes them).
+        live->limits.replayWindow = options_.limits.replayWindow;
+        live->limits.replayMemoryBytes = options_.limits.replayMemoryBytes;
+        live->limits.replayPerAccount = options_.limits.replayPerAccount;
+        options_.limits = live->limits;
+        options_.drainTime = live->drainTime;
+        options_.drainNotice = live->drainNotice;
+        relay_.SetLimits(live->limits);
+    }
+
     void Shutdown() {
         if (bridge_) bridge_->Stop();
         sender_->Stop();
@@ -452,6 +538,10 @@ private:
         acceptor_.close(ignored);
         udp_.close(ignored);
         tick_.cancel();
+        drainTimer_.cancel();
+        reloadTimer_.cancel();
+        hangups_.cancel();
+        signals_.cancel();
         acceptRetry_.cancel();
         snapshotTimer_.cancel();
         networkTimer_.cancel();
@@ -471,7 +561,14 @@ private:
     asio::steady_timer acceptRetry_;
     asio::steady_timer snapshotTimer_;
     asio::steady_timer networkTimer_;  // the bridge's gathered locations
+    asio::steady_timer drainTimer_;
+    asio::steady_timer reloadTimer_;
     asio::signal_set signals_;
+    asio::signal_set hangups_;
+    Reloader reload_;
+    bool reloadPending_ = false;
+    TimePoint lastReload_{};
+    NodeState node_;  // for the health endpoints and the metrics
     std::unordered_map<ConnectionId, std::shared_ptr<Session>> sessions_;
     ConnectionId nextId_ = 1;
     std::size_t finishing_ = 0;  // sessions closing once their last line is sent
@@ -504,6 +601,8 @@ RelayServer::RelayServer(const ServerOptions &options, Authenticator &authentica
 RelayServer::~RelayServer() = default;
 
 void RelayServer::Observe(TrafficObserver &observer, Clock::duration period) { impl_->Observe(observer, period); }
+
+void RelayServer::OnReload(Reloader reload) { impl_->OnReload(std::move(reload)); }
 
 void RelayServer::Run() { impl_->Run(); }
 

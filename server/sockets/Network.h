@@ -2,8 +2,11 @@
 // driven by a single Asio event loop.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "server/accounts/Authenticator.h"
@@ -25,7 +28,21 @@ struct ServerOptions {
     std::size_t sendThreads = DefaultSendThreads();
     std::size_t sendQueueBytes = 8 << 20;
     ClusterOptions cluster;  // no NATS servers: the node runs alone
+    // SIGTERM or SIGINT: new logins are refused, every pilot is told `drainNotice`, and the connections
+    // close after `drainTime` (at once when no one is logged in); a second signal ends at once.
+    Clock::duration drainTime = std::chrono::seconds(5);
+    std::string drainNotice = "server restarting, back in a moment";
 };
+
+// What a reload (SIGHUP) changes while pilots fly.
+struct LiveSettings {
+    RelayLimits limits;
+    Clock::duration drainTime{};
+    std::string drainNotice;
+};
+// Reads the settings again, on the event-loop thread. No value when they are refused (it logs why): the
+// running ones stay.
+using Reloader = std::function<std::optional<LiveSettings>()>;
 
 class RelayServer {
 public:
@@ -38,7 +55,12 @@ public:
     // Hands `observer` a snapshot of the traffic every `period` while Run runs. Call before Run.
     void Observe(TrafficObserver &observer, Clock::duration period);
 
-    // Runs the event loop on the calling thread until SIGINT or SIGTERM, then closes every connection.
+    // Called for SIGHUP, at most once a second (signals in between are folded into one reload). Without
+    // it SIGHUP is logged and ignored. Call before Run.
+    void OnReload(Reloader reload);
+
+    // Runs the event loop on the calling thread until SIGINT or SIGTERM and the drain that follows, then
+    // closes every connection.
     void Run();
 
 private:

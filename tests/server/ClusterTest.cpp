@@ -108,8 +108,19 @@ TEST_F(ClusterTest, PilotsOnDifferentNodesFlyTalkAndLogInAsOneNetwork) {
     // A node that joins late learns who flies, in what, and where they were last, without waiting for them.
     flying_.clear();
     std::string charlieAddress = testsupport::UniqueLoopbackAddress();
-    auto charlie = StartNode(charlieAddress, "charlie", nats_.Urls(2));
+    auto charlie =
+        StartNode(charlieAddress, "charlie", nats_.Urls(2), {"--open", "--metrics-listen", charlieAddress + ":9480"});
     auto carl = JoinAt(*charlie, 3, "CARL", 47.005, 8.005);
+    // Ready once joined (its NATS connection and the login store answer), and counting the others' aircraft.
+    std::string metrics;
+    for (auto deadline = Clock::now() + std::chrono::seconds(3); Clock::now() < deadline;) {
+        HttpGet(charlieAddress + ":9480", "/metrics", &metrics);
+        if (metrics.find("skorvale_network_remote_aircraft 2\n") != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_NE(metrics.find("skorvale_network_remote_aircraft 2\n"), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("skorvale_login_store_ready 1\n"), std::string::npos);
+    EXPECT_EQ(HttpGet(charlieAddress + ":9480", "/readyz", &metrics), 200) << metrics;
     auto atCarl = SlotsWith(*carl, {{"ANNA", "Aircraft/General/ANNA/ANNA.acf"}, {"BEN2", swift}});
     std::string annaAtCarl = atCarl["ANNA"], benAtCarl = atCarl["BEN2"];
     ASSERT_FALSE(annaAtCarl.empty() || benAtCarl.empty());

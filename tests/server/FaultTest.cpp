@@ -141,7 +141,7 @@ TEST_F(FaultTest, ConnectionsBeyondTheLimitAreTurnedAway) {
 
 TEST_F(FaultTest, InterruptAndTerminateShutDownCleanly) {
     for (int signal : {SIGINT, SIGTERM}) {
-        StartServer();
+        StartServer({"--open", "--drain-seconds", "0.5"});
         auto a = Join(1, "A1");
         auto b = Join(2, "A2");
         int status = server_->Stop(signal);

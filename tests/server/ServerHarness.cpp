@@ -122,6 +122,32 @@ int ServerProcess::Stop(int signal) {
     return -1;
 }
 
+int HttpGet(const std::string &addressAndPort, const std::string &path, std::string *body) {
+    std::size_t colon = addressAndPort.rfind(':');
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(static_cast<std::uint16_t>(std::stoi(addressAndPort.substr(colon + 1))));
+    inet_pton(AF_INET, addressAndPort.substr(0, colon).c_str(), &remote.sin_addr);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval timeout{3, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    std::string response;
+    if (connect(fd, reinterpret_cast<sockaddr *>(&remote), sizeof remote) == 0) {
+        std::string request = "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+        if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+            char buffer[4096];
+            for (ssize_t got; (got = recv(fd, buffer, sizeof buffer, 0)) > 0 && response.size() < (4u << 20);) {
+                response.append(buffer, static_cast<std::size_t>(got));
+            }
+        }
+    }
+    close(fd);
+    if (response.rfind("HTTP/1.1 ", 0) != 0) return 0;
+    std::size_t bodyAt = response.find("\r\n\r\n");
+    if (body) *body = bodyAt == std::string::npos ? std::string() : response.substr(bodyAt + 4);
+    return std::atoi(response.c_str() + 9);
+}
+
 std::string ServerProcess::Log() const { return testsupport::ReadFile(logPath_); }
 
 std::size_t ServerProcess::CountInLog(const std::string &text) const {
@@ -342,7 +368,9 @@ void ServerTest::StartServer(const std::vector<std::string> &arguments) {
     address_ = testsupport::UniqueLoopbackAddress();
     std::vector<std::string> resolved = arguments;
     for (std::string &argument : resolved) {
-        if (argument.rfind("@:", 0) == 0) argument = address_ + argument.substr(1);
+        for (std::size_t at = argument.find("@:"); at != std::string::npos; at = argument.find("@:", at)) {
+            argument.replace(at, 1, address_);
+        }
     }
     server_ = std::make_unique<ServerProcess>(address_, resolved);
     ASSERT_TRUE(server_->Ready()) << server_->Log();

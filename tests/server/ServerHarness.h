@@ -50,6 +50,10 @@ private:
     bool ready_ = false;
 };
 
+// GET `path` from ADDRESS:PORT over HTTP/1.1 (bounded wait); the status code, and the body in `body`.
+// 0 when no answer came.
+int HttpGet(const std::string &addressAndPort, const std::string &path, std::string *body = nullptr);
+
 // The location fields a plug-in sends: local x y z, lat lon el, 34 more state fields, two time fields.
 // `marker` goes into local x, so a test can tell which datagram arrived.
 std::string LocationFields(double latitude, double longitude, double elevation, int marker);
@@ -124,7 +128,7 @@ std::unique_ptr<ProtocolClient> JoinAt(const ServerProcess &server, int id, cons
 // A fixture with a server of its own on a loopback address no other test process uses.
 class ServerTest : public ::testing::Test {
 protected:
-    // An argument "@:PORT" becomes the server's own address with that port.
+    // "@:PORT" in an argument becomes the server's own address with that port.
     void StartServer(const std::vector<std::string> &arguments = {"--open"});
     // A client that has logged in, named its callsign and model, and reported a first position.
     std::unique_ptr<ProtocolClient> Join(int id, const std::string &callsign, double latitude = 47.0,
