@@ -15,6 +15,7 @@
 #include "traffic/OwnAircraft.h"
 #include "traffic/PlaneAccess.h"
 #include "traffic/SmoothTraffic.h"
+#include "traffic/TrafficSlots.h"
 #include "ui/ChatWindows.h"
 #include "ui/PrefPane.h"
 
@@ -49,6 +50,8 @@ int flightMode = 0;
 int cockpitPosition = 0;
 int connectAtStartup = 0;
 int smoothTraffic = 0;
+std::string serverSetting;
+std::string defaultModel;
 
 int sockfd = 0;
 int tsockfd = 0;
@@ -79,6 +82,7 @@ XPWidgetID FlightModeT, FlightModeB1, FlightModeB2;
 XPWidgetID PositionT, PositionB1, PositionB2, PositionB3, PositionB4;
 XPWidgetID CrewIDT, CrewIDF;
 XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB, SmoothTrafficB;
+XPWidgetID ServerT, ServerF, StatusT;
 
 namespace {
 
@@ -102,6 +106,8 @@ PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc) {
     XPLMEnableFeature("XPLM_USE_NATIVE_PATHS", 1);
 
     for (int i = 0; i < kSlotCount; i++) AircraftList[i].set(i);
+    // No peer yet: no slot is drawn.
+    ResetTrafficSlots();
 
     int item = XPLMAppendMenuItem(XPLMFindPluginsMenu(), "Skorvale", nullptr, 1);
     PlaneMenu = XPLMCreateMenu("Plane Window", XPLMFindPluginsMenu(), item, SkorvaleMenuCallback, nullptr);
@@ -163,8 +169,9 @@ PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc) {
     XPLMRegisterFlightLoopCallback(SkorvaleProcessCursorCallback, 1.0f, nullptr);
     XPLMRegisterFlightLoopCallback(SkorvaleProcessChatWinCallback, 1.0f, nullptr);
     XPLMRegisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, 0.1f, nullptr);
-    // Every frame: the own location, the co-pilot's head where the 3-D phases are never drawn, smoothed traffic.
-    XPLMRegisterFlightLoopCallback(SkorvaleFrameCallback, -1.0f, nullptr);
+    // Every frame after the flight model: the own location, the co-pilot's head where the 3-D phases are
+    // never drawn, the slots drawn, model loads, smoothed traffic.
+    StartFrameLoop();
 
     recvstring = "Network Traffic:";
     tcptx = "  ";
@@ -192,8 +199,10 @@ PLUGIN_API void XPluginStop(void) {
     XPLMUnregisterFlightLoopCallback(SkorvaleProcessCursorCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleProcessChatWinCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, nullptr);
-    XPLMUnregisterFlightLoopCallback(SkorvaleFrameCallback, nullptr);
+    StopFrameLoop();
     ResetSmoothTraffic();
+    // A name lookup still running must end before this code may be unloaded.
+    ResetConnection();
 
     ReleasePlanes();
 }
@@ -219,15 +228,16 @@ PLUGIN_API void XPluginDisable(void) {
     DisconnectFromServer();
     StopNetworking();
     ReleasePlanes();
+    // A disabled plug-in draws nothing and takes no keys: both windows go, with the keyboard.
+    ReleaseChatKeyboard();
+    showPlaneWindow = 0;
+    showChatWindow = 0;
+    networkShowChatOverride = 0;
+    chatOpacity = 0.0f;
+    if (gWindow) XPLMSetWindowIsVisible(gWindow, 0);
+    if (imReadWin) XPLMSetWindowIsVisible(imReadWin, 0);
 }
 
-#ifdef XPLM_MSG_RELEASE_PLANES
-constexpr int kReleasePlanesMessage = XPLM_MSG_RELEASE_PLANES;
-#else
-// SDK headers before 3.0.3 (or without XPLM303) lack the name; X-Plane 11.41 and later send it.
-constexpr int kReleasePlanesMessage = 111;
-#endif
-
 PLUGIN_API void XPluginReceiveMessage(XPLMPluginID, int inMessage, void *) {
-    if (inMessage == kReleasePlanesMessage) ReleasePlanesRequested();
+    if (IsReleasePlanesMessage(inMessage)) ReleasePlanesRequested();
 }

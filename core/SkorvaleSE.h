@@ -43,7 +43,9 @@ extern std::string crewID;
 extern int flightMode;       // 0 Solo, 1 Crewed
 extern int cockpitPosition;  // 0 Pilot, 1 Co-Pilot, 2 Navigator, 3 Flight Engineer
 extern int connectAtStartup;
-extern int smoothTraffic;  // 1: traffic drawn every frame from timestamped samples
+extern int smoothTraffic;          // 1: traffic drawn every frame from timestamped samples
+extern std::string serverSetting;  // "host" or "host:port"; empty: the built-in server
+extern std::string defaultModel;   // the model for peers whose own is missing, under X-Plane's folder; "": stock
 
 // Networking.
 extern int sockfd;        // datagram socket, 0 when closed
@@ -77,6 +79,7 @@ extern XPWidgetID FlightModeT, FlightModeB1, FlightModeB2;
 extern XPWidgetID PositionT, PositionB1, PositionB2, PositionB3, PositionB4;
 extern XPWidgetID CrewIDT, CrewIDF;
 extern XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB, SmoothTrafficB;
+extern XPWidgetID ServerT, ServerF, StatusT;
 
 // Entry functions, called by the simulator.
 PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc);

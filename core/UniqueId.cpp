@@ -13,5 +13,7 @@ int DrawUniqueId() {
         WallClockNow(&seconds, &microseconds);
         value = (unsigned)microseconds * 2654435761u ^ (unsigned)seconds ^ (ProcessNumber() << 16);
     }
-    return (int)(value & INT_MAX);
+    // Never 0, which servers take for "no ID".
+    int id = (int)(value & INT_MAX);
+    return id != 0 ? id : 1;
 }

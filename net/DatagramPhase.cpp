@@ -12,6 +12,7 @@
 #include "traffic/AircraftUtils.h"
 #include "traffic/CrewRedirect.h"
 #include "traffic/SmoothTraffic.h"
+#include "traffic/TrafficSlots.h"
 #include "traffic/WorldOrLocal.h"
 
 namespace {
@@ -80,6 +81,8 @@ void Apply(Aircraft &record, const LocationFields &fields) {
     record.nav = f[30][0] - '0';
     record.taxi = f[31][0] - '0';
     for (int i = 0; i < 8; i++) record.throttle[i] = value[32 + i];
+    // A peer is drawn only once it has a position: before that its aircraft would show wherever it was.
+    if (record.planeIndex != 0) MarkSlotOccupied(record.planeIndex);
 
     if (smoothTraffic != 0) {
         TakeTrafficSample(record, fields.clock);

@@ -2,19 +2,19 @@
 #include "net/PacketProcess.h"
 
 #include "core/SkorvaleSE.h"
+#include "net/Connection.h"
 #include "net/DatagramPhase.h"
 #include "net/StreamPhase.h"
 #include "traffic/CrewRedirect.h"
-#include "traffic/ModelLoader.h"
 
 float SkorvalePacketProcess(float inElapsedSinceLastCall, float, int, void *) {
     // The own-aircraft sender waits for this first call, so the sockets are known to be drained.
     shouldIDraw = 1;
+    AdvanceConnection(inElapsedSinceLastCall);
     AdvanceRedirectClock(inElapsedSinceLastCall);
     DatagramPhase();
     // Checked every call, datagrams or not: the crew's pilot falling silent is itself the reason.
     ReleaseIdleRedirect();
     StreamPhase();
-    LoadPendingModels();
     return 0.03f;
 }

@@ -16,6 +16,7 @@
 #include "traffic/AircraftUtils.h"
 #include "traffic/ModelLoader.h"
 #include "traffic/SmoothTraffic.h"
+#include "traffic/TrafficSlots.h"
 
 namespace {
 
@@ -26,6 +27,8 @@ const char kTerminator[] = "====";
 
 // Set while the rest of an over-long line is being dropped, up to its line end.
 bool discardingLine = false;
+// Set by a notice from the server, which ends the connection: nothing behind it is applied.
+bool endedByNotice = false;
 
 bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
@@ -42,8 +45,12 @@ void AddChatLine(const std::string &text) {
 }
 
 void HandleModel(int slot, const std::string &path) {
+    // The relay empties a slot whose pilot left with BLANK (and sends BLANK for a peer whose path it
+    // would not relay, whose next location fills the slot again).
     if (path == "BLANK") {
         Planes[slot].clear();
+        ForgetSlotModel(slot);
+        MarkSlotVacated(slot);
         return;
     }
     if (path.size() > kModelPathLimit) return;
@@ -51,13 +58,14 @@ void HandleModel(int slot, const std::string &path) {
     std::string name = CleanPeerText(ModelName(WithForwardSlashes(path)));
     bool changed = Planes[slot] != name;
     if (changed) Planes[slot] = name;
-    // The name is stored even when the file does not open, so the same model is not tried again. Only a
-    // model file under this installation's aircraft folder is handed to the host; a peer cannot make it
-    // load any other file it can name.
-    std::string local;
-    if (!changed || !LocalModelPath(path, &local)) return;
-    std::string full = InSimulatorFolder(local);
-    if (RegularFileOpens(full)) RequestModel(slot, full);
+    // The name is stored even when the file does not open, so the same model is not looked for again.
+    // Only a model file under this installation's aircraft folder is handed to the host; a peer cannot
+    // make it load any other file it can name. A model the pilot does not have gets the default one,
+    // rather than whatever the aircraft's previous occupant flew.
+    if (!changed) return;
+    std::string local, full;
+    bool found = LocalModelPath(path, &local) && RegularFileOpens(full = InSimulatorFolder(local));
+    RequestModel(slot, found ? full : DefaultModelPath());
 }
 
 // What stays after parsing holds no terminator (else it would have been handled or dropped), so past
@@ -85,8 +93,18 @@ void HandleStreamMessage(int slot, char type, const std::string &text) {
             }
             break;
         case 'm':
-            // The slot number of a chat line means nothing.
+            // The server's notice carries a number no slot and no pilot's chat has (chat comes as 0), and
+            // no chat text can start a line of its own: a peer cannot forge it. Otherwise the slot
+            // number of a chat line means nothing.
+            if (slot == kNoticeTryLater || slot == kNoticeFinal) {
+                endedByNotice = TakeServerNotice(slot, CleanPeerText(text));
+                break;
+            }
             AddChatLine(CleanPeerText(text));
+            break;
+        case 'k':
+            // The server's keep-alive: it is there, and from now on its silence counts.
+            NoteStreamTraffic(true);
             break;
         case 'I':
             if (inRange) CrewIDs[slot] = TextOrEmpty(text);
@@ -110,6 +128,7 @@ void ParseStreamBuffer() {
         if (message.Consume(&input, &slot, &type, &text)) {
             position = (size_t)(input.data() - tcpBuffer.data());
             HandleStreamMessage(slot, type, text);
+            if (endedByNotice) break;
             continue;
         }
         // No message begins with "=": one at the head is what is left of a terminator after a text that
@@ -126,6 +145,9 @@ void ParseStreamBuffer() {
         if (end == std::string::npos) break;
         position = end + sizeof kTerminator - 1;
     }
+    // What came after a notice belongs to a session that has ended: gone with it.
+    if (endedByNotice) position = tcpBuffer.size();
+    endedByNotice = false;
     tcpBuffer.erase(0, position);
     EnforceBufferLimit();
 }
@@ -174,14 +196,15 @@ void StreamPhase() {
         size = (int)received;
         if (received > 0) {
             tcprx = "Tr";
+            NoteStreamTraffic(false);
             const void *nul = std::memchr(buffer, '\0', (size_t)received);
             size_t length = nul ? (size_t)(static_cast<const char *>(nul) - buffer) : (size_t)received;
             TakeStreamBytes(buffer, length);
             continue;
         }
         if (received == kNothingNow) continue;
-        // An orderly close (0) or a failed stream: the server is gone. End the connection as a
-        // disconnect does, without the logout message nobody would read.
+        // An orderly close (0) or a failed stream: the server is gone. End the connection without the
+        // logout message nobody would read, and try again after a while.
         CloseServerConnection();
         break;
     }
@@ -190,4 +213,5 @@ void StreamPhase() {
 void ResetStreamPhase() {
     tcpBuffer.clear();
     discardingLine = false;
+    endedByNotice = false;
 }

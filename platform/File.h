@@ -11,6 +11,9 @@
 // a regular file is refused, and the open itself does not wait. The caller closes the descriptor.
 int OpenRegularFile(const std::string &path);
 
+// Whether anything at all is at `path`: a file that exists and does not open is worth a word to the pilot.
+bool PathExists(const std::string &path);
+
 // Opens `path` for writing from its start, emptied, creating it if need be: where the system has
 // owner-only permissions a file made here gets them (an existing one keeps its own). -1 on failure.
 int CreateOwnerOnlyFile(const std::string &path);

@@ -9,6 +9,11 @@
 
 #include "platform/File.h"
 
+bool PathExists(const std::string &path) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
 int OpenRegularFile(const std::string &path) {
     // The first look keeps the open away from devices and FIFOs; the second catches a file swapped for
     // one of them between the two calls.

@@ -27,6 +27,11 @@ bool IsRegular(int fd) {
 
 }  // namespace
 
+bool PathExists(const std::string &path) {
+    std::wstring wide = Wide(path);
+    return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 int OpenRegularFile(const std::string &path) {
     // Device names (NUL, CON, COM1) and pipes are not regular files: the look before the open keeps
     // the open away from them, the look after it catches a swap in between.

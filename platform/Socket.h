@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #if defined(_WIN32)
 #include <winsock2.h>
@@ -31,8 +32,18 @@ void CloseSocket(int socket);
 // Gives the datagram socket the local address `address`, where this machine has it; false otherwise.
 bool BindSocket(int socket, const sockaddr_in &address);
 
-// Connects the non-blocking stream socket within `timeoutMs`; false when refused, failed or too slow.
-bool ConnectWithin(int socket, const sockaddr_in &address, int timeoutMs);
+// Connecting the non-blocking stream socket without ever waiting: StartConnect begins, CheckConnect
+// tells how far it got. On failure `error` says what the system said, in a pilot's words ("connection
+// refused", "network unreachable").
+enum class ConnectProgress { Connected, Pending, Failed };
+ConnectProgress StartConnect(int socket, const sockaddr_in &address, std::string *error);
+// CheckConnect waits at most `waitMs` (0: not at all) for the answer.
+ConnectProgress CheckConnect(int socket, std::string *error, int waitMs = 0);
+
+// TCP keep-alive probes after 10 s without traffic, every 2 s after that: a link that died without a
+// close (a router restart, a laptop lid) fails the stream within 30 s, where the system's defaults
+// would take two hours.
+void EnableKeepAlive(int socket);
 
 // One send without waiting: the bytes taken (possibly fewer than `size`), or -1.
 long SendOnSocket(int socket, const char *bytes, size_t size);

@@ -2,6 +2,7 @@
 #if !defined(_WIN32)
 
 #include <fcntl.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -45,12 +46,6 @@ int OpenSocket(int type, int protocol) {
     return fd;
 }
 
-long long NowMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (long long)now.tv_sec * 1000 + now.tv_nsec / 1000000;
-}
-
 #if !defined(__linux__)
 ReceiveOutcome ReceiveOneDatagram(int socket, Datagram *out) {
     socklen_t length = sizeof out->source;
@@ -79,26 +74,68 @@ bool BindSocket(int socket, const sockaddr_in &address) {
     return bind(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
 }
 
-// A blocking connect to a server whose accept queue is full, or whose packets vanish, would freeze the
-// simulator for the system's whole SYN retry schedule (minutes). Connecting non-blocking and polling
-// for writability bounds that.
-bool ConnectWithin(int socket, const sockaddr_in &address, int timeoutMs) {
-    if (connect(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) return true;
-    if (errno != EINPROGRESS && errno != EINTR) return false;
+namespace {
 
-    long long deadline = NowMs() + timeoutMs;
-    for (;;) {
-        long long left = deadline - NowMs();
-        if (left <= 0) return false;
-        pollfd entry{socket, POLLOUT, 0};
-        int ready = poll(&entry, 1, (int)left);
-        if (ready > 0) break;
-        if (ready == 0 || errno != EINTR) return false;
+std::string ConnectErrorText(int code) {
+    switch (code) {
+        case ECONNREFUSED:
+            return "connection refused";
+        case ETIMEDOUT:
+            return "timed out";
+        case ENETUNREACH:
+            return "network unreachable";
+        case EHOSTUNREACH:
+            return "host unreachable";
+        case EADDRNOTAVAIL:
+            return "address not available";
+        case ECONNRESET:
+            return "connection reset";
+        default:
+            return "system error " + std::to_string(code);
     }
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
-    return error == 0;
+}
+
+}  // namespace
+
+ConnectProgress StartConnect(int socket, const sockaddr_in &address, std::string *error) {
+    if (connect(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
+        return ConnectProgress::Connected;
+    }
+    if (errno == EINPROGRESS || errno == EINTR) return ConnectProgress::Pending;
+    *error = ConnectErrorText(errno);
+    return ConnectProgress::Failed;
+}
+
+ConnectProgress CheckConnect(int socket, std::string *error, int waitMs) {
+    pollfd entry{socket, POLLOUT, 0};
+    int ready = poll(&entry, 1, waitMs);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) return ConnectProgress::Pending;
+    int code = 0;
+    socklen_t length = sizeof code;
+    if (ready < 0 || getsockopt(socket, SOL_SOCKET, SO_ERROR, &code, &length) != 0) code = errno;
+    if (code == 0) return ConnectProgress::Connected;
+    *error = ConnectErrorText(code);
+    return ConnectProgress::Failed;
+}
+
+void EnableKeepAlive(int socket) {
+    int on = 1, idle = 10, interval = 2, count = 8;
+    setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+#if defined(TCP_KEEPIDLE)
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+#elif defined(TCP_KEEPALIVE)
+    // macOS names the idle time so.
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPALIVE, &idle, sizeof idle);
+#endif
+#if defined(TCP_KEEPINTVL)
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+#endif
+#if defined(TCP_KEEPCNT)
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+#endif
+    (void)idle;
+    (void)interval;
+    (void)count;
 }
 
 long SendOnSocket(int socket, const char *bytes, size_t size) { return (long)send(socket, bytes, size, kSendFlags); }

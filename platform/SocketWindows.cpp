@@ -82,25 +82,68 @@ bool BindSocket(int socket, const sockaddr_in &address) {
     return bind(Handle(socket), reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
 }
 
-// As on POSIX systems, a blocking connect could hold the simulator for the whole SYN retry schedule.
-// select reports a finished connect as writable and a refused one in the except set.
-bool ConnectWithin(int socket, const sockaddr_in &address, int timeoutMs) {
-    SOCKET s = Handle(socket);
-    if (connect(s, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) return true;
-    if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
+namespace {
 
+std::string ConnectErrorText(int code) {
+    switch (code) {
+        case WSAECONNREFUSED:
+            return "connection refused";
+        case WSAETIMEDOUT:
+            return "timed out";
+        case WSAENETUNREACH:
+            return "network unreachable";
+        case WSAEHOSTUNREACH:
+            return "host unreachable";
+        case WSAEADDRNOTAVAIL:
+            return "address not available";
+        case WSAECONNRESET:
+            return "connection reset";
+        default:
+            return "system error " + std::to_string(code);
+    }
+}
+
+}  // namespace
+
+ConnectProgress StartConnect(int socket, const sockaddr_in &address, std::string *error) {
+    if (connect(Handle(socket), reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
+        return ConnectProgress::Connected;
+    }
+    int code = WSAGetLastError();
+    if (code == WSAEWOULDBLOCK || code == WSAEINPROGRESS) return ConnectProgress::Pending;
+    *error = ConnectErrorText(code);
+    return ConnectProgress::Failed;
+}
+
+ConnectProgress CheckConnect(int socket, std::string *error, int waitMs) {
+    SOCKET s = Handle(socket);
     fd_set writable, failed;
     FD_ZERO(&writable);
     FD_ZERO(&failed);
     FD_SET(s, &writable);
     FD_SET(s, &failed);
-    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    if (select(0, nullptr, &writable, &failed, &limit) <= 0) return false;
-    if (FD_ISSET(s, &failed) || !FD_ISSET(s, &writable)) return false;
-    int error = 0;
-    int length = sizeof error;
-    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &length) != 0) return false;
-    return error == 0;
+    timeval limit{waitMs / 1000, (waitMs % 1000) * 1000};
+    int ready = select(0, nullptr, &writable, &failed, &limit);
+    if (ready == 0) return ConnectProgress::Pending;
+    if (ready > 0 && FD_ISSET(s, &writable) && !FD_ISSET(s, &failed)) return ConnectProgress::Connected;
+    int code = 0;
+    int length = sizeof code;
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&code), &length) != 0 || code == 0) {
+        code = WSAGetLastError();
+    }
+    *error = ConnectErrorText(code);
+    return ConnectProgress::Failed;
+}
+
+// Windows sends ten probes once the first is unanswered: 10 s of silence, then 1.5 s apart, ends a dead
+// link after 25 s.
+void EnableKeepAlive(int socket) {
+    tcp_keepalive values{};
+    values.onoff = 1;
+    values.keepalivetime = 10000;
+    values.keepaliveinterval = 1500;
+    DWORD returned = 0;
+    WSAIoctl(Handle(socket), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr);
 }
 
 // Windows has no SIGPIPE: a send on a stream the peer closed fails with an error code.

@@ -90,9 +90,17 @@ void AddUserAircraft(HostState &s) {
 void AddPlane(HostState &s, int n) {
     const std::string p = "sim/multiplayer/position/plane" + std::to_string(n) + "_";
     AddPosition(s, n, p + "x", p + "y", p + "z", p + "lat", p + "lon", p + "el");
-    for (const char *f : {"the", "phi", "psi", "flap_ratio", "flap_ratio2", "spoiler_ratio", "speedbrake_ratio",
-                          "wing_sweep", "yolk_pitch", "yolk_roll", "yolk_yaw"})
+    for (const char *f :
+         {"the", "phi", "psi", "flap_ratio", "flap_ratio2", "spoiler_ratio", "speedbrake_ratio", "wing_sweep"})
         Add(s, p + f, RefType::Float, true);
+    // X-Plane 12 still finds the per-aircraft yoke names, but logs that each has been replaced by an
+    // element of one array per control.
+    const char *yokes[3][2] = {
+        {"yolk_pitch", "yoke_pitch_ratio"}, {"yolk_roll", "yoke_roll_ratio"}, {"yolk_yaw", "yoke_heading_ratio"}};
+    for (const auto &yoke : yokes) {
+        size_t index = Add(s, p + yoke[0], RefType::Float, true);
+        s.dataRefs[index].replacedBy = std::string("sim/multiplayer/controls/") + yoke[1];
+    }
     // X-Plane's own spelling: only plane 1 has "slat_ratio"; the others have "sla1_ratio".
     Add(s, p + (n == 1 ? "slat_ratio" : "sla1_ratio"), RefType::Float, true);
     Add(s, p + "gear_deploy", RefType::FloatArray, true, 10);
@@ -116,6 +124,18 @@ void BuildDataRefs(HostState &s) {
     Add(s, "sim/operation/override/override_planepath", RefType::IntArray, true, 20);
     Add(s, "sim/time/total_running_time_sec", RefType::Float, false);
     for (int n = 1; n <= 19; ++n) AddPlane(s, n);
+    // X-Plane 12's successors of the per-aircraft yoke names, indexed by aircraft (0 the user's).
+    for (const char *name : {"yoke_pitch_ratio", "yoke_roll_ratio", "yoke_heading_ratio"}) {
+        size_t index = Add(s, std::string("sim/multiplayer/controls/") + name, RefType::FloatArray, true, 20);
+        s.dataRefs[index].since = 12;
+    }
+}
+
+void RecordReadOnlyWrite(HostState &s, const DataRefEntry &e) {
+    ++s.readOnlyWriteCount;
+    if (s.readOnlyWrites.size() < kReadOnlyWritesKept &&
+        std::find(s.readOnlyWrites.begin(), s.readOnlyWrites.end(), e.name) == s.readOnlyWrites.end())
+        s.readOnlyWrites.push_back(e.name);
 }
 
 DataRefEntry *FindEntry(HostState &s, const std::string &name) {
@@ -173,7 +193,8 @@ bool IsScalarFloat(const DataRefEntry &e) { return e.type == RefType::Float || e
 
 void StoreScalar(XPLMDataRef ref, bool typeOk(const DataRefEntry &), double value) {
     DataRefEntry *e = simhost::EntryFromHandle(ref);
-    if (!e || !e->writable || !typeOk(*e)) return;
+    if (!e || !typeOk(*e)) return;
+    if (!e->writable) return simhost::RecordReadOnlyWrite(simhost::State(), *e);
     simhost::StoreValue(simhost::State(), *e, 0, value);
 }
 
@@ -187,7 +208,10 @@ int VectorAccess(XPLMDataRef ref, RefType wanted, T *values, int offset, int cou
     if (values == nullptr || offset < 0 || count <= 0 || offset >= size) return 0;
     int n = std::min(count, size - offset);
     if (store) {
-        if (!e->writable) return 0;
+        if (!e->writable) {
+            simhost::RecordReadOnlyWrite(simhost::State(), *e);
+            return 0;
+        }
         for (int i = 0; i < n; ++i) simhost::StoreValue(simhost::State(), *e, offset + i, values[i]);
     } else {
         for (int i = 0; i < n; ++i) values[i] = static_cast<T>(e->values[static_cast<size_t>(offset + i)]);
@@ -203,7 +227,17 @@ XPLMDataRef XPLMFindDataRef(const char *inDataRefName) {
     if (!inDataRefName) return nullptr;
     simhost::HostState &s = simhost::State();
     auto it = s.dataRefIndex.find(inDataRefName);
-    return it == s.dataRefIndex.end() ? nullptr : reinterpret_cast<XPLMDataRef>(it->second + 1);
+    if (it == s.dataRefIndex.end()) return nullptr;
+    const DataRefEntry &e = s.dataRefs[it->second];
+    if (e.since > static_cast<int>(s.version)) return nullptr;
+    if (s.version == simhost::XPlaneVersion::XPlane12 && !e.replacedBy.empty())
+        simhost::WriteLog(s, "Dataref " + e.name + " has been replaced by " + e.replacedBy + "\n");
+    return reinterpret_cast<XPLMDataRef>(it->second + 1);
+}
+
+int XPLMCanWriteDataRef(XPLMDataRef inDataRef) {
+    DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    return e && e->writable ? 1 : 0;
 }
 
 XPLMDataTypeID XPLMGetDataRefTypes(XPLMDataRef inDataRef) {

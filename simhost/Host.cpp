@@ -2,6 +2,7 @@
 #include "Host.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "HostState.h"
@@ -53,9 +54,10 @@ void Host::SetFrameRate(double framesPerSecond) {
 double Host::FrameRate() const { return state_->frameRate; }
 
 // One frame, in X-Plane's order: the clock moves, flight loops run, the flight model moves the user's
-// aircraft, then everything is drawn.
+// aircraft, the loops created for after the flight model run, then everything is drawn.
 void Host::RunFrame() {
     HostState &s = *state_;
+    auto wallStart = std::chrono::steady_clock::now();
     s.lastFrameDuration = 1.0 / s.frameRate;
     ++s.frameCount;
     // Time as frames x period rather than a running sum, so long runs do not drift.
@@ -65,12 +67,17 @@ void Host::RunFrame() {
     s.now = static_cast<double>(s.frameCount) / s.frameRate + s.loadSeconds;
     Value(s, "sim/time/total_running_time_sec") = static_cast<float>(s.now);
     ExpirePlanesHold(s);
+    LetGoIfHonoured(s);
     SendDueReleaseRequest(s);
-    RunFlightLoops(s);
+    RunFlightLoops(s, false);
     MoveUserAircraft(s);
+    // Loops created for after the flight model see the aircraft where this frame put it.
+    RunFlightLoops(s, true);
     BeginFrameRecord(s);
     RunDrawing(s);
     EndFrameRecord(s);
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    s.longestFrameWall = std::max(s.longestFrameWall, wall);
 }
 
 void Host::RunFrames(int count) {
@@ -86,6 +93,8 @@ void Host::RunFor(double seconds) {
 double Host::Now() const { return state_->now; }
 
 long Host::FrameCount() const { return state_->frameCount; }
+
+double Host::LongestFrameWall() const { return state_->longestFrameWall; }
 
 // ---- Data refs by name -----------------------------------------------------------------------------
 
@@ -138,6 +147,8 @@ std::string Host::DirectorySeparator() const { return SeparatorOf(*state_); }
 bool Host::FeatureEnabled(const std::string &feature) const { return state_->features.count(feature) > 0; }
 void Host::SetViewType(int viewType) { Value(*state_, "sim/graphics/view/view_type") = viewType; }
 std::vector<std::string> Host::DebugLog() const { return state_->debugLog; }
+std::vector<std::string> Host::ReadOnlyWrites() const { return state_->readOnlyWrites; }
+long Host::ReadOnlyWriteCount() const { return state_->readOnlyWriteCount; }
 
 // ---- Registered callbacks --------------------------------------------------------------------------
 
@@ -195,6 +206,7 @@ PlanesInfo Host::Planes() const {
     // The frame just run counts too, though its loads are folded in only when the next one starts.
     const HostState &s = *state_;
     PlanesInfo planes = s.planes;
+    if (s.planesHolder == HostState::kOtherPlugin) planes.holderName = "Stand-in Traffic";
     planes.mostModelLoadsInFrame = std::max(planes.mostModelLoadsInFrame, s.frameModelLoads);
     if (s.frameCount > 0) planes.longestFrame = std::max(planes.longestFrame, 1.0 / s.frameRate + s.frameLoadSeconds);
     return planes;

@@ -77,10 +77,11 @@ struct FrameRecord {
 struct FlightLoopInfo {
     XPLMFlightLoop_f callback = nullptr;
     void *refcon = nullptr;
-    bool scheduled = false;   // false once it returned 0 (or was registered with 0)
-    bool frameBased = false;  // next call counted in frames (a negative interval)
-    double nextDeadline = 0;  // simulated seconds, when time based
-    long nextFrame = 0;       // frame number, when frame based
+    bool scheduled = false;         // false once it returned 0 (or was registered with 0)
+    bool frameBased = false;        // next call counted in frames (a negative interval)
+    bool afterFlightModel = false;  // created with xplm_FlightLoop_Phase_AfterFlightModel
+    double nextDeadline = 0;        // simulated seconds, when time based
+    long nextFrame = 0;             // frame number, when frame based
 };
 
 struct DrawCallbackInfo {
@@ -142,12 +143,20 @@ struct PlanesInfo {
     double longestFrame = 0;              // seconds, model loads included
     // X-Plane's own AI flies slot n while the simulator offers it and no plug-in has disabled the AI there.
     bool AIFlies(int n) const { return n >= 1 && n <= aiCount && aiDisabled.count(n) == 0; }
+    // X-Plane draws multiplayer aircraft n (on the screen, the map and TCAS) while it is inside both the
+    // active count and what the pilot's AI setting offers.
+    bool Drawn(int n) const { return n >= 1 && n < activeCount && n <= aiCount; }
+    std::string holderName;            // XPLMGetPluginInfo's name of the plug-in holding them, "" for none
+    std::vector<double> holderAsked;   // when a plug-in sent the stand-in holder XPLM_MSG_RELEASE_PLANES
     std::vector<std::string> models;   // index 0..19: path last set by XPLMSetAircraftModel ("" if never)
     long modelLoads = 0;               // XPLMSetAircraftModel calls that loaded a model
     std::vector<RefusedCall> refused;  // the first kRefusedCallsKept refused calls
     long refusedCount = 0;             // all of them
 };
 constexpr size_t kRefusedCallsKept = 64;
+
+// How the stand-in traffic plug-in that holds the multiplayer aircraft answers XPLM_MSG_RELEASE_PLANES.
+enum class OtherHolder { Honours, Ignores };
 
 // Which simulator the host behaves as. X-Plane 12 (and 11.50+ on Vulkan or Metal) never calls the legacy
 // 3-D drawing phases 0..30; X-Plane 11 with OpenGL calls every phase each frame.
@@ -202,9 +211,10 @@ public:
     double FrameRate() const;
     void RunFrame();
     void RunFrames(int count);
-    void RunFor(double seconds);  // whole frames covering `seconds`
-    double Now() const;           // simulated seconds since Reset
-    long FrameCount() const;      // frames run since Reset
+    void RunFor(double seconds);      // whole frames covering `seconds`
+    double Now() const;               // simulated seconds since Reset
+    long FrameCount() const;          // frames run since Reset
+    double LongestFrameWall() const;  // wall-clock seconds the slowest frame's callbacks took since Reset
 
     // -- Data references by name, bypassing writability (tests and scripts play the simulator).
     bool HasDataRef(const std::string &name) const;
@@ -249,6 +259,10 @@ public:
     bool FeatureEnabled(const std::string &feature) const;
     void SetViewType(int viewType);             // default 1000 (forward)
     std::vector<std::string> DebugLog() const;  // every XPLMDebugString, in order
+    // Data references a plug-in wrote through its handle although they are read-only (each name once, the
+    // first 64), and how many such writes there were.
+    std::vector<std::string> ReadOnlyWrites() const;
+    long ReadOnlyWriteCount() const;
 
     // -- Registered callbacks.
     std::vector<FlightLoopInfo> FlightLoops() const;
@@ -295,6 +309,10 @@ public:
     void SetAIAircraftCount(int count);
     // At `seconds`, a stand-in plug-in sends XPLM_MSG_RELEASE_PLANES to the plug-in holding the aircraft.
     void RequestPlanesReleaseAt(double seconds);
+    // A stand-in traffic plug-in ("Stand-in Traffic", plug-in id 99) holds the aircraft from now on (until
+    // HoldPlanesUntil's time, if one is given) and honours or ignores XPLM_MSG_RELEASE_PLANES sent to it:
+    // one that honours lets go at the start of the next frame, as from its own flight loop.
+    void SetOtherHolder(OtherHolder how);
     // Code linked into the test program (owner 0) receives plug-in messages through this function.
     void SetMessageReceiver(void (*receive)(XPLMPluginID inFrom, int inMessage, void *inParam));
     // Simulated milliseconds each XPLMSetAircraftModel adds to its frame (default 0), as a real load blocks.

@@ -25,7 +25,9 @@ struct DataRefEntry {
     bool writable = true;
     std::vector<double> values;  // one value for scalars; rounded to the type on every store
     PositionPart part = PositionPart::None;
-    int plane = 0;  // 0 the user's aircraft, 1..19 multiplayer plane N (when part is not None)
+    int plane = 0;           // 0 the user's aircraft, 1..19 multiplayer plane N (when part is not None)
+    int since = 0;           // the first simulator version that has it (0: every one)
+    std::string replacedBy;  // X-Plane 12 logs that this name has been replaced by that one, when it is looked up
 };
 
 // Every registration and object belongs to the plug-in whose code made it (0: code linked into the
@@ -36,6 +38,7 @@ struct FlightLoopEntry {
     FlightLoopInfo info;
     double lastCallTime = 0;  // registration time until the first call
     bool removed = false;
+    void *id = nullptr;  // XPLMCreateFlightLoop's handle; nullptr for a registered one
 };
 
 struct DrawCallbackEntry {
@@ -175,6 +178,9 @@ struct HostState {
     std::vector<PlanesWaiter> planesWaiters;
     double releaseRequestAt = 0;                                          // 0: none
     std::map<int, void (*)(XPLMPluginID, int, void *)> messageReceivers;  // by owner
+    bool otherHolderSet = false;
+    OtherHolder otherHolder = OtherHolder::Honours;
+    bool otherLetsGo = false;  // the stand-in honoured a request: it lets go at the next frame
 
     // Model loads: what one costs, and this frame's count and cost so far.
     double modelLoadSeconds = 0;
@@ -196,6 +202,12 @@ struct HostState {
     std::set<std::string> features;  // XPLMEnableFeature's, as enabled
     std::string systemPath;          // empty: the working directory
     std::vector<std::string> debugLog;
+    std::vector<std::string> readOnlyWrites;  // names, each once, the first kReadOnlyWritesKept
+    long readOnlyWriteCount = 0;
+    bool logFileStarted = false;  // Log.txt emptied for this run (at the first line, as X-Plane does at start)
+
+    // Wall-clock seconds of the slowest frame's callbacks since Reset.
+    double longestFrameWall = 0;
 
     // Draw record: the frame being drawn and the last complete one.
     FrameRecord current;
@@ -230,9 +242,13 @@ private:
 void ReleasePlanesOf(HostState &s, int owner);
 void ExpirePlanesHold(HostState &s);
 void SendDueReleaseRequest(HostState &s);
+// The stand-in holder letting go in the frame after it honoured a request.
+void LetGoIfHonoured(HostState &s);
 // The end of a frame's model loads: the frame takes their time, and the record keeps the worst frame.
 void EndFrameLoads(HostState &s);
 std::string SystemPathOf(const HostState &s);
+// A line of Log.txt: the plug-ins' XPLMDebugString and the simulator's own.
+void WriteLog(HostState &s, const std::string &line);
 // The directory separator the plug-in is given, and a "/" path written with it.
 std::string SeparatorOf(const HostState &s);
 std::string InPluginPathStyle(const HostState &s, std::string path);
@@ -247,9 +263,12 @@ void StoreValue(HostState &s, DataRefEntry &e, int index, double value);  // rou
 void SyncWorldFromLocal(HostState &s, int plane);
 void SyncLocalFromWorld(HostState &s, int plane);
 double &Value(HostState &s, const std::string &name, int index = 0);  // a known ref's stored value
+constexpr size_t kReadOnlyWritesKept = 64;
+// A plug-in wrote through a handle of a read-only ref: X-Plane ignores it, the host keeps count.
+void RecordReadOnlyWrite(HostState &s, const DataRefEntry &e);
 
 // Frame parts (Processing.cpp, Display.cpp, Graphics.cpp).
-void RunFlightLoops(HostState &s);
+void RunFlightLoops(HostState &s, bool afterFlightModel);
 void MoveUserAircraft(HostState &s);
 void RunDrawing(HostState &s);
 void BeginFrameRecord(HostState &s);

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -39,8 +40,10 @@ void Grant(simhost::HostState &s, int owner) {
     s.planes.holder = s.planes.acquired ? simhost::PlanesHolder::PlugIn : simhost::PlanesHolder::OtherPlugIn;
 }
 
-// The plug-in id the stand-in plug-in sends its messages as.
+// The plug-in id the stand-in plug-in sends its messages as, and the stand-in holder's id and name.
 constexpr XPLMPluginID kStandInPluginId = 99;
+const char kStandInName[] = "Stand-in Traffic";
+const char kStandInSignature[] = "org.skorvale.standin-traffic";
 
 }  // namespace
 
@@ -66,7 +69,10 @@ void ReleasePlanesOf(HostState &s, int owner) {
 }
 
 void ExpirePlanesHold(HostState &s) {
-    if (s.planesHolder != HostState::kOtherPlugin || s.now + 1e-9 < s.planes.heldByOtherUntil) return;
+    // A hold without an end (the stand-in holder's) lasts until the holder lets go.
+    if (s.planesHolder != HostState::kOtherPlugin || s.planes.heldByOtherUntil <= 0 ||
+        s.now + 1e-9 < s.planes.heldByOtherUntil)
+        return;
     s.planes.heldByOtherUntil = 0;
     ReleasePlanesOf(s, HostState::kOtherPlugin);
 }
@@ -79,6 +85,13 @@ void SendDueReleaseRequest(HostState &s) {
     if (it == s.messageReceivers.end() || !Active(s, it->first)) return;
     PluginScope scope(s, it->first);
     it->second(kStandInPluginId, XPLM_MSG_RELEASE_PLANES, nullptr);
+}
+
+void LetGoIfHonoured(HostState &s) {
+    if (!s.otherLetsGo) return;
+    s.otherLetsGo = false;
+    s.planes.heldByOtherUntil = 0;
+    ReleasePlanesOf(s, HostState::kOtherPlugin);
 }
 
 void EndFrameLoads(HostState &s) {
@@ -115,6 +128,17 @@ std::string InPluginPathStyle(const HostState &s, std::string path) {
     return out;
 }
 
+// Kept in memory for tests, and written to Log.txt in the simulator's folder as X-Plane writes its own.
+void WriteLog(HostState &s, const std::string &line) {
+    s.debugLog.push_back(line);
+    std::string path = SystemPathOf(s) + "Log.txt";
+    if (FILE *log = std::fopen(path.c_str(), s.logFileStarted ? "ab" : "wb")) {
+        std::fputs(line.c_str(), log);
+        std::fclose(log);
+    }
+    s.logFileStarted = true;
+}
+
 void Host::SetAIAircraftCount(int count) {
     HostState &s = *state_;
     s.planes.aiCount = std::clamp(count, 0, 19);
@@ -137,6 +161,13 @@ void Host::SetMessageReceiver(void (*receive)(XPLMPluginID, int, void *)) {
 
 void Host::SetModelLoadMs(double milliseconds) {
     state_->modelLoadSeconds = milliseconds > 0 && milliseconds < 60000 ? milliseconds / 1000.0 : 0;
+}
+
+void Host::SetOtherHolder(OtherHolder how) {
+    HostState &s = *state_;
+    s.otherHolderSet = true;
+    s.otherHolder = how;
+    Grant(s, HostState::kOtherPlugin);
 }
 
 void Host::SetSystemPath(const std::string &path) { state_->systemPath = path; }
@@ -164,8 +195,39 @@ void XPLMCountAircraft(int *outTotalAircraft, int *outActiveAircraft, XPLMPlugin
     simhost::HostState &s = simhost::State();
     if (outTotalAircraft) *outTotalAircraft = s.planes.aiCount + 1;
     if (outActiveAircraft) *outActiveAircraft = s.planes.activeCount;
-    // XPLM_NO_PLUGIN_ID while nobody holds them.
-    if (outController) *outController = s.planesHolder == simhost::HostState::kNobody ? -1 : s.planesHolder;
+    // XPLM_NO_PLUGIN_ID while nobody holds them; the other plug-in is the stand-in.
+    if (outController) {
+        *outController = s.planesHolder == simhost::HostState::kNobody        ? -1
+                         : s.planesHolder == simhost::HostState::kOtherPlugin ? kStandInPluginId
+                                                                              : s.planesHolder;
+    }
+}
+
+void XPLMGetPluginInfo(XPLMPluginID inPlugin, char *outName, char *outFilePath, char *outSignature,
+                       char *outDescription) {
+    // Only the stand-in is described; any other id gets empty texts.
+    bool standIn = inPlugin == kStandInPluginId;
+    CopyOut(outName, 256, standIn ? kStandInName : "");
+    CopyOut(outFilePath, 256, "");
+    CopyOut(outSignature, 256, standIn ? kStandInSignature : "");
+    CopyOut(outDescription, 256, standIn ? "Holds the multiplayer aircraft, as a traffic plug-in does" : "");
+}
+
+void XPLMSendMessageToPlugin(XPLMPluginID inPlugin, int inMessage, void *inParam) {
+    simhost::HostState &s = simhost::State();
+    if (inPlugin == kStandInPluginId) {
+        if (inMessage != XPLM_MSG_RELEASE_PLANES) return;
+        s.planes.holderAsked.push_back(s.now);
+        if (s.otherHolderSet && s.otherHolder == simhost::OtherHolder::Honours &&
+            s.planesHolder == simhost::HostState::kOtherPlugin)
+            s.otherLetsGo = true;
+        return;
+    }
+    auto it = s.messageReceivers.find(inPlugin);
+    if (it == s.messageReceivers.end() || !simhost::Active(s, it->first)) return;
+    const XPLMPluginID from = s.currentPlugin;
+    simhost::PluginScope scope(s, it->first);
+    it->second(from, inMessage, inParam);
 }
 
 int XPLMAcquirePlanes(char ** /*inAircraft*/, XPLMPlanesAvailable_f inCallback, void *inRefcon) {
@@ -180,6 +242,9 @@ int XPLMAcquirePlanes(char ** /*inAircraft*/, XPLMPlanesAvailable_f inCallback, 
 
 void XPLMReleasePlanes(void) {
     simhost::HostState &s = simhost::State();
+    // X-Plane ignores a release by a plug-in that holds nothing; the host records it, as such a call
+    // would give away another plug-in's aircraft if the simulator were less careful.
+    if (!HasAccess(s)) return Refuse(s, "XPLMReleasePlanes", "not held");
     simhost::ReleasePlanesOf(s, s.currentPlugin);
 }
 
@@ -245,7 +310,7 @@ void XPLMEnableFeature(const char *inFeature, int inEnable) {
 }
 
 void XPLMDebugString(const char *inString) {
-    if (inString) simhost::State().debugLog.push_back(inString);
+    if (inString) simhost::WriteLog(simhost::State(), inString);
 }
 
 }  // extern "C"

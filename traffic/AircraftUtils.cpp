@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
+#include "traffic/ModelLoader.h"
 #include "traffic/PlaneAccess.h"
 
 Aircraft AircraftList[kSlotCount];
@@ -35,6 +37,14 @@ void WriteFloats(XPLMDataRef ref, float *values, int count) {
     if (ref) XPLMSetDatavf(ref, values, 0, count);
 }
 
+void WriteElement(XPLMDataRef ref, int index, float value) {
+    if (ref) XPLMSetDatavf(ref, &value, index, 1);
+}
+
+// Every multiplayer aircraft's references, bound once at start: a slot drawn as another aircraft takes
+// that aircraft's from here.
+AircraftRefs slotRefs[kSlotCount];
+
 void ReadFloat(XPLMDataRef ref, float *value) {
     if (ref) *value = XPLMGetDataf(ref);
 }
@@ -45,144 +55,181 @@ void ReadInt(XPLMDataRef ref, int *value) {
 
 }  // namespace
 
+void ClearTrafficTables() {
+    for (int slot = 1; slot < kSlotCount; slot++) {
+        Callsigns[slot].clear();
+        CrewIDs[slot].clear();
+        Planes[slot] = "Plane " + std::to_string(slot);
+    }
+    ForgetModels();
+}
+
 void Aircraft::set(int slot) {
     planeIndex = slot;
+    refs = AircraftRefs{};
     if (slot == 0) {
         // The user's own aircraft: moved only when a crew mate's pilot flies it.
-        drX = XPLMFindDataRef("sim/flightmodel/position/local_x");
-        drY = XPLMFindDataRef("sim/flightmodel/position/local_y");
-        drZ = XPLMFindDataRef("sim/flightmodel/position/local_z");
-        drTheta = XPLMFindDataRef("sim/flightmodel/position/theta");
-        drPhi = XPLMFindDataRef("sim/flightmodel/position/phi");
-        drPsi = XPLMFindDataRef("sim/flightmodel/position/psi");
-        drFlap = XPLMFindDataRef("sim/flightmodel/controls/flaprat");
-        drFlap2 = XPLMFindDataRef("sim/flightmodel/controls/flap2rat");
-        drFlapRatio = XPLMFindDataRef("sim/cockpit2/controls/flap_ratio");
-        drSpoiler = XPLMFindDataRef("sim/flightmodel/controls/lspdef");
-        drSpeedbrake = XPLMFindDataRef("sim/flightmodel/controls/sbrkrat");
-        drSlat = XPLMFindDataRef("sim/flightmodel/controls/slatrat");
-        drWingsweep = XPLMFindDataRef("sim/flightmodel/controls/swdi");
-        drYokePitch = XPLMFindDataRef("sim/joystick/yolk_pitch_ratio");
-        drYokeRoll = XPLMFindDataRef("sim/joystick/yolk_roll_ratio");
-        drYokeYaw = XPLMFindDataRef("sim/joystick/yolk_heading_ratio");
-        drPitchRatio = XPLMFindDataRef("sim/flightmodel2/controls/pitch_ratio");
-        drRollRatio = XPLMFindDataRef("sim/flightmodel2/controls/roll_ratio");
-        drHeadingRatio = XPLMFindDataRef("sim/flightmodel2/controls/heading_ratio");
-        drGear = XPLMFindDataRef("sim/aircraft/parts/acf_gear_deploy");
-        drThrottle = XPLMFindDataRef("sim/flightmodel/engine/ENGN_thro_use");
-        drThrottleSet = XPLMFindDataRef("sim/flightmodel/engine/ENGN_thro");
-        drBeacon = XPLMFindDataRef("sim/cockpit/electrical/beacon_lights_on");
-        drLanding = XPLMFindDataRef("sim/cockpit/electrical/landing_lights_on");
-        drNav = XPLMFindDataRef("sim/cockpit/electrical/nav_lights_on");
-        drStrobe = XPLMFindDataRef("sim/cockpit/electrical/strobe_lights_on");
-        drTaxi = XPLMFindDataRef("sim/cockpit/electrical/taxi_light_on");
-        drQ = XPLMFindDataRef("sim/flightmodel/position/q");
-        drVX = XPLMFindDataRef("sim/flightmodel/position/local_vx");
-        drVY = XPLMFindDataRef("sim/flightmodel/position/local_vy");
-        drVZ = XPLMFindDataRef("sim/flightmodel/position/local_vz");
+        refs.drX = XPLMFindDataRef("sim/flightmodel/position/local_x");
+        refs.drY = XPLMFindDataRef("sim/flightmodel/position/local_y");
+        refs.drZ = XPLMFindDataRef("sim/flightmodel/position/local_z");
+        refs.drTheta = XPLMFindDataRef("sim/flightmodel/position/theta");
+        refs.drPhi = XPLMFindDataRef("sim/flightmodel/position/phi");
+        refs.drPsi = XPLMFindDataRef("sim/flightmodel/position/psi");
+        refs.drFlap = XPLMFindDataRef("sim/flightmodel/controls/flaprat");
+        refs.drFlap2 = XPLMFindDataRef("sim/flightmodel/controls/flap2rat");
+        refs.drFlapRatio = XPLMFindDataRef("sim/cockpit2/controls/flap_ratio");
+        refs.drSpoiler = XPLMFindDataRef("sim/flightmodel/controls/lspdef");
+        refs.drSpeedbrake = XPLMFindDataRef("sim/flightmodel/controls/sbrkrat");
+        refs.drSlat = XPLMFindDataRef("sim/flightmodel/controls/slatrat");
+        refs.drWingsweep = XPLMFindDataRef("sim/flightmodel/controls/swdi");
+        refs.drYokePitch = XPLMFindDataRef("sim/joystick/yolk_pitch_ratio");
+        refs.drYokeRoll = XPLMFindDataRef("sim/joystick/yolk_roll_ratio");
+        refs.drYokeYaw = XPLMFindDataRef("sim/joystick/yolk_heading_ratio");
+        refs.drPitchRatio = XPLMFindDataRef("sim/flightmodel2/controls/pitch_ratio");
+        refs.drRollRatio = XPLMFindDataRef("sim/flightmodel2/controls/roll_ratio");
+        refs.drHeadingRatio = XPLMFindDataRef("sim/flightmodel2/controls/heading_ratio");
+        refs.drGear = XPLMFindDataRef("sim/aircraft/parts/acf_gear_deploy");
+        refs.drThrottle = XPLMFindDataRef("sim/flightmodel/engine/ENGN_thro_use");
+        refs.drThrottleSet = XPLMFindDataRef("sim/flightmodel/engine/ENGN_thro");
+        refs.drBeacon = XPLMFindDataRef("sim/cockpit/electrical/beacon_lights_on");
+        refs.drLanding = XPLMFindDataRef("sim/cockpit/electrical/landing_lights_on");
+        refs.drNav = XPLMFindDataRef("sim/cockpit/electrical/nav_lights_on");
+        refs.drStrobe = XPLMFindDataRef("sim/cockpit/electrical/strobe_lights_on");
+        refs.drTaxi = XPLMFindDataRef("sim/cockpit/electrical/taxi_light_on");
+        refs.drQ = XPLMFindDataRef("sim/flightmodel/position/q");
+        refs.drVX = XPLMFindDataRef("sim/flightmodel/position/local_vx");
+        refs.drVY = XPLMFindDataRef("sim/flightmodel/position/local_vy");
+        refs.drVZ = XPLMFindDataRef("sim/flightmodel/position/local_vz");
         return;
     }
 
-    drX = FindSlotRef("sim/multiplayer/position/plane%d_x", slot);
-    drY = FindSlotRef("sim/multiplayer/position/plane%d_y", slot);
-    drZ = FindSlotRef("sim/multiplayer/position/plane%d_z", slot);
-    drLat = FindSlotRef("sim/multiplayer/position/plane%d_lat", slot);
-    drLon = FindSlotRef("sim/multiplayer/position/plane%d_lon", slot);
-    drEl = FindSlotRef("sim/multiplayer/position/plane%d_el", slot);
-    drTheta = FindSlotRef("sim/multiplayer/position/plane%d_the", slot);
-    drPhi = FindSlotRef("sim/multiplayer/position/plane%d_phi", slot);
-    drPsi = FindSlotRef("sim/multiplayer/position/plane%d_psi", slot);
-    drFlap = FindSlotRef("sim/multiplayer/position/plane%d_flap_ratio", slot);
-    drFlap2 = FindSlotRef("sim/multiplayer/position/plane%d_flap_ratio2", slot);
-    drSpoiler = FindSlotRef("sim/multiplayer/position/plane%d_spoiler_ratio", slot);
-    drSpeedbrake = FindSlotRef("sim/multiplayer/position/plane%d_speedbrake_ratio", slot);
-    drSlat = FindSlotRef("sim/multiplayer/position/plane%d_slat_ratio", slot);
+    if (slot < 0 || slot >= kSlotCount) return;
+    refs.drX = FindSlotRef("sim/multiplayer/position/plane%d_x", slot);
+    refs.drY = FindSlotRef("sim/multiplayer/position/plane%d_y", slot);
+    refs.drZ = FindSlotRef("sim/multiplayer/position/plane%d_z", slot);
+    refs.drLat = FindSlotRef("sim/multiplayer/position/plane%d_lat", slot);
+    refs.drLon = FindSlotRef("sim/multiplayer/position/plane%d_lon", slot);
+    refs.drEl = FindSlotRef("sim/multiplayer/position/plane%d_el", slot);
+    // X-Plane 12 derives the world position from the local one and makes it read-only.
+    refs.worldWritable = refs.drLat && XPLMCanWriteDataRef(refs.drLat);
+    refs.drTheta = FindSlotRef("sim/multiplayer/position/plane%d_the", slot);
+    refs.drPhi = FindSlotRef("sim/multiplayer/position/plane%d_phi", slot);
+    refs.drPsi = FindSlotRef("sim/multiplayer/position/plane%d_psi", slot);
+    refs.drFlap = FindSlotRef("sim/multiplayer/position/plane%d_flap_ratio", slot);
+    refs.drFlap2 = FindSlotRef("sim/multiplayer/position/plane%d_flap_ratio2", slot);
+    refs.drSpoiler = FindSlotRef("sim/multiplayer/position/plane%d_spoiler_ratio", slot);
+    refs.drSpeedbrake = FindSlotRef("sim/multiplayer/position/plane%d_speedbrake_ratio", slot);
+    refs.drSlat = FindSlotRef("sim/multiplayer/position/plane%d_slat_ratio", slot);
     // X-Plane spells the slat ratio of aircraft 2 and up with the digit one ("sla1"); without this
     // fallback the slats of every slot but the first would never move.
-    if (!drSlat) drSlat = FindSlotRef("sim/multiplayer/position/plane%d_sla1_ratio", slot);
-    drWingsweep = FindSlotRef("sim/multiplayer/position/plane%d_wing_sweep", slot);
-    drYokePitch = FindSlotRef("sim/multiplayer/position/plane%d_yolk_pitch", slot);
-    drYokeRoll = FindSlotRef("sim/multiplayer/position/plane%d_yolk_roll", slot);
-    drYokeYaw = FindSlotRef("sim/multiplayer/position/plane%d_yolk_yaw", slot);
-    drGear = FindSlotRef("sim/multiplayer/position/plane%d_gear_deploy", slot);
-    drThrottle = FindSlotRef("sim/multiplayer/position/plane%d_throttle", slot);
-    drBeacon = FindSlotRef("sim/multiplayer/position/plane%d_beacon_lights_on", slot);
-    drLanding = FindSlotRef("sim/multiplayer/position/plane%d_landing_lights_on", slot);
-    drNav = FindSlotRef("sim/multiplayer/position/plane%d_nav_lights_on", slot);
-    drStrobe = FindSlotRef("sim/multiplayer/position/plane%d_strobe_lights_on", slot);
-    drTaxi = FindSlotRef("sim/multiplayer/position/plane%d_taxi_light_on", slot);
+    if (!refs.drSlat) refs.drSlat = FindSlotRef("sim/multiplayer/position/plane%d_sla1_ratio", slot);
+    refs.drWingsweep = FindSlotRef("sim/multiplayer/position/plane%d_wing_sweep", slot);
+    // Where the arrays exist the old names are not even looked up: X-Plane 12 logs every lookup of one
+    // as replaced, 57 lines for the 19 aircraft.
+    refs.drYokePitchArray = XPLMFindDataRef("sim/multiplayer/controls/yoke_pitch_ratio");
+    refs.drYokeRollArray = XPLMFindDataRef("sim/multiplayer/controls/yoke_roll_ratio");
+    refs.drYokeHeadingArray = XPLMFindDataRef("sim/multiplayer/controls/yoke_heading_ratio");
+    refs.arrayIndex = slot;
+    if (!refs.drYokePitchArray) refs.drYokePitch = FindSlotRef("sim/multiplayer/position/plane%d_yolk_pitch", slot);
+    if (!refs.drYokeRollArray) refs.drYokeRoll = FindSlotRef("sim/multiplayer/position/plane%d_yolk_roll", slot);
+    if (!refs.drYokeHeadingArray) refs.drYokeYaw = FindSlotRef("sim/multiplayer/position/plane%d_yolk_yaw", slot);
+    refs.drGear = FindSlotRef("sim/multiplayer/position/plane%d_gear_deploy", slot);
+    refs.drThrottle = FindSlotRef("sim/multiplayer/position/plane%d_throttle", slot);
+    refs.drBeacon = FindSlotRef("sim/multiplayer/position/plane%d_beacon_lights_on", slot);
+    refs.drLanding = FindSlotRef("sim/multiplayer/position/plane%d_landing_lights_on", slot);
+    refs.drNav = FindSlotRef("sim/multiplayer/position/plane%d_nav_lights_on", slot);
+    refs.drStrobe = FindSlotRef("sim/multiplayer/position/plane%d_strobe_lights_on", slot);
+    refs.drTaxi = FindSlotRef("sim/multiplayer/position/plane%d_taxi_light_on", slot);
+    slotRefs[slot] = refs;
+}
+
+void Aircraft::ShowAs(int aircraft) {
+    refs = aircraft >= 1 && aircraft < kSlotCount ? slotRefs[aircraft] : AircraftRefs{};
+}
+
+void ParkAircraft(int aircraft, float x, float y, float z) {
+    if (!planesAcquired || aircraft < 1 || aircraft >= kSlotCount) return;
+    const AircraftRefs &refs = slotRefs[aircraft];
+    WriteFloat(refs.drX, x);
+    WriteFloat(refs.drY, y);
+    WriteFloat(refs.drZ, z);
 }
 
 void Aircraft::SetAircraftData() {
     // The multiplayer aircraft are another plug-in's until the simulator grants them to us.
     if (planeIndex != 0 && !planesAcquired) return;
-    WriteFloat(drX, x);
-    WriteFloat(drY, y);
-    WriteFloat(drZ, z);
-    WriteFloat(drLat, lat);
-    WriteFloat(drLon, lon);
-    WriteFloat(drEl, el);
-    WriteFloat(drTheta, theta);
-    WriteFloat(drPhi, phi);
-    WriteFloat(drPsi, psi);
-    WriteFloat(drFlap, flap);
-    WriteFloat(drFlap2, flap2);
+    WriteFloat(refs.drX, x);
+    WriteFloat(refs.drY, y);
+    WriteFloat(refs.drZ, z);
+    if (refs.worldWritable) {
+        WriteFloat(refs.drLat, lat);
+        WriteFloat(refs.drLon, lon);
+        WriteFloat(refs.drEl, el);
+    }
+    WriteFloat(refs.drTheta, theta);
+    WriteFloat(refs.drPhi, phi);
+    WriteFloat(refs.drPsi, psi);
+    WriteFloat(refs.drFlap, flap);
+    WriteFloat(refs.drFlap2, flap2);
 
-    WriteFloat(drSpoiler, spoiler);
-    WriteFloat(drSpeedbrake, speedbrake);
-    WriteFloat(drSlat, slat);
-    WriteFloat(drWingsweep, wingsweep);
-    WriteFloat(drYokePitch, yokePitch);
-    WriteFloat(drYokeRoll, yokeRoll);
-    WriteFloat(drYokeYaw, yokeYaw);
+    WriteFloat(refs.drSpoiler, spoiler);
+    WriteFloat(refs.drSpeedbrake, speedbrake);
+    WriteFloat(refs.drSlat, slat);
+    WriteFloat(refs.drWingsweep, wingsweep);
+    WriteFloat(refs.drYokePitch, yokePitch);
+    WriteFloat(refs.drYokeRoll, yokeRoll);
+    WriteFloat(refs.drYokeYaw, yokeYaw);
+    WriteElement(refs.drYokePitchArray, refs.arrayIndex, yokePitch);
+    WriteElement(refs.drYokeRollArray, refs.arrayIndex, yokeRoll);
+    WriteElement(refs.drYokeHeadingArray, refs.arrayIndex, yokeYaw);
 
     if (planeIndex == 0) {
         // The flight model of the user's aircraft reads these rather than the joystick and cockpit values.
-        WriteFloat(drPitchRatio, yokePitch);
-        WriteFloat(drRollRatio, yokeRoll);
-        WriteFloat(drHeadingRatio, yokeYaw);
-        WriteFloat(drFlapRatio, flap);
-        WriteFloats(drThrottleSet, throttle, 8);
+        WriteFloat(refs.drPitchRatio, yokePitch);
+        WriteFloat(refs.drRollRatio, yokeRoll);
+        WriteFloat(refs.drHeadingRatio, yokeYaw);
+        WriteFloat(refs.drFlapRatio, flap);
+        WriteFloats(refs.drThrottleSet, throttle, 8);
         // The flight model resumes from these when the override ends, not from the angles: without
         // them the aircraft would snap back to its attitude and speed of before the crew's pilot.
         float q[4];
         AttitudeQuaternion(psi, theta, phi, q);
-        WriteFloats(drQ, q, 4);
-        WriteFloat(drVX, vx);
-        WriteFloat(drVY, vy);
-        WriteFloat(drVZ, vz);
+        WriteFloats(refs.drQ, q, 4);
+        WriteFloat(refs.drVX, vx);
+        WriteFloat(refs.drVY, vy);
+        WriteFloat(refs.drVZ, vz);
     }
 
     // Only nine gears travel to the host; the tenth ratio stays in the record.
-    WriteFloats(drGear, gear, 9);
-    WriteFloats(drThrottle, throttle, 8);
+    WriteFloats(refs.drGear, gear, 9);
+    WriteFloats(refs.drThrottle, throttle, 8);
 
-    WriteInt(drBeacon, beacon);
-    WriteInt(drLanding, landing);
-    WriteInt(drNav, nav);
-    WriteInt(drStrobe, strobe);
-    WriteInt(drTaxi, taxi);
+    WriteInt(refs.drBeacon, beacon);
+    WriteInt(refs.drLanding, landing);
+    WriteInt(refs.drNav, nav);
+    WriteInt(refs.drStrobe, strobe);
+    WriteInt(refs.drTaxi, taxi);
 }
 
 void Aircraft::GetAircraftData() {
-    ReadFloat(drX, &x);
-    ReadFloat(drY, &y);
-    ReadFloat(drZ, &z);
-    ReadFloat(drLat, &lat);
-    ReadFloat(drLon, &lon);
-    ReadFloat(drEl, &el);
-    ReadFloat(drTheta, &theta);
-    ReadFloat(drPhi, &phi);
-    ReadFloat(drPsi, &psi);
+    ReadFloat(refs.drX, &x);
+    ReadFloat(refs.drY, &y);
+    ReadFloat(refs.drZ, &z);
+    ReadFloat(refs.drLat, &lat);
+    ReadFloat(refs.drLon, &lon);
+    ReadFloat(refs.drEl, &el);
+    ReadFloat(refs.drTheta, &theta);
+    ReadFloat(refs.drPhi, &phi);
+    ReadFloat(refs.drPsi, &psi);
 
-    if (drGear) XPLMGetDatavf(drGear, gear, 0, 9);
-    if (drThrottle) XPLMGetDatavf(drThrottle, throttle, 0, 8);
+    if (refs.drGear) XPLMGetDatavf(refs.drGear, gear, 0, 9);
+    if (refs.drThrottle) XPLMGetDatavf(refs.drThrottle, throttle, 0, 8);
 
-    ReadInt(drBeacon, &beacon);
-    ReadInt(drLanding, &landing);
-    ReadInt(drNav, &nav);
-    ReadInt(drStrobe, &strobe);
-    ReadInt(drTaxi, &taxi);
+    ReadInt(refs.drBeacon, &beacon);
+    ReadInt(refs.drLanding, &landing);
+    ReadInt(refs.drNav, &nav);
+    ReadInt(refs.drStrobe, &strobe);
+    ReadInt(refs.drTaxi, &taxi);
 }
 
 void AttitudeQuaternion(float psi, float theta, float phi, float q[4]) {

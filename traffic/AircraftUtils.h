@@ -5,14 +5,9 @@
 
 #include "core/HostInterface.h"
 
-class Aircraft {
-public:
-    void set(int slot);
-    void SetAircraftData();
-    void GetAircraftData();
-
-    int planeIndex = 0;
-
+// The simulator's data references one aircraft is moved through. A handle the aircraft's kind does not
+// have, or the simulator does not offer, is null.
+struct AircraftRefs {
     XPLMDataRef drX = nullptr, drY = nullptr, drZ = nullptr, drLat = nullptr, drLon = nullptr, drEl = nullptr;
     XPLMDataRef drTheta = nullptr, drPhi = nullptr, drPsi = nullptr, drFlap = nullptr, drFlap2 = nullptr;
     XPLMDataRef drFlapRatio = nullptr, drSpoiler = nullptr, drSpeedbrake = nullptr, drSlat = nullptr;
@@ -22,6 +17,25 @@ public:
     XPLMDataRef drBeacon = nullptr, drLanding = nullptr, drNav = nullptr, drStrobe = nullptr, drTaxi = nullptr;
     // The user's aircraft only: the flight model's attitude and velocity, which it resumes from.
     XPLMDataRef drQ = nullptr, drVX = nullptr, drVY = nullptr, drVZ = nullptr;
+    // X-Plane 12 (and 11.50 on) keeps the multiplayer yoke ratios in one array per control, element N
+    // for aircraft N; older simulators have one reference per aircraft (drYokePitch and the others).
+    XPLMDataRef drYokePitchArray = nullptr, drYokeRollArray = nullptr, drYokeHeadingArray = nullptr;
+    int arrayIndex = 0;
+    bool worldWritable = false;  // drLat, drLon and drEl take writes (not in X-Plane 12)
+};
+
+class Aircraft {
+public:
+    // Binds the record to slot `slot`'s references: the user's aircraft for 0, multiplayer aircraft N for N.
+    void set(int slot);
+    void SetAircraftData();
+    void GetAircraftData();
+    // Moves the record's values through multiplayer aircraft `aircraft` (1..19) from now on, or through
+    // none (0): the slot's peer is not drawn. The slot number stays.
+    void ShowAs(int aircraft);
+
+    int planeIndex = 0;
+    AircraftRefs refs;
 
     float x = 0, y = 0, z = 0;
     float lat = 0, lon = 0, el = 0;
@@ -34,6 +48,9 @@ public:
     float vx = 0, vy = 0, vz = 0;  // metres per second in the local frame (the user's aircraft only)
 };
 
+// Places multiplayer aircraft `aircraft` at a local position, while the plug-in holds the aircraft.
+void ParkAircraft(int aircraft, float x, float y, float z);
+
 // X-Plane's attitude quaternion (w, x, y, z) of a heading psi, pitch theta and roll phi in degrees.
 void AttitudeQuaternion(float psi, float theta, float phi, float q[4]);
 
@@ -43,6 +60,10 @@ extern Aircraft AircraftList[kSlotCount];
 extern std::string Planes[kSlotCount];
 extern std::string Callsigns[kSlotCount];
 extern std::string CrewIDs[kSlotCount];
+
+// Offline: the traffic slots' names, crews and models forgotten, so the plane list shows nobody and the
+// next session loads its models afresh. Simulation thread only.
+void ClearTrafficTables();
 
 void SetAircraftRefF(int index, std::string name, float value);
 void SetAircraftRefI(int index, std::string name, int value);

@@ -11,6 +11,7 @@
 #include "platform/System.h"
 #include "traffic/ModelLoader.h"
 #include "traffic/SmoothTraffic.h"
+#include "traffic/TrafficSlots.h"
 
 namespace {
 
@@ -28,9 +29,10 @@ std::string &LocationMessage() {
 float ReadFloat(XPLMDataRef ref) { return ref ? XPLMGetDataf(ref) : 0.0f; }
 int ReadInt(XPLMDataRef ref) { return ref ? XPLMGetDatai(ref) : 0; }
 
-// The simulator cycle of the last location message, and of the last airplanes phase drawn.
+// The simulator cycle of the last location message.
 int lastLocationCycle = INT_MIN;
-int lastAirplanesPhaseCycle = INT_MIN;
+
+XPLMFlightLoopID frameLoop = nullptr;
 
 void MoveCoPilotHead() {
     int viewType = view ? XPLMGetDatai(view) : 0;
@@ -98,21 +100,36 @@ bool SendLocationMessage() {
 }
 
 int SkorvaleDrawPlanes(XPLMDrawingPhase, int, void *) {
-    int cycle = XPLMGetCycleNumber();
-    lastAirplanesPhaseCycle = cycle;
-    // Sampled after the flight model has moved the aircraft this frame, as the simulator draws it.
-    return SendLocationOncePerCycle(cycle) ? 0 : 1;
+    // The frame's loop has normally sent this frame's location already; this is for a simulator that
+    // did not run it.
+    return SendLocationOncePerCycle(XPLMGetCycleNumber()) ? 0 : 1;
 }
 
 float SkorvaleFrameCallback(float inElapsedSinceLastCall, float, int, void *) {
-    int cycle = XPLMGetCycleNumber();
-    // Flight loops run before drawing: while the previous frame drew the airplanes phase, this frame's
-    // drawing will send; otherwise the simulator does not draw it, and the location goes from here.
-    if (lastAirplanesPhaseCycle != cycle - 1) SendLocationOncePerCycle(cycle);
+    // Run after the flight model: the location sent is where the aircraft is drawn this frame, not
+    // where it was the frame before.
+    SendLocationOncePerCycle(XPLMGetCycleNumber());
     MoveCoPilotHead();
-    LoadPendingModels();
+    UpdateTrafficSlots();
+    LoadPendingModels(inElapsedSinceLastCall);
     SmoothTrafficFrame(inElapsedSinceLastCall);
     return -1.0f;
+}
+
+void StartFrameLoop() {
+    if (frameLoop) return;
+    XPLMCreateFlightLoop_t params = {};
+    params.structSize = (int)sizeof params;
+    params.phase = xplm_FlightLoop_Phase_AfterFlightModel;
+    params.callbackFunc = SkorvaleFrameCallback;
+    params.refcon = nullptr;
+    frameLoop = XPLMCreateFlightLoop(&params);
+    if (frameLoop) XPLMScheduleFlightLoop(frameLoop, -1.0f, 1);
+}
+
+void StopFrameLoop() {
+    if (frameLoop) XPLMDestroyFlightLoop(frameLoop);
+    frameLoop = nullptr;
 }
 
 float SkorvaleProcessAirplaneCallback(float, float, int, void *) {

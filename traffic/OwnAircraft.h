@@ -10,11 +10,16 @@
 bool SendLocationMessage();
 
 // The location message goes out once per frame, from whichever of these runs first in it: the
-// airplanes drawing phase where the simulator still draws it (X-Plane 11 with OpenGL), else the
-// per-frame flight loop (Vulkan and Metal, and so every X-Plane 12, never run the 3-D phases).
+// per-frame flight loop, created to run after the flight model has moved the aircraft, else the
+// airplanes drawing phase (X-Plane 11 with OpenGL; Vulkan and Metal never run the 3-D phases).
+// The frame loop also chooses the slots drawn, loads models and draws smoothed traffic.
 int SkorvaleDrawPlanes(XPLMDrawingPhase inPhase, int inIsBefore, void *inRefcon);
 float SkorvaleFrameCallback(float inElapsedSinceLastCall, float inElapsedTimeSinceLastFlightLoop, int inCounter,
                             void *inRefcon);
+
+// Creates and schedules the frame loop (plug-in start), and destroys it (stop).
+void StartFrameLoop();
+void StopFrameLoop();
 
 float SkorvaleProcessAirplaneCallback(float inElapsedSinceLastCall, float inElapsedTimeSinceLastFlightLoop,
                                       int inCounter, void *inRefcon);

@@ -7,10 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "core/ConnectionStatus.h"
 #include "core/SkorvaleSE.h"
 #include "net/PeerText.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/PlaneAccess.h"
+#include "traffic/TrafficSlots.h"
 
 namespace {
 
@@ -43,6 +45,46 @@ const float kWhite[3] = {1.0f, 1.0f, 1.0f};
 const float kLightGreen[3] = {0.5f, 1.0f, 0.5f};
 const float kYellow[3] = {1.0f, 1.0f, 0.3f};
 
+// Why a row's peer is not drawn where it flies, kept whole at the row's end.
+const char *RowNote(int slot) {
+    switch (SlotState(slot)) {
+        case SlotShown::BeyondAircraft:
+            return " (over AI count)";  // nearer peers fill every aircraft the simulator shows
+        case SlotShown::TooFar:
+            return " (too far)";  // drawn, beyond the range models are loaded in
+        default:
+            return "";
+    }
+}
+
+// The rows as last built, and what they were built from: rebuilt only when a slot changes, not per draw.
+struct PlaneRows {
+    unsigned generation = 0;
+    size_t columns = 0;
+    std::string callsigns[kSlotCount];
+    std::string planes[kSlotCount];
+    std::string rows[kSlotCount];
+};
+
+const std::string *Rows(size_t columns) {
+    static PlaneRows cache;
+    bool stale = cache.generation != TrafficSlotsGeneration() || cache.columns != columns;
+    for (int i = 1; i < kSlotCount && !stale; i++)
+        stale = cache.callsigns[i] != Callsigns[i] || cache.planes[i] != Planes[i];
+    if (!stale) return cache.rows;
+    cache.generation = TrafficSlotsGeneration();
+    cache.columns = columns;
+    for (int i = 1; i < kSlotCount; i++) {
+        cache.callsigns[i] = Callsigns[i];
+        cache.planes[i] = Planes[i];
+        std::string row = std::to_string(i) + ": " + Callsigns[i] + " " + Planes[i];
+        // The note stays whole however long the peer's names are.
+        std::string note = RowNote(i);
+        cache.rows[i] = Cut(Cut(row, columns > note.size() ? columns - note.size() : 0) + note, columns);
+    }
+    return cache.rows;
+}
+
 void DrawPlaneList(int left, int top, int right, int bottom) {
     XPLMDrawTranslucentDarkBox(left, top, right, bottom);
 
@@ -50,19 +92,15 @@ void DrawPlaneList(int left, int top, int right, int bottom) {
     size_t columns = Columns(left, right);
     std::string indicators = recvstring + " " + tcptx + tcprx + udptx + udprx;
     if (overridden) indicators += " o";
-    DrawText(kWhite, left + kTextMargin, top - 20, Cut(indicators, columns), nullptr);
+    // The connection's status first: whether, and why not, the list can fill.
+    DrawText(kYellow, left + kTextMargin, top - 20, Cut(StatusLine(), columns), nullptr);
+    DrawText(kWhite, left + kTextMargin, top - 34, Cut(indicators, columns), nullptr);
 
-    // Slot 0 is the user's own aircraft and is not listed. Slots beyond the simulator's aircraft count
-    // are not drawn in the world, and their rows say so.
-    int shown = ShownAircraftCount();
-    for (int i = 1; i < kSlotCount; i++) {
-        AircraftList[i].GetAircraftData();
-        std::string row = std::to_string(i) + ": " + Callsigns[i] + " " + Planes[i];
-        // The note stays whole however long the peer's names are.
-        std::string note = i >= shown ? " (not shown)" : "";
-        row = Cut(row, columns > note.size() ? columns - note.size() : 0) + note;
-        DrawText(kWhite, left + kTextMargin, top - 48 - 14 * (i - 1), Cut(row, columns), nullptr);
-    }
+    // Slot 0 is the user's own aircraft and is not listed. The rows keep the relay's numbering; those
+    // whose peer is not drawn where it flies say why.
+    const std::string *rows = Rows(columns);
+    for (int i = 1; i < kSlotCount; i++)
+        DrawText(kWhite, left + kTextMargin, top - 48 - 14 * (i - 1), rows[i], nullptr);
 }
 
 void DrawChat(int left, int top, int right, int bottom) {

@@ -5,15 +5,32 @@
 #include <cstring>
 #include <string>
 
+#include "core/ConnectionStatus.h"
 #include "core/Preferences.h"
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
+#include "net/ServerAddress.h"
 
 namespace {
 
 // The seven controls that only matter in crewed mode, in the order they are hidden and shown.
 XPWidgetID *const kCrewWidgets[] = {&PositionT, &PositionB1, &PositionB2, &PositionB3, &PositionB4, &CrewIDT, &CrewIDF};
 XPWidgetID *const kPositionButtons[] = {&PositionB1, &PositionB2, &PositionB3, &PositionB4};
+
+// What each field keeps, in bytes: the field takes no more, so what the pilot sees is what is stored.
+constexpr int kUserIdLimit = 64;
+constexpr int kPasswordLimit = 64;
+constexpr int kCallsignLimit = 32;
+constexpr int kCrewIdLimit = 32;
+constexpr int kServerLimit = (int)kServerEntryLimit;
+
+// The status line: up to three caption rows of this many characters, broken between words.
+constexpr size_t kStatusColumns = 40;
+constexpr int kStatusRows = 3;
+XPWidgetID statusRows[kStatusRows];
+std::string shownStatus;
+// A server entry the pilot applied that cannot be used: said in the status line until a good one is applied.
+std::string serverEntryError;
 
 void ShowCrewWidgets(bool shown) {
     for (XPWidgetID *widget : kCrewWidgets) {
@@ -47,14 +64,40 @@ void ShowConnected(bool connected) {
     }
 }
 
-// The connection also ends without the pane (a server that drops it, a failed send) and opens without
-// it (connect at start): the buttons are matched to it at every draw and every click, and touched only
+// "Disconnect" while the plug-in is online or trying to be (so the pilot can stop it trying), "Connect"
+// otherwise.
+bool Engaged() {
+    ConnectionState state = CurrentConnectionState();
+    return state == ConnectionState::Connecting || state == ConnectionState::LoggedIn ||
+           state == ConnectionState::Waiting;
+}
+
+// The status line broken into the caption rows, at blanks where it can be.
+void ShowStatus(const std::string &status) {
+    if (status == shownStatus) return;
+    shownStatus = status;
+    size_t at = 0;
+    for (int row = 0; row < kStatusRows; row++) {
+        while (at < status.size() && status[at] == ' ') at++;
+        size_t length = status.size() - at;
+        if (length > kStatusColumns) {
+            size_t blank = status.rfind(' ', at + kStatusColumns);
+            length = blank != std::string::npos && blank > at ? blank - at : kStatusColumns;
+        }
+        XPSetWidgetDescriptor(statusRows[row], status.substr(at, length).c_str());
+        at += length;
+    }
+}
+
+// The connection also changes without the pane (a server that drops it, a reconnect, connect at start):
+// the buttons and the status line are matched to it at every draw and every click, and touched only
 // when they differ, so a steady state sends the widgets nothing.
 void FollowConnection() {
-    bool connected = tcpconnected != 0;
+    bool connected = Engaged();
     if ((XPIsWidgetVisible(DisconnectB) != 0) != connected || (XPIsWidgetVisible(ConnectB) != 0) == connected) {
         ShowConnected(connected);
     }
+    ShowStatus(serverEntryError.empty() ? StatusLine() : serverEntryError);
 }
 
 // A field's text, at most `limit` characters. The widget library copies like strncpy, so a cut copy
@@ -62,19 +105,29 @@ void FollowConnection() {
 // The settings file ends every value at a ";", so one kept here would cut this value short and make the
 // entries after it unreadable at the next start (a callsign "A;B" loses the user ID): it is dropped.
 std::string ReadField(XPWidgetID field, int limit) {
-    char buffer[32] = {};
-    XPGetWidgetDescriptor(field, buffer, limit);
-    buffer[limit] = '\0';
-    std::string text(buffer, strnlen(buffer, (size_t)limit));
+    std::string buffer((size_t)limit + 1, '\0');
+    XPGetWidgetDescriptor(field, &buffer[0], limit);
+    std::string text(buffer.c_str(), strnlen(buffer.c_str(), (size_t)limit));
     text.erase(std::remove(text.begin(), text.end(), ';'), text.end());
     return text;
 }
 
 void ReadBackAndSave() {
-    userID = ReadField(UserIDF, 15);
-    password = ReadField(PasswordF, 25);
-    myCallsign = ReadField(CallsignF, 15);
-    crewID = ReadField(CrewIDF, 15);
+    userID = ReadField(UserIDF, kUserIdLimit);
+    password = ReadField(PasswordF, kPasswordLimit);
+    myCallsign = ReadField(CallsignF, kCallsignLimit);
+    crewID = ReadField(CrewIDF, kCrewIdLimit);
+    // The built-in server is not stored, so a later release's default reaches the pilots who never chose.
+    std::string server = ReadField(ServerF, kServerLimit);
+    serverSetting = server == BuiltInServer() ? std::string() : server;
+    ServerName parsed;
+    std::string error;
+    if (!server.empty() && !ParseServerName(server, &parsed, &error)) {
+        serverEntryError = "The server entry is not valid: " + error;
+        LogForPilot(serverEntryError);
+    } else {
+        serverEntryError.clear();
+    }
 
     if (GetState(FlightModeB1) == 1) {
         flightMode = 0;
@@ -122,9 +175,14 @@ int HandleStateChanged(XPWidgetID button, intptr_t newState) {
 int HandlePushed(XPWidgetID button) {
     if (button == ConnectB || button == DisconnectB) {
         // Each button acts only in the state it stands for; either way the buttons then show the
-        // connection as it is (a failed connect leaves "Connect", so the user can simply try again).
-        if (button == ConnectB && tcpconnected == 0) ConnectToServer();
-        if (button == DisconnectB && tcpconnected != 0) DisconnectFromServer();
+        // connection as it is. Connect uses what the fields show, stored as Apply stores it.
+        if (button == ConnectB && !Engaged()) {
+            ReadBackAndSave();
+            // From here the connection's own status says what became of the entry.
+            serverEntryError.clear();
+            ConnectToServer();
+        }
+        if (button == DisconnectB && Engaged()) DisconnectFromServer();
         FollowConnection();
         return 0;
     }
@@ -157,11 +215,14 @@ XPWidgetID CreateButton(int left, int top, int right, int bottom, int visible, c
     return button;
 }
 
-XPWidgetID CreateField(int left, int top, int right, int bottom, int visible, const std::string &text) {
+XPWidgetID CreateField(int left, int top, int right, int bottom, int visible, const std::string &text, int limit) {
     XPWidgetID field = CreateChild(left, top, right, bottom, visible, text.c_str(), xpWidgetClass_TextField);
     XPSetWidgetProperty(field, xpProperty_TextFieldType, xpTextEntryField);
+    XPSetWidgetProperty(field, xpProperty_MaxCharacters, limit);
     return field;
 }
+
+std::string ServerShown() { return serverSetting.empty() ? BuiltInServer() : serverSetting; }
 
 }  // namespace
 
@@ -172,12 +233,13 @@ void SkorvaleMenuCallback(void *, void *inItemRef) {
 
     if (std::strcmp(item, "1") == 0) {
         if (PrefPane == 0) {
-            CreatePrefPane(300, 300);
+            CreatePrefPane(300, 400);
             PrefPane = 1;
         } else if (!XPIsWidgetVisible(PrefPaneWidget)) {
             InitializePrefPane();
             XPShowWidget(PrefPaneWidget);
         }
+        FollowConnection();
     } else if (std::strcmp(item, "2") == 0) {
         showPlaneWindow = 1 - showPlaneWindow;
         XPLMSetWindowIsVisible(gWindow, showPlaneWindow);
@@ -201,8 +263,8 @@ void CreatePrefPane(int width, int height) {
     // Rows sit half a row below their index; computed in double and cut toward zero like the layout's rule.
     auto rowTop = [&](int k) { return T - (int)((k + 0.5) * b); };
     auto rowBottom = [&](int k) { return rowTop(k) - 12; };
-    const int rowATop = T - 12 * b, rowABottom = T - 12 * b - 12;
-    const int rowBTop = T - 13 * b, rowBBottom = T - 13 * b - 12;
+    const int rowATop = T - 14 * b, rowABottom = T - 14 * b - 12;
+    const int rowBTop = T - 15 * b, rowBBottom = T - 15 * b - 12;
 
     PrefPaneWidget = XPCreateWidget(L, T, R, B, 1, "Control & Settings", 1, nullptr, xpWidgetClass_MainWindow);
     XPSetWidgetProperty(PrefPaneWidget, xpProperty_MainWindowHasCloseBoxes, 0);
@@ -211,14 +273,14 @@ void CreatePrefPane(int width, int height) {
     XPSetWidgetProperty(PrefPaneWindow, xpProperty_SubWindowType, xpSubWindowStyle_SubWindow);
 
     UserIDT = CreateChild(labelLeft, rowTop(2), labelRight, rowBottom(2), 1, "User ID:", xpWidgetClass_Caption);
-    UserIDF = CreateField(fieldLeft, rowTop(2), fieldRight, rowBottom(2), 1, userID);
+    UserIDF = CreateField(fieldLeft, rowTop(2), fieldRight, rowBottom(2), 1, userID, kUserIdLimit);
 
     PasswordT = CreateChild(labelLeft, rowTop(3), labelRight, rowBottom(3), 1, "Password:", xpWidgetClass_Caption);
-    PasswordF = CreateField(fieldLeft, rowTop(3), fieldRight, rowBottom(3), 1, password);
+    PasswordF = CreateField(fieldLeft, rowTop(3), fieldRight, rowBottom(3), 1, password, kPasswordLimit);
     XPSetWidgetProperty(PasswordF, xpProperty_PasswordMode, 1);
 
     CallsignT = CreateChild(labelLeft, rowTop(4), labelRight, rowBottom(4), 1, "Call/Nickname:", xpWidgetClass_Caption);
-    CallsignF = CreateField(fieldLeft, rowTop(4), fieldRight, rowBottom(4), 1, myCallsign);
+    CallsignF = CreateField(fieldLeft, rowTop(4), fieldRight, rowBottom(4), 1, myCallsign, kCallsignLimit);
 
     FlightModeT = CreateChild(labelLeft, rowTop(5), labelRight, rowBottom(5), 1, "Flight Mode:", xpWidgetClass_Caption);
     FlightModeB1 = CreateButton(radio1Left, rowTop(5), radio1Right, rowBottom(5), 1, "Solo", xpRadioButton,
@@ -227,7 +289,7 @@ void CreatePrefPane(int width, int height) {
                                 xpButtonBehaviorRadioButton);
 
     CrewIDT = CreateChild(labelLeft, rowTop(6), labelRight, rowBottom(6), 0, "Crew ID:", xpWidgetClass_Caption);
-    CrewIDF = CreateField(fieldLeft, rowTop(6), fieldRight, rowBottom(6), 0, crewID);
+    CrewIDF = CreateField(fieldLeft, rowTop(6), fieldRight, rowBottom(6), 0, crewID, kCrewIdLimit);
 
     PositionT = CreateChild(labelLeft, rowTop(7), labelRight, rowBottom(7), 0, "Position:", xpWidgetClass_Caption);
     const char *positionNames[] = {"Pilot", "Co-Pilot", "Navigator", "Flight Engineer"};
@@ -237,15 +299,18 @@ void CreatePrefPane(int width, int height) {
     }
 
     // Connect and Disconnect share one place; only one of them is ever shown.
-    ConnectB = CreateButton(L + 2 * b, rowATop, L + 2 * b + 70, rowABottom, tcpconnected == 0, "Connect", xpPushButton,
+    ConnectB = CreateButton(L + 2 * b, rowATop, L + 2 * b + 70, rowABottom, !Engaged(), "Connect", xpPushButton,
                             xpButtonBehaviorPushButton);
-    DisconnectB = CreateButton(L + 2 * b, rowATop, L + 2 * b + 70, rowABottom, tcpconnected != 0, "Disconnect",
-                               xpPushButton, xpButtonBehaviorPushButton);
+    DisconnectB = CreateButton(L + 2 * b, rowATop, L + 2 * b + 70, rowABottom, Engaged(), "Disconnect", xpPushButton,
+                               xpButtonBehaviorPushButton);
     ConnectStartB = CreateButton(radio1Left, rowATop, radio1Right, rowABottom, 1, "Connect at startup", xpRadioButton,
                                  xpButtonBehaviorCheckBox);
     SetState(ConnectStartB, connectAtStartup);
     SmoothTrafficB = CreateButton(radio1Left, rowTop(11), radio1Right, rowBottom(11), 1, "Smooth traffic",
                                   xpRadioButton, xpButtonBehaviorCheckBox);
+
+    ServerT = CreateChild(labelLeft, rowTop(12), labelRight, rowBottom(12), 1, "Server:", xpWidgetClass_Caption);
+    ServerF = CreateField(fieldLeft, rowTop(12), fieldRight, rowBottom(12), 1, ServerShown(), kServerLimit);
 
     CancelB = CreateButton(L + 2 * b + 25, rowBTop, L + 2 * b + 80, rowBBottom, 1, "Cancel", xpPushButton,
                            xpButtonBehaviorPushButton);
@@ -254,8 +319,18 @@ void CreatePrefPane(int width, int height) {
     SaveB = CreateButton(L + 2 * b + 135, rowBTop, L + 2 * b + 215, rowBBottom, 1, "Save & Close", xpPushButton,
                          xpButtonBehaviorPushButton);
 
+    // The status line, under the buttons, across the pane.
+    StatusT = nullptr;
+    for (int row = 0; row < kStatusRows; row++) {
+        statusRows[row] = CreateChild(labelLeft, T - (16 + row) * b + 4, R - 2 * b, T - (16 + row) * b - 8, 1, "",
+                                      xpWidgetClass_Caption);
+    }
+    StatusT = statusRows[0];
+    shownStatus = std::string(1, '\0');  // nothing shown yet: the first follow fills the rows
+
     InitializePrefPane();
     XPAddWidgetCallback(PrefPaneWidget, PrefPaneHandler);
+    FollowConnection();
 }
 
 void InitializePrefPane() {
@@ -267,7 +342,7 @@ void InitializePrefPane() {
         SelectFlightMode(0);
         ShowCrewWidgets(false);
     }
-    ShowConnected(tcpconnected != 0);
+    ShowConnected(Engaged());
     SetState(ConnectStartB, connectAtStartup);
     SetState(SmoothTrafficB, smoothTraffic != 0);
     if (cockpitPosition >= 0 && cockpitPosition <= 3) SelectPosition(cockpitPosition);
@@ -276,6 +351,8 @@ void InitializePrefPane() {
     XPSetWidgetDescriptor(PasswordF, password.c_str());
     XPSetWidgetDescriptor(CallsignF, myCallsign.c_str());
     XPSetWidgetDescriptor(CrewIDF, crewID.c_str());
+    XPSetWidgetDescriptor(ServerF, ServerShown().c_str());
+    serverEntryError.clear();
 }
 
 int PrefPaneHandler(XPWidgetMessage inMessage, XPWidgetID, intptr_t inParam1, intptr_t inParam2) {

@@ -51,7 +51,7 @@ struct LoopbackPeer {
         char name[256], signature[256], description[256];
         XPluginStart(name, signature, description);
         XPluginEnable();
-        if (ConnectToServer() != 1) Fail(program, "the plug-in did not connect");
+        if (ConnectToServerWaiting(3000) != 1) Fail(program, "the plug-in did not connect");
         stream = accept(listener, nullptr, nullptr);
 
         // The plug-in's datagram socket takes its port at its first send.

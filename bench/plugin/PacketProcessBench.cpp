@@ -183,6 +183,30 @@ void BM_BareSendto(benchmark::State &state) {
 }
 BENCHMARK(BM_BareSendto);
 
+// The whole plug-in's work in one simulator frame at 60 Hz with 19 peers, each sending a location a frame,
+// and the plane list open: every flight loop, drawing phase and window callback the host runs.
+void BM_FrameWith19Peers(benchmark::State &state) {
+    Peer &peer = ThePeer();
+    simhost::Host &host = simhost::TheHost();
+    std::string names;
+    for (int slot = 1; slot <= 19; slot++) names += std::to_string(slot) + "|c|Pilot" + std::to_string(slot) + "\n";
+    send(peer.stream, names.data(), names.size(), 0);
+    if (!showPlaneWindow && !host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}))
+        state.SkipWithError("no plane list");
+    int frame = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (int slot = 1; slot <= 19; slot++) peer.SendDatagram(Location(slot, frame % 360));
+        if (++frame % 256 == 0) peer.Drain();
+        state.ResumeTiming();
+        host.RunFrame();
+    }
+    state.counters["us_per_frame"] =
+        benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate | benchmark::Counter::kInvert,
+                           benchmark::Counter::kIs1000);
+}
+BENCHMARK(BM_FrameWith19Peers)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

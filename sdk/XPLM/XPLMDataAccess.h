@@ -23,6 +23,8 @@ typedef int XPLMDataTypeID;
 
 XPLM_API XPLMDataRef XPLMFindDataRef(const char *inDataRefName);
 XPLM_API XPLMDataTypeID XPLMGetDataRefTypes(XPLMDataRef inDataRef);
+/* Whether writes through the reference take effect: some of X-Plane's are read-only. */
+XPLM_API int XPLMCanWriteDataRef(XPLMDataRef inDataRef);
 XPLM_API int XPLMGetDatai(XPLMDataRef inDataRef);
 XPLM_API void XPLMSetDatai(XPLMDataRef inDataRef, int inValue);
 XPLM_API float XPLMGetDataf(XPLMDataRef inDataRef);

@@ -12,6 +12,10 @@ extern "C" {
 #endif
 
 XPLM_API void XPLMEnableFeature(const char *inFeature, int inEnable);
+/* Each buffer holds at least 256 bytes, or is NULL. */
+XPLM_API void XPLMGetPluginInfo(XPLMPluginID inPlugin, char *outName, char *outFilePath, char *outSignature,
+                                char *outDescription);
+XPLM_API void XPLMSendMessageToPlugin(XPLMPluginID inPlugin, int inMessage, void *inParam);
 
 #ifdef __cplusplus
 }

@@ -68,7 +68,10 @@ Scene CaptureScene(const Host &host, const Callsigns &callsigns) {
     scene.userX = host.GetDataRef("sim/flightmodel/position/local_x");
     scene.userZ = host.GetDataRef("sim/flightmodel/position/local_z");
     scene.userHeading = host.GetDataRef("sim/flightmodel/position/psi");
+    const PlanesInfo planes = host.Planes();
     for (int slot = 1; slot <= 19; ++slot) {
+        // Only what X-Plane would draw: an aircraft beyond the active count shows nowhere.
+        if (!planes.Drawn(slot)) continue;
         TrafficMark mark;
         mark.slot = slot;
         mark.x = host.GetDataRef(PlaneRef(slot, "x"));

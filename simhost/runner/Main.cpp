@@ -51,6 +51,7 @@ struct Options {
     int aiAircraft = 19;
     double releaseRequestAt = 0;
     double modelLoadMs = 0;
+    std::string otherHolder;
     std::string cwd;
     std::vector<std::string> screenshots;
     std::vector<double> screenshotAt;
@@ -132,6 +133,8 @@ bool ApplyHostOptions(const Options &o, std::string &error) {
     if (!o.aircraft.empty()) host.SetUserAircraftModel(fs::path(o.aircraft).filename().string(), o.aircraft);
     host.SetFrameRate(o.fps);
     host.SetXPlaneVersion(o.xplane == 11 ? simhost::XPlaneVersion::XPlane11 : simhost::XPlaneVersion::XPlane12);
+    if (o.otherHolder == "honours") host.SetOtherHolder(simhost::OtherHolder::Honours);
+    if (o.otherHolder == "ignores") host.SetOtherHolder(simhost::OtherHolder::Ignores);
     if (o.planesHeldUntil > 0) host.HoldPlanesUntil(o.planesHeldUntil);
     host.SetAIAircraftCount(o.aiAircraft);
     if (o.releaseRequestAt > 0) host.RequestPlanesReleaseAt(o.releaseRequestAt);
@@ -297,6 +300,10 @@ int main(int argc, char **argv) {
     app.add_option("--release-request-at", o.releaseRequestAt,
                    "another plug-in asks for the multiplayer aircraft (XPLM_MSG_RELEASE_PLANES) at this second")
         ->check(CLI::Range(0.0, 86400.0));
+    app.add_option("--other-holder", o.otherHolder,
+                   "a stand-in traffic plug-in holds the multiplayer aircraft from the start and honours or ignores "
+                   "XPLM_MSG_RELEASE_PLANES")
+        ->check(CLI::IsMember({"honours", "ignores"}));
     app.add_option("--model-load-ms", o.modelLoadMs, "milliseconds each aircraft model load blocks its frame")
         ->check(CLI::Range(0.0, 60000.0));
     app.add_option("--cwd", o.cwd, "working directory to run in (default: --dir, X-Plane's folder)");

@@ -2,11 +2,13 @@
 #include "StateDump.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 
 #include "Connection.h"
 #include "XPStandardWidgets.h"
+#include "simhost/Geo.h"
 
 namespace simhost {
 
@@ -124,6 +126,20 @@ json Widgets() {
     return out;
 }
 
+// Where the pilot sees multiplayer aircraft n, with its distance from the user's aircraft; null when
+// X-Plane does not draw it at all.
+json Seen(const Host &host, const PlanesInfo &planes, int n) {
+    if (!planes.Drawn(n)) return nullptr;
+    std::string p = "sim/multiplayer/position/plane" + std::to_string(n) + "_";
+    const std::string own = "sim/flightmodel/position/local_";
+    double x = host.GetDataRef(p + "x"), y = host.GetDataRef(p + "y"), z = host.GetDataRef(p + "z");
+    double lat = 0, lon = 0, el = 0;
+    LocalToWorldAbout(host.OriginLatitude(), host.OriginLongitude(), x, y, z, lat, lon, el);
+    double dx = x - host.GetDataRef(own + "x"), dy = y - host.GetDataRef(own + "y"),
+           dz = z - host.GetDataRef(own + "z");
+    return {{"lat", lat}, {"lon", lon}, {"el", el}, {"distanceKm", std::sqrt(dx * dx + dy * dy + dz * dz) / 1000.0}};
+}
+
 json Slots() {
     json out = json::array();
     Host &host = TheHost();
@@ -140,7 +156,9 @@ json Slots() {
                        {"el", host.GetDataRef(p + "el")},
                        {"heading", host.GetDataRef(p + "psi")},
                        {"aiDisabled", planes.aiDisabled.count(n) > 0},
-                       {"aiFlies", planes.AIFlies(n)}});
+                       {"aiFlies", planes.AIFlies(n)},
+                       {"drawn", planes.Drawn(n)},
+                       {"seen", Seen(host, planes, n)}});
     }
     return out;
 }
@@ -150,6 +168,8 @@ json Planes(const PlanesInfo &planes) {
     for (const RefusedCall &call : planes.refused) refused.push_back({{"time", call.time}, {"call", call.call}});
     json releaseRequests = json::array();
     for (double time : planes.releaseRequests) releaseRequests.push_back(time);
+    json holderAsked = json::array();
+    for (double time : planes.holderAsked) holderAsked.push_back(time);
     const char *holder = planes.holder == PlanesHolder::PlugIn        ? "plug-in"
                          : planes.holder == PlanesHolder::OtherPlugIn ? "other plug-in"
                                                                       : "nobody";
@@ -159,6 +179,8 @@ json Planes(const PlanesInfo &planes) {
             {"activeCount", planes.activeCount},
             {"totalAircraft", planes.aiCount + 1},
             {"releaseRequests", releaseRequests},
+            {"holderName", planes.holderName},
+            {"holderAsked", holderAsked},
             {"modelLoads", planes.modelLoads},
             {"mostModelLoadsInFrame", planes.mostModelLoadsInFrame},
             {"longestFrame", planes.longestFrame},
@@ -184,6 +206,7 @@ json BuildState(const LoadedPlugin &plugin) {
         {"time", host.Now()},
         {"wallTime", WallSeconds()},
         {"frames", host.FrameCount()},
+        {"longestFrameWall", host.LongestFrameWall()},
         {"plugin", {{"name", plugin.Name()}, {"signature", plugin.Signature()}, {"description", plugin.Description()}}},
         {"aircraft",
          {{"lat", host.Latitude()},
@@ -209,6 +232,7 @@ json BuildState(const LoadedPlugin &plugin) {
          {{"established", connection.established},
           {"remote", connection.established ? json(connection.remote) : json(nullptr)}}},
         {"planes", Planes(planes)},
+        {"readOnlyWrites", {{"count", host.ReadOnlyWriteCount()}, {"names", host.ReadOnlyWrites()}}},
         {"slots", Slots()},
     };
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "XPStandardWidgets.h"
 #include "core/UniqueId.h"
 #include "simhost/Host.h"
 #include "tests/support/FixtureServer.h"
@@ -87,7 +88,7 @@ TEST_F(Lifecycle, StartEnableDisableStopAsTheSimulatorSeesIt) {
     EXPECT_FALSE(windows[1].visible);
 
     // Callbacks: two draw callbacks (airplanes, first scene), a key sniffer after the windows, five
-    // flight loops due after 0.03, 10, 1, 1 and 0.1 seconds, and one for every frame.
+    // flight loops due after 0.03, 10, 1, 1 and 0.1 seconds, and one for every frame after the flight model.
     auto draws = host.DrawCallbacks();
     ASSERT_EQ(draws.size(), 2u);
     EXPECT_EQ(draws[0].phase, 25);
@@ -99,6 +100,7 @@ TEST_F(Lifecycle, StartEnableDisableStopAsTheSimulatorSeesIt) {
     auto loops = host.FlightLoops();
     ASSERT_EQ(loops.size(), 6u);
     EXPECT_TRUE(loops[5].frameBased);
+    EXPECT_TRUE(loops[5].afterFlightModel);
     EXPECT_EQ(loops[5].nextFrame, host.FrameCount() + 1);
     const double firstDue[] = {0.03, 10.0, 1.0, 1.0, 0.1};
     for (size_t i = 0; i < 5; i++) {
@@ -173,16 +175,17 @@ TEST_F(Lifecycle, EveryEnableReReadsTheSettingsAndConnectsWhenAsked) {
     ASSERT_GE(bytes.size(), closing.size());
     EXPECT_EQ(bytes.substr(bytes.size() - closing.size()), closing);
 
-    // A key the file no longer holds keeps its value; a changed one takes effect; the id stays.
+    // A key the file no longer holds keeps its value; a changed one takes effect; each login has its own ID.
     ASSERT_TRUE(dir.Write(kSettings, "connectAtStartup=1;"));
     ASSERT_EQ(plugin->Enable(), 1);
     ASSERT_TRUE(server.WaitForStreamLines(1, 2000, 1));
-    EXPECT_EQ(server.StreamBytes(1).rfind(id + "|Opening Connection|anna|", 0), 0u);
+    EXPECT_NE(server.StreamBytes(1).find("|Opening Connection|anna|"), std::string::npos);
+    EXPECT_NE(server.StreamBytes(1).rfind(id + "|", 0), 0u);
     plugin->Disable();
     ASSERT_TRUE(dir.Write(kSettings, "userID=bob;connectAtStartup=1;"));
     ASSERT_EQ(plugin->Enable(), 1);
     ASSERT_TRUE(server.WaitForStreamLines(1, 2000, 2));
-    EXPECT_EQ(server.StreamBytes(2).rfind(id + "|Opening Connection|bob|", 0), 0u);
+    EXPECT_NE(server.StreamBytes(2).find("|Opening Connection|bob|"), std::string::npos);
 
     // Stopping saves nothing: writing the file is the settings pane's business.
     plugin->Disable();
@@ -254,6 +257,24 @@ TEST_F(Lifecycle, AircraftHeldByAnotherPlugInAreTakenWhenItLetsGo) {
     bool named = false;
     for (const auto &s : host.LastFrame().strings) named = named || s.text.find("ANNA") != std::string::npos;
     EXPECT_TRUE(named) << "the plane list shows the traffic";
+    // The status line (in the settings pane, whole) and Log.txt say why no traffic is drawn.
+    auto paneStatus = [&] {
+        std::string shown;
+        for (XPWidgetID widget : host.Widgets()) {
+            simhost::WidgetInfo info = host.Widget(widget).value();
+            if (info.widgetClass == xpWidgetClass_Caption) shown += info.descriptor + " ";
+        }
+        return shown;
+    };
+    ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Control & Settings"}));
+    host.RunFrame();
+    EXPECT_NE(paneStatus().find("No traffic: \"Stand-in Traffic\" holds the aircraft"), std::string::npos)
+        << paneStatus();
+    std::vector<std::string> log = host.DebugLog();
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "Skorvale: the multiplayer aircraft are held by \"Stand-in Traffic\": asked it to give them "
+                        "up; no traffic is shown until it does\n"),
+              log.end());
     simhost::PlanesInfo planes = host.Planes();
     EXPECT_FALSE(planes.acquired);
     EXPECT_EQ(planes.holder, simhost::PlanesHolder::OtherPlugIn);
@@ -265,10 +286,12 @@ TEST_F(Lifecycle, AircraftHeldByAnotherPlugInAreTakenWhenItLetsGo) {
     host.RunFor(2.6);
     planes = host.Planes();
     EXPECT_TRUE(planes.acquired);
-    EXPECT_EQ(planes.activeCount, 20);
-    EXPECT_EQ(planes.aiDisabled.size(), 20u);
+    EXPECT_EQ(planes.activeCount, 4) << "up to the one peer's aircraft";
+    EXPECT_EQ(planes.aiDisabled, (std::set<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}));
     EXPECT_EQ(planes.models[3], dir.Path("Aircraft/trainer.acf")) << "a full path, as X-Plane wants";
     EXPECT_EQ(planes.models[0], "") << "the user's own aircraft never gets a model";
+    host.RunFrame();
+    EXPECT_EQ(paneStatus().find("another plug-in"), std::string::npos) << paneStatus();
     ASSERT_TRUE(server.SendDatagram(LocationFor(3, "47.48")));
     for (int i = 0; i < 40 && host.GetDataRef("sim/multiplayer/position/plane3_x") == 0.0; i++) {
         host.RunFor(0.05);
@@ -307,7 +330,7 @@ TEST_F(Lifecycle, TheAircraftAreTakenOnlineOnlyAndKeptAgainstReleaseRequests) {
     EXPECT_TRUE(planes.acquired);
     EXPECT_EQ(planes.holder, simhost::PlanesHolder::PlugIn);
     EXPECT_NEAR(planes.heldSince, host.Now(), 1e-9);
-    EXPECT_EQ(planes.activeCount, 6) << "capped at what the simulator offers";
+    EXPECT_EQ(planes.activeCount, 1) << "no peer yet: only the user's aircraft";
     for (int n = 1; n <= 5; n++) EXPECT_FALSE(planes.AIFlies(n)) << n;
 
     // Online, a request to let go is refused: the network's pilots keep their slots.
@@ -316,16 +339,17 @@ TEST_F(Lifecycle, TheAircraftAreTakenOnlineOnlyAndKeptAgainstReleaseRequests) {
     EXPECT_EQ(host.Planes().releaseRequests.size(), 2u);
     EXPECT_TRUE(host.Planes().acquired);
 
-    // Slots beyond the simulator's count are not drawn, and the plane list says why.
+    // Named slots without a location are listed, and drawn nowhere.
     ASSERT_TRUE(server.SendStream("7|c|FAR\n5|c|NEAR\n"));
     host.RunFor(0.3);
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
     host.RunFrame();
     std::vector<std::string> rows = host.LastFrame().TextsIn(host.Windows()[0].id);
-    ASSERT_EQ(rows.size(), 20u);
+    ASSERT_EQ(rows.size(), 21u);
+    rows.erase(rows.begin());  // the status line
     EXPECT_EQ(rows[5], "5: NEAR Plane 5");
-    EXPECT_EQ(rows[6], "6:  Plane 6 (not shown)");
-    EXPECT_EQ(rows[7], "7: FAR Plane 7 (not shown)");
+    EXPECT_EQ(rows[7], "7: FAR Plane 7");
+    EXPECT_EQ(host.Planes().activeCount, 1);
 
     // The server goes away: the aircraft go back at once, and X-Plane's AI flies them again.
     server.CloseStream(0);
@@ -333,8 +357,73 @@ TEST_F(Lifecycle, TheAircraftAreTakenOnlineOnlyAndKeptAgainstReleaseRequests) {
     planes = host.Planes();
     EXPECT_FALSE(planes.acquired);
     EXPECT_EQ(planes.holder, simhost::PlanesHolder::Nobody);
+    EXPECT_EQ(planes.activeCount, 6) << "the pilot's own count again";
     for (int n = 1; n <= 5; n++) EXPECT_TRUE(planes.AIFlies(n)) << n;
     plugin->Disable();
+    plugin->Stop();
+}
+
+// Another traffic plug-in holds the aircraft when the pilot goes online: it is asked once per connection
+// to let go and named in Log.txt; one that honours the request yields them at once.
+TEST_F(Lifecycle, AnotherHolderIsAskedOnceAndNamed) {
+    simhost::Host &host = simhost::TheHost();
+    testsupport::FixtureServer server(address);
+    ASSERT_TRUE(server.Ok());
+    host.SetOtherHolder(simhost::OtherHolder::Ignores);
+    ASSERT_EQ(plugin->Start(), 1);
+    ASSERT_EQ(plugin->Enable(), 1);
+    host.RunFor(0.5);
+    EXPECT_TRUE(host.Planes().holderAsked.empty()) << "offline, nobody is asked";
+    auto connect = [&] {
+        ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Control & Settings"}));
+        ASSERT_TRUE(host.ClickWidget("Connect"));
+        host.RunFor(1.0);
+    };
+    auto named = [&] {
+        int lines = 0;
+        for (const std::string &line : host.DebugLog())
+            if (line.rfind("Skorvale: ", 0) == 0 && line.find("\"Stand-in Traffic\"") != std::string::npos) lines++;
+        return lines;
+    };
+    connect();
+    EXPECT_FALSE(host.Planes().acquired);
+    EXPECT_EQ(host.Planes().holderAsked.size(), 1u);
+    EXPECT_EQ(named(), 1);
+    // The status line says who keeps the traffic away.
+    ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
+    host.RunFrame();
+    std::vector<std::string> rows = host.LastFrame().TextsIn(host.Windows()[0].id);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0].rfind("No traffic: \"Stand-in Traffic\"", 0), 0u) << rows[0];
+    ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
+    host.RunFor(5.0);
+    EXPECT_EQ(host.Planes().holderAsked.size(), 1u) << "once per connection";
+    ASSERT_TRUE(host.ClickWidget("Disconnect"));
+    EXPECT_EQ(host.Planes().refusedCount, 0) << "nothing given back that was not held";
+    connect();
+    EXPECT_EQ(host.Planes().holderAsked.size(), 2u);
+
+    // One that honours the request lets go in the next frame, and the plug-in takes the aircraft.
+    ASSERT_TRUE(host.ClickWidget("Disconnect"));
+    host.SetOtherHolder(simhost::OtherHolder::Honours);
+    connect();
+    EXPECT_EQ(host.Planes().holderAsked.size(), 3u);
+    EXPECT_TRUE(host.Planes().acquired);
+    EXPECT_EQ(host.Planes().holder, simhost::PlanesHolder::PlugIn);
+
+    // Disabled with the chat open and typing: both windows go, and the keyboard goes back to X-Plane.
+    ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
+    host.RunFrame();
+    EXPECT_EQ(host.LastFrame().TextsIn(host.Windows()[0].id)[0].find("holds the aircraft"), std::string::npos);
+    ASSERT_TRUE(host.RunCommand("skorvale/toggle_chat"));
+    host.RunFor(0.5);
+    ASSERT_TRUE(host.Windows()[0].visible);
+    ASSERT_TRUE(host.Windows()[1].visible);
+    ASSERT_NE(host.WindowWithFocus(), nullptr);
+    plugin->Disable();
+    for (const simhost::WindowInfo &w : host.Windows()) EXPECT_FALSE(w.visible);
+    EXPECT_EQ(host.WindowWithFocus(), nullptr);
+    EXPECT_EQ(host.FocusToHiddenWindow(), 0);
     plugin->Stop();
 }
 

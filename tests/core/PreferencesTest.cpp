@@ -25,6 +25,7 @@ void SetSettings(const std::string &callsign, const std::string &user, const std
     crewID = crew;
     connectAtStartup = connect;
     smoothTraffic = 0;
+    serverSetting.clear();
 }
 
 void ClearSettings() { SetSettings("", "", "", 0, 0, "", 0); }
@@ -70,15 +71,16 @@ TEST_F(Preferences, WritesTheDocumentedBytesPrivatelyAndReadsThemBack) {
     EXPECT_EQ(crewID, "C7");
     EXPECT_EQ(connectAtStartup, 1);
 
-    // Arbitrary bytes (no ";" or line feed) survive a round trip, under a locale with other number rules too.
+    // Arbitrary bytes (no ";" or line feed, no blanks at either end) survive a round trip, under a locale
+    // with other number rules too.
     ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
-    SetSettings("Jäger 7 =x", " spaced ", "p@ss\r\tw=rd", 0, 3, "crew=\x01\xff", -1234567);
+    SetSettings("Jäger 7 =x", "spa ced", "p@ss\r\tw=rd", 0, 3, "crew=\x01\xff", -1234567);
     SavePreferences();
     ClearSettings();
     LoadPreferences();
     std::setlocale(LC_ALL, "C");
     EXPECT_EQ(myCallsign, "Jäger 7 =x");
-    EXPECT_EQ(userID, " spaced ");
+    EXPECT_EQ(userID, "spa ced");
     EXPECT_EQ(password, "p@ss\r\tw=rd");
     EXPECT_EQ(flightMode, 0);
     EXPECT_EQ(cockpitPosition, 3);
@@ -132,10 +134,10 @@ TEST_F(Preferences, KeysMatchExactlyAndLaterEntriesWin) {
     EXPECT_EQ(userID, "u=v");  // a value runs to the first ";" and may hold "="
     EXPECT_EQ(crewID, "\r7");  // a carriage return is an ordinary byte
 
-    // A ";" inside a value ends it; the rest merges with the next key, which is then lost.
+    // A ";" inside a value ends it; the rest, without "=", is skipped.
     LoadFrom("callsign=AB;CD;userID=anna;password=pw;");
     EXPECT_EQ(myCallsign, "AB");
-    EXPECT_EQ(userID, "");
+    EXPECT_EQ(userID, "anna");
     EXPECT_EQ(password, "pw");
 
     // A key this build does not know is skipped, as older builds skip "smoothTraffic".
@@ -148,34 +150,51 @@ TEST_F(Preferences, KeysMatchExactlyAndLaterEntriesWin) {
         "callsign=X;userID=;password=;flightMode=0;cockpitPosition=0;crewID=;connectAtStartup=0;smoothTraffic=1;");
 }
 
-TEST_F(Preferences, ReadingStopsWhereNoWholeEntryBegins) {
-    LoadFrom("callsign=A;\nuserID=B;");
-    EXPECT_EQ(myCallsign, "A");
-    EXPECT_EQ(userID, "");
+TEST_F(Preferences, AFileEditedByHandReadsAsMeantAndTheServerIsWrittenOnlyWhenChosen) {
+    // One entry a line as Notepad saves it (a byte-order mark, CRLF, blanks around "=", no ";"), and as
+    // TextEdit does (LF, the last line without its line end).
+    LoadFrom(
+        "\xEF\xBB\xBF"
+        "callsign = ANNA1\r\nuserID=anna ;\r\n\r\n# a comment line\r\npassword =  pw 2\r\n"
+        "server = relay.example.org:49600\r\n");
+    EXPECT_EQ(myCallsign, "ANNA1");
+    EXPECT_EQ(userID, "anna");
+    EXPECT_EQ(password, "pw 2");
+    EXPECT_EQ(serverSetting, "relay.example.org:49600");
+    LoadFrom("callsign=B\nflightMode = 1\ncrewID=\r7");
+    EXPECT_EQ(myCallsign, "B");
+    EXPECT_EQ(flightMode, 1);
+    EXPECT_EQ(crewID, "\r7");  // a carriage return not before a line feed is an ordinary byte
 
-    LoadFrom("callsign=A;userID=B");  // the last entry lacks its ";"
-    EXPECT_EQ(myCallsign, "A");
-    EXPECT_EQ(userID, "");
+    // The chosen server goes last; the built-in one, or none, is not written, so the file stays as an
+    // older plug-in wrote it.
+    userID = "anna";
+    password = "pw 2";
+    serverSetting = "relay.example.org:49600";
+    SavePreferences();
+    EXPECT_EQ(dir.Read(kFile),
+              "callsign=B;userID=anna;password=pw 2;flightMode=1;cockpitPosition=0;crewID=\r7;"
+              "connectAtStartup=0;server=relay.example.org:49600;");
+    for (std::string builtIn : {std::string(), std::string(SKORVALE_SERVER_ADDRESS)}) {
+        serverSetting = builtIn;
+        SavePreferences();
+        EXPECT_EQ(dir.Read(kFile).find("server="), std::string::npos);
+    }
 
     LoadFrom(std::string("callsign=A;userID=B\0C;password=P;", 33));  // a NUL ends the text
     EXPECT_EQ(myCallsign, "A");
-    EXPECT_EQ(userID, "");
+    EXPECT_EQ(userID, "B");
     EXPECT_EQ(password, "");
 
-    // The first 999 bytes count: an entry ending on byte 999 is read, one ending on byte 1000 is not.
-    std::string tail = "crewID=Z;";
+    // The first 4096 bytes count: an entry cut off there is not applied.
     std::string head = "userID=abc;";
-    std::string fits = head + "pad=" + std::string(999 - head.size() - 4 - 1 - tail.size(), 'p') + ";" + tail;
-    ASSERT_EQ(fits.size(), 999u);
+    std::string fits = head + "pad=" + std::string(4096 - head.size() - 4 - 10, 'p') + ";crewID=Z;";
+    ASSERT_EQ(fits.size(), 4096u);
     LoadFrom(fits + "callsign=after;");
     EXPECT_EQ(userID, "abc");
     EXPECT_EQ(crewID, "Z");
     EXPECT_EQ(myCallsign, "");
-
-    std::string cut = head + "pad=" + std::string(1000 - head.size() - 4 - 1 - tail.size(), 'p') + ";" + tail;
-    ASSERT_EQ(cut.size(), 1000u);
-    LoadFrom(cut);
-    EXPECT_EQ(userID, "abc");
+    LoadFrom(fits.substr(0, 4094) + "ZZ;");
     EXPECT_EQ(crewID, "");
 }
 

@@ -20,6 +20,7 @@
 #include "tests/server/ClusterHarness.h"
 #include "tests/server/ServerHarness.h"
 #include "tests/support/Command.h"
+#include "tests/support/FixtureServer.h"
 #include "tests/support/Loopback.h"
 #include "tests/support/Paths.h"
 
@@ -151,9 +152,9 @@ TEST_F(MultiplayerTest, OnlyPilotsWithTheRightPasswordGetOnline) {
     ASSERT_EQ(std::system(command.c_str()), 0);
     StartServer({"--accounts", accounts});
 
-    pid_t good = Launch({"anna", Settings("anna", "ANNA1", "letmein"), "0 echo start\n"}, 3);
-    NextSecond();
-    pid_t bad = Launch({"mallory", Settings("anna", "MAL", "guess"), "0 echo start\n"}, 2);
+    const std::string list = "0 echo start\n0.2 menu Skorvale/Toggle Plane List\n";
+    pid_t good = Launch({"anna", Settings("anna", "ANNA1", "letmein"), list}, 3);
+    pid_t bad = Launch({"mallory", Settings("anna", "MAL", "guess"), list}, 6);
     json goodState = Finish(good, "anna");
     json badState = Finish(bad, "mallory");
     unlink(accounts.c_str());
@@ -162,6 +163,60 @@ TEST_F(MultiplayerTest, OnlyPilotsWithTheRightPasswordGetOnline) {
     EXPECT_FALSE(badState["connection"]["established"].get<bool>());
     EXPECT_TRUE(server_->WaitForLog("refused login of 'anna'"));
     EXPECT_EQ(server_->CountInLog("(anna) logged in"), 1u);
+
+    // The refused pilot reads the server's reason at the top of the plane list and in Log.txt, and the
+    // plug-in does not try again by itself; the password is in neither.
+    const std::string reason = address_ + ":49556 says: login refused: unknown user or wrong password";
+    std::string shown = badState["planeList"].empty() ? std::string() : badState["planeList"][0].get<std::string>();
+    EXPECT_GT(shown.size(), 20u) << badState["planeList"].dump();
+    EXPECT_EQ(reason.rfind(shown, 0), 0u) << shown;
+    std::string badLog = testsupport::ReadFile(root_ + "/mallory/Log.txt");
+    EXPECT_NE(badLog.find("Skorvale: " + reason + "\n"), std::string::npos) << badLog;
+    EXPECT_EQ(badLog.find("guess"), std::string::npos);
+    EXPECT_EQ(server_->CountInLog("refused login of 'anna'"), 1u);
+    EXPECT_NE(
+        testsupport::ReadFile(root_ + "/anna/Log.txt").find("Skorvale: Logged in to " + address_ + ":49556 as anna"),
+        std::string::npos);
+}
+
+TEST_F(MultiplayerTest, ASwallowingAddressFreezesNoFrameAndARestartedRelayIsRejoinedByItself) {
+    StartServer();
+    std::string blackHole = testsupport::UniqueLoopbackAddress();
+    testsupport::SilentListener silent(blackHole);
+    ASSERT_TRUE(silent.Ok());
+    Pilot stuck{"stuck", Settings("stu", "STU", "x"), "0 echo start\n"};
+    stuck.server = blackHole;
+    Pilot back{"back", Settings("bea", "BEA", "x"), "0 echo start\n"};
+    pid_t s = Launch(stuck, 13);
+    pid_t b = Launch(back, 12);
+    ASSERT_TRUE(server_->WaitForLog("(bea) logged in", 10000));
+
+    // The relay dies without a word and comes back on the same address a moment later.
+    server_->Stop(SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    servertest::ServerProcess restarted(address_, {"--open"});
+    ASSERT_TRUE(restarted.Ready()) << restarted.Log();
+    EXPECT_TRUE(restarted.WaitForLog("(bea) logged in", 8000)) << restarted.Log();
+    json backState = Finish(b, "back");
+    json stuckState = Finish(s, "stuck");
+    ASSERT_FALSE(backState.is_discarded() || stuckState.is_discarded());
+
+    EXPECT_TRUE(backState["connection"]["established"].get<bool>());
+    std::string backLog = testsupport::ReadFile(root_ + "/back/Log.txt");
+    EXPECT_NE(backLog.find("Skorvale: Connection lost: " + address_ + ":49556 closed the connection. Trying again in "),
+              std::string::npos)
+        << backLog;
+    size_t lost = backLog.find("Skorvale: Connection lost: ");
+    EXPECT_NE(backLog.find("Skorvale: Logged in to " + address_ + ":49556 as bea", lost), std::string::npos) << backLog;
+
+    // The swallowed attempts time out and are tried again, and no frame waited on them.
+    std::string stuckLog = testsupport::ReadFile(root_ + "/stuck/Log.txt");
+    EXPECT_NE(stuckLog.find("Skorvale: Cannot reach " + blackHole + ":49556: timed out. Trying again in "),
+              std::string::npos)
+        << stuckLog;
+    std::printf("longest frame: %.6f s with a swallowing address, %.6f s through a restart\n",
+                stuckState["longestFrameWall"].get<double>(), backState["longestFrameWall"].get<double>());
+    EXPECT_LT(stuckState["longestFrameWall"].get<double>(), 0.005);
 }
 
 TEST_F(MultiplayerTest, CoPilotsAircraftFollowsItsPilotAndWatchersStayUnseen) {
@@ -319,6 +374,47 @@ TEST_F(WineSessionTest, WindowsAndLinuxPilotsSeeAndHearEachOther) {
     }
     ASSERT_EQ(atSpot.size(), 2u) << linaState["slots"].dump();
     EXPECT_EQ(atSpot[0], atSpot[1]);
+}
+// The Windows plug-in's connection under Wine: a wrong password is told why (status line and Log.txt)
+// and not tried again, and a relay killed and restarted is rejoined by itself.
+TEST_F(WineSessionTest, WindowsPilotsAreToldWhyAndComeBackAfterARestart) {
+    std::string accounts = root_ + "/accounts.db";
+    std::string command = "printf 'pw-wina\\n' | '" + std::string(testsupport::ServerPath()) + "' accounts add " +
+                          accounts + " wina >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    StartServer({"--accounts", accounts});
+    const std::string list = "0 echo start\n0.2 menu Skorvale/Toggle Plane List\n";
+    Pilot wina{"wina", Settings("wina", "WINA", "pw-wina"), list};
+    wina.windows = true;
+    Pilot winb{"winb", Settings("wina", "WINB", "guess"), list};
+    winb.windows = true;
+    pid_t a = Launch(wina, 25);
+    pid_t b = Launch(winb, 20);
+    ASSERT_TRUE(server_->WaitForLog("(wina) logged in", 120000)) << server_->Log();
+    ASSERT_TRUE(server_->WaitForLog("refused login of 'wina'", 120000)) << server_->Log();
+
+    server_->Stop(SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    servertest::ServerProcess restarted(address_, {"--accounts", accounts});
+    ASSERT_TRUE(restarted.Ready()) << restarted.Log();
+    EXPECT_TRUE(restarted.WaitForLog("(wina) logged in", 10000)) << restarted.Log();
+    json bState = Finish(b, "winb");
+    json aState = Finish(a, "wina");
+    ASSERT_FALSE(aState.is_discarded() || bState.is_discarded());
+
+    EXPECT_TRUE(aState["connection"]["established"].get<bool>()) << aState["connection"].dump();
+    std::string aLog = testsupport::ReadFile(root_ + "/wina/Log.txt");
+    size_t lost = aLog.find("Skorvale: Connection lost: ");
+    EXPECT_NE(lost, std::string::npos) << aLog;
+    EXPECT_NE(aLog.find("Skorvale: Logged in to " + address_ + ":49556 as wina", lost), std::string::npos) << aLog;
+
+    const std::string reason = address_ + ":49556 says: login refused: unknown user or wrong password";
+    std::string bLog = testsupport::ReadFile(root_ + "/winb/Log.txt");
+    EXPECT_NE(bLog.find("Skorvale: " + reason), std::string::npos) << bLog;
+    std::string shown = bState["planeList"].empty() ? std::string() : bState["planeList"][0].get<std::string>();
+    EXPECT_GT(shown.size(), 20u) << bState["planeList"].dump();
+    EXPECT_EQ(reason.rfind(shown, 0), 0u) << shown;
+    EXPECT_EQ(restarted.CountInLog("refused login of 'wina'"), 0u) << "a refused pilot does not try again";
 }
 #endif
 

@@ -115,9 +115,10 @@ TEST(DatagramPhase, LocationDatagramSetsEveryValueOfItsSlot) {
     // Slots above 1 only have X-Plane's "sla1" spelling.
     EXPECT_FLOAT_EQ(session.Slot(7, "sla1_ratio"), 0.75f);
     EXPECT_FLOAT_EQ(session.Slot(7, "wing_sweep"), 0.375f);
-    EXPECT_FLOAT_EQ(session.Slot(7, "yolk_pitch"), 0.1f);
-    EXPECT_FLOAT_EQ(session.Slot(7, "yolk_roll"), -0.2f);
-    EXPECT_FLOAT_EQ(session.Slot(7, "yolk_yaw"), 0.3f);
+    // X-Plane 12 keeps the yokes in one array per control.
+    EXPECT_FLOAT_EQ(session.Ref("sim/multiplayer/controls/yoke_pitch_ratio", 7), 0.1f);
+    EXPECT_FLOAT_EQ(session.Ref("sim/multiplayer/controls/yoke_roll_ratio", 7), -0.2f);
+    EXPECT_FLOAT_EQ(session.Ref("sim/multiplayer/controls/yoke_heading_ratio", 7), 0.3f);
     EXPECT_EQ(session.Slot(7, "spoiler_ratio"), 0.0);
     for (int i = 0; i < 9; i++) EXPECT_FLOAT_EQ(session.Slot(7, "gear_deploy", i), (float)(1.0 - 0.1 * i)) << i;
     // The tenth gear stays in the record and never reaches the host.
@@ -130,8 +131,10 @@ TEST(DatagramPhase, LocationDatagramSetsEveryValueOfItsSlot) {
     EXPECT_EQ(session.Slot(7, "nav_lights_on"), 1);
     EXPECT_EQ(session.Slot(7, "taxi_light_on"), 0);
     EXPECT_EQ(udprx, "Ur");
-    // Other slots and the user's aircraft are untouched.
-    EXPECT_EQ(session.Slot(6, "x"), 0.0);
+    // The aircraft below it that nobody flies are parked far below the ground, those above are beyond
+    // the active count and untouched.
+    EXPECT_LT(session.Slot(6, "y"), -90000.0);
+    EXPECT_EQ(session.host.Planes().activeCount, 8);
     EXPECT_EQ(session.Slot(8, "x"), 0.0);
 
     // A later call with nothing waiting resets the indicators and changes nothing.

@@ -96,7 +96,9 @@ public:
     // Logs in and opens the datagram path: the plug-in's datagram socket gets its port at its first send.
     void Connect() {
         size_t connections = server->ConnectionCount();
-        ASSERT_EQ(ConnectToServer(), 1);
+        ASSERT_EQ(ConnectToServerWaiting(3000), 1);
+        // Each login draws its own ID; the messages after it carry a known one for the tests to compare.
+        uniqueID = 12345;
         ASSERT_TRUE(server->WaitForStreamLines(1, 2000, connections));
         size_t datagrams = server->DatagramCount();
         ProcessPackets();
@@ -109,6 +111,18 @@ public:
         for (const std::string &text : texts) ASSERT_TRUE(server->SendDatagram(text));
         pollfd entry{sockfd, POLLIN, 0};
         ASSERT_EQ(poll(&entry, 1, 2000), 1);
+    }
+
+    // Gives each slot a peer beside the user's aircraft (a location datagram, applied at once): only a
+    // slot with a position is drawn and gets models.
+    void Occupy(std::initializer_list<int> slots) {
+        for (int slot : slots) {
+            Location location;
+            location.slot = slot;
+            SendDatagrams({location.Text()});
+            for (int i = 0; i < 100 && Readable(sockfd) > 0; i++) ProcessPackets();
+            ProcessPackets();
+        }
     }
 
     // Sends stream text and waits until all of it is readable on the plug-in's side.

@@ -6,8 +6,10 @@
 
 #include <cstring>
 
+#include "core/Preferences.h"
 #include "net/ModelPath.h"
 #include "net/StreamPhase.h"
+#include "simhost/Geo.h"
 #include "tests/net/PacketProcessSession.h"
 #include "traffic/AircraftUtils.h"
 
@@ -194,6 +196,8 @@ TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
     ASSERT_EQ(mkdir(scratch.Path("Aircraft/Dir.acf").c_str(), 0700), 0);
     ASSERT_EQ(mkdir(scratch.Path("Aircraft/Dir.acf/folder.acf").c_str(), 0700), 0);
 
+    // Models load only for slots with a peer in them: give every slot one beside the user.
+    session.Occupy({1, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19});
     session.SendStream("4|p|Aircraft/Jets/Trainer/trainer.acf\n5|p|Aircraft/Heavy/B747.ACF\n");
     ProcessPackets();
     session.host.RunFrames(20);  // models load in frames, one at a time
@@ -208,7 +212,8 @@ TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
     session.host.RunFrames(3);
     EXPECT_EQ(session.host.Planes().models[4], scratch.Path("Aircraft/Jets/Trainer/trainer.acf"));
 
-    // Missing, FIFO, directory, device: the name is taken, nothing is loaded, and a repeat does not retry.
+    // Missing, FIFO, directory, device: the name is taken, nothing is loaded (this installation has no
+    // default model either), and a repeat does not retry.
     session.SendStream(
         "6|p|Aircraft/Missing/ghost.acf\n7|p|Aircraft/Fifo/pipe.acf\n8|p|Aircraft/Dir.acf/folder.acf\n9|p|/dev/null\n");
     ProcessPackets();
@@ -228,6 +233,7 @@ TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
     session.SendStream("4|p|BLANK\n");
     ProcessPackets();
     EXPECT_EQ(Planes[4], "");
+    session.Occupy({4});
     session.SendStream("4|p|Aircraft/Other/trainer.acf\n10|p|B747.acf\n");
     ProcessPackets();
     session.host.RunFrames(3);
@@ -278,6 +284,21 @@ TEST(StreamPhase, ModelMessagesLoadNewModelsWhoseFileOpens) {
     session.SendStream("1|p|" + deep + "\n");
     ProcessPackets();
     EXPECT_EQ(Planes[1], "Plane 1");
+
+    // The pilot's own default model stands in for one not installed; a default outside the aircraft
+    // folder is refused like a peer's path.
+    ASSERT_TRUE(scratch.Write("Resources/plugins/svprefs.txt", "defaultModel=Aircraft/Heavy/B747.ACF;"));
+    LoadPreferences();
+    session.SendStream("7|p|Aircraft/Missing/other.acf\n");
+    ProcessPackets();
+    session.host.RunFrames(5);
+    EXPECT_EQ(session.host.Planes().models[7], scratch.Path("Aircraft/Heavy/B747.ACF"));
+    ASSERT_TRUE(scratch.Write("Resources/plugins/svprefs.txt", "defaultModel=../escape.acf;"));
+    LoadPreferences();
+    session.SendStream("8|p|Aircraft/Missing/third.acf\n");
+    ProcessPackets();
+    session.host.RunFrames(5);
+    EXPECT_EQ(session.host.Planes().models[8], "");
     alarm(0);
 }
 
@@ -285,14 +306,14 @@ TEST(StreamPhase, LostServerEndsTheConnectionWithoutLogout) {
     Session session;
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     size_t loginBytes = session.server->StreamBytes().size();
-    // Messages sent just before the close are still handled.
+    // Messages sent just before the close are still handled, and the list is cleared as the link ends.
     session.SendStream("3|c|Last\n");
     overridden = 1;
     session.host.SetDataRef("sim/operation/override/override_planepath", 1, 0);
     session.server->CloseStream(0);
     ASSERT_TRUE(inboundtest::WaitPeerGone(tsockfd));
     ProcessPackets();
-    EXPECT_EQ(Callsigns[3], "Last");
+    EXPECT_EQ(Callsigns[3], "");
     EXPECT_EQ(tcpconnected, 0);
     EXPECT_EQ(tsockfd, 0);
     EXPECT_EQ(sockfd, 0);
@@ -313,69 +334,102 @@ TEST(StreamPhase, LostServerEndsTheConnectionWithoutLogout) {
     EXPECT_EQ(session.server->StreamBytes(1).find("Closing"), std::string::npos);
 }
 
-// Every slot's model in one burst, as from a busy server, and again when the aircraft come back from
-// another plug-in: one load a frame, nearest aircraft first, each frame as long as its load.
-void ExpectModelsToLoadOneAFrameNearestFirst(simhost::XPlaneVersion version) {
+// Twelve pilots join at once, as from a busy server, each load stalling its frame 200 ms: nearest first,
+// only within sight, never two stalled frames running and at most a quarter of the time in loads; a
+// model the pilot does not have loads the default one; a path an aircraft already has is not loaded.
+void ExpectJoinersToLoadUnderTheBudget(simhost::XPlaneVersion version) {
     testsupport::ScratchDir scratch;
     ASSERT_TRUE(scratch.Ok());
     Session session(false);
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     session.host.SetXPlaneVersion(version);
     session.host.SetModelLoadMs(200);
-    ASSERT_EQ(mkdir(scratch.Path("Aircraft").c_str(), 0700), 0);
-    std::string lines;
-    for (int slot = 1; slot <= 19; slot++) {
-        std::string file = "Aircraft/m" + std::to_string(slot) + ".acf";
-        ASSERT_TRUE(scratch.Write(file, "model"));
-        lines += std::to_string(slot) + "|p|" + file + "\n";
-        // Slot 19 nearest, slot 1 farthest.
-        AircraftList[slot].x =
-            (float)session.host.GetDataRef("sim/flightmodel/position/local_x") + 100.0f * (20 - slot);
-        AircraftList[slot].z = (float)session.host.GetDataRef("sim/flightmodel/position/local_z");
-    }
-    auto loadOrder = [&](int frames) {
-        std::vector<int> order;
-        std::vector<std::string> before = session.host.Planes().models;
-        for (int i = 0; i < frames; i++) {
-            session.host.RunFrame();
-            std::vector<std::string> now = session.host.Planes().models;
-            for (int slot = 1; slot <= 19; slot++)
-                if (now[slot] != before[slot]) order.push_back(slot);
-            before = now;
+    for (const char *folder : {"Aircraft", "Aircraft/Laminar Research", "Aircraft/Laminar Research/Cessna 172 SP"})
+        ASSERT_EQ(mkdir(scratch.Path(folder).c_str(), 0700), 0) << folder;
+    const std::string stock = "Aircraft/Laminar Research/Cessna 172 SP/Cessna_172SP.acf";
+    ASSERT_TRUE(scratch.Write(stock, "model"));
+    session.Connect();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+
+    // A location `km` east of the user, its local and world positions the same place.
+    auto east = [&](int slot, double km) {
+        inboundtest::Location location;
+        location.slot = slot;
+        double x = session.Ref("sim/flightmodel/position/local_x") + 1000 * km;
+        double y = session.Ref("sim/flightmodel/position/local_y");
+        double z = session.Ref("sim/flightmodel/position/local_z");
+        double lat = 0, lon = 0, el = 0;
+        simhost::LocalToWorldAbout(session.host.OriginLatitude(), session.host.OriginLongitude(), x, y, z, lat, lon,
+                                   el);
+        char text[6][64];
+        const double values[6] = {x, y, z, lat, lon, el};
+        for (int i = 0; i < 6; i++) {
+            std::snprintf(text[i], sizeof text[i], "%.9f", values[i]);
+            location.fields[(size_t)i] = text[i];
         }
-        return order;
+        return location.Text();
     };
-    std::vector<int> nearestFirst;
-    for (int slot = 19; slot >= 1; slot--) nearestFirst.push_back(slot);
-
-    session.Connect();
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    // Slot k sits k km east of the user; slots 11 and 12 are beyond the 40 km range. Slot 6's model is
+    // not installed here.
+    std::string lines;
+    std::vector<std::string> locations;
+    for (int slot = 1; slot <= 12; slot++) {
+        std::string file = "Aircraft/m" + std::to_string(slot) + ".acf";
+        if (slot != 6) {
+            ASSERT_TRUE(scratch.Write(file, "model"));
+        }
+        lines += std::to_string(slot) + "|p|" + file + "\n";
+        locations.push_back(east(slot, slot <= 10 ? slot : 60));
+    }
+    session.SendDatagrams(locations);
     session.SendStream(lines);
-    EXPECT_EQ(loadOrder(40), nearestFirst);
-    simhost::PlanesInfo planes = session.host.Planes();
-    EXPECT_EQ(planes.mostModelLoadsInFrame, 1);
-    EXPECT_NEAR(planes.longestFrame, 1.0 / 60 + 0.2, 1e-9);
-    EXPECT_EQ(planes.models[19], scratch.Path("Aircraft/m19.acf"));
 
-    // Another plug-in takes the aircraft while offline, the plug-in reconnects and waits for them: when
-    // they come back, every slot's model loads again, one a frame.
-    DisconnectFromServer();
-    session.host.HoldPlanesUntil(session.host.Now() + 1.0);
-    session.Connect();
-    ASSERT_FALSE(::testing::Test::HasFatalFailure());
-    EXPECT_FALSE(session.host.Planes().acquired);
-    session.SendStream(lines, 1);
-    session.host.RunFor(0.9);
-    EXPECT_EQ(session.host.Planes().modelLoads, 19);
-    session.host.RunFor(1.0);
-    ASSERT_TRUE(session.host.Planes().acquired);
-    EXPECT_EQ(session.host.Planes().modelLoads, 38);
+    std::vector<std::pair<double, int>> loads;  // time, aircraft
+    std::vector<std::string> before = session.host.Planes().models;
+    long previousFrameLoads = 0, stallsRunning = 0;
+    for (int frame = 0; frame < 60 * 15; frame++) {
+        session.host.RunFrame();
+        std::vector<std::string> now = session.host.Planes().models;
+        long inFrame = 0;
+        for (int n = 1; n <= 19; n++) {
+            if (now[n] != before[n]) {
+                loads.push_back({session.host.Now(), n});
+                inFrame++;
+            }
+        }
+        if (inFrame > 0 && previousFrameLoads > 0) stallsRunning++;
+        previousFrameLoads = inFrame;
+        before = now;
+    }
+    EXPECT_EQ(stallsRunning, 0) << "two stalled frames in a row";
     EXPECT_EQ(session.host.Planes().mostModelLoadsInFrame, 1);
+    ASSERT_EQ(loads.size(), 10u) << "the ten within range, no more";
+    for (size_t i = 0; i < loads.size(); i++) EXPECT_EQ(loads[i].second, (int)i + 1) << "nearest first";
+    // 2 s of loads at a quarter of the time, a quarter of a second saved up: not before about 7 s.
+    double spread = loads.back().first - loads.front().first;
+    EXPECT_GT(spread, 6.0);
+    EXPECT_LT(spread, 12.0);
+    std::vector<std::string> models = session.host.Planes().models;
+    EXPECT_EQ(models[6], scratch.Path(stock)) << "the default for a model not installed";
+    EXPECT_EQ(models[11], "");
+    EXPECT_EQ(models[12], "");
+
+    // A peer flying into range gets its model; a pilot taking a slot whose aircraft already has the
+    // same model costs no load.
+    long count = session.host.Planes().modelLoads;
+    std::string near = east(11, 5);
+    session.SendStream("3|p|BLANK\n");
+    session.host.RunFor(0.5);
+    session.SendDatagrams({near, locations[2]});
+    session.SendStream("3|p|Aircraft/m3.acf\n");
+    session.host.RunFor(2.0);
+    EXPECT_EQ(session.host.Planes().models[11], scratch.Path("Aircraft/m11.acf"));
+    EXPECT_EQ(session.host.Planes().modelLoads, count + 1);
 }
 
-TEST(StreamPhase, ModelsLoadOneAFrameNearestFirstInXPlane12) {
-    ExpectModelsToLoadOneAFrameNearestFirst(simhost::XPlaneVersion::XPlane12);
+TEST(StreamPhase, JoinersLoadWithinRangeUnderTheStallBudgetInXPlane12) {
+    ExpectJoinersToLoadUnderTheBudget(simhost::XPlaneVersion::XPlane12);
 }
-TEST(StreamPhase, ModelsLoadOneAFrameNearestFirstInXPlane11) {
-    ExpectModelsToLoadOneAFrameNearestFirst(simhost::XPlaneVersion::XPlane11);
+TEST(StreamPhase, JoinersLoadWithinRangeUnderTheStallBudgetInXPlane11) {
+    ExpectJoinersToLoadUnderTheBudget(simhost::XPlaneVersion::XPlane11);
 }

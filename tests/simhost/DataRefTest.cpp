@@ -118,12 +118,35 @@ TEST_F(HostTest, ReadOnlyRefsIgnoreWritesButTheHostMayChangeThem) {
     EXPECT_EQ(XPLMGetDatai(view), 1000);
     EXPECT_NE(XPLMGetDataf(latRef), 3.0f);
     EXPECT_EQ(XPLMGetDatad(Find("sim/multiplayer/position/plane2_el")), 0.0);
+    // Each ignored write is counted, each name listed once; X-Plane says which it refuses.
+    EXPECT_EQ(host.ReadOnlyWriteCount(), 5);
+    EXPECT_EQ(host.ReadOnlyWrites(),
+              (std::vector<std::string>{"sim/flightmodel/position/latitude", "sim/graphics/view/view_type",
+                                        "sim/flightmodel/position/lat_ref", "sim/multiplayer/position/plane2_el"}));
+    EXPECT_EQ(XPLMCanWriteDataRef(lat), 0);
+    EXPECT_EQ(XPLMCanWriteDataRef(Find("sim/multiplayer/position/plane2_x")), 1);
     host.SetViewType(1026);
     EXPECT_EQ(XPLMGetDatai(view), 1026);
     EXPECT_TRUE(host.SetDataRef("sim/graphics/view/view_type", 1017));
     EXPECT_EQ(XPLMGetDatai(view), 1017) << "tests play the simulator and bypass writability";
     EXPECT_FALSE(host.SetDataRef("sim/no/such/ref", 1));
     EXPECT_FALSE(host.SetDataRef("sim/aircraft/parts/acf_gear_deploy", 1, 10));
+    EXPECT_EQ(host.ReadOnlyWriteCount(), 5) << "the host's own changes are no plug-in's writes";
+}
+
+TEST_F(HostTest, XPlane12LogsReplacedYokeNamesAndOffersTheirArrays) {
+    const std::string old = "sim/multiplayer/position/plane7_yolk_roll";
+    const std::string array = "sim/multiplayer/controls/yoke_roll_ratio";
+    ASSERT_NE(Find(old), nullptr);
+    ASSERT_NE(Find(array), nullptr);
+    std::vector<std::string> log = host.DebugLog();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0], "Dataref " + old + " has been replaced by " + array + "\n");
+    EXPECT_EQ(host.GetDataRefArray(array).size(), 20u);
+    host.SetXPlaneVersion(simhost::XPlaneVersion::XPlane11);
+    EXPECT_NE(Find(old), nullptr);
+    EXPECT_EQ(XPLMFindDataRef(array.c_str()), nullptr) << "X-Plane 11 before 11.50 has only the old names";
+    EXPECT_EQ(host.DebugLog().size(), 1u);
 }
 
 TEST_F(HostTest, TrafficWorldPositionFollowsItsLocalPosition) {

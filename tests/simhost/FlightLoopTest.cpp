@@ -123,3 +123,42 @@ TEST_F(HostTest, UnregisterMatchesCallbackAndRefconAndDuplicatesStayVisible) {
 }
 
 }  // namespace
+
+namespace {
+
+double userXSeen = 0;
+
+float ReadUserX(float, float, int, void *refcon) {
+    *static_cast<double *>(refcon) = simhost::TheHost().GetDataRef("sim/flightmodel/position/local_x");
+    return -1.0f;
+}
+
+}  // namespace
+
+// A loop created for after the flight model sees the aircraft where this frame moved it; one created
+// for before sees where the last frame left it. Created loops wait for their schedule, and stop when
+// destroyed, as X-Plane's do.
+TEST_F(HostTest, CreatedFlightLoopsRunInTheirPhase) {
+    double beforeSeen = 0;
+    XPLMCreateFlightLoop_t params = {sizeof(XPLMCreateFlightLoop_t), xplm_FlightLoop_Phase_AfterFlightModel, ReadUserX,
+                                     &userXSeen};
+    XPLMFlightLoopID after = XPLMCreateFlightLoop(&params);
+    params.phase = xplm_FlightLoop_Phase_BeforeFlightModel;
+    params.refcon = &beforeSeen;
+    XPLMFlightLoopID before = XPLMCreateFlightLoop(&params);
+    ASSERT_NE(after, nullptr);
+    host.SetHeading(90);
+    host.SetGroundSpeed(60);
+    host.RunFrames(3);
+    EXPECT_EQ(userXSeen, 0.0) << "not scheduled yet";
+    XPLMScheduleFlightLoop(after, -1.0f, 1);
+    XPLMScheduleFlightLoop(before, -1.0f, 1);
+    host.RunFrame();
+    double x = host.GetDataRef("sim/flightmodel/position/local_x");
+    EXPECT_EQ(userXSeen, x);
+    EXPECT_NEAR(x - beforeSeen, 1.0, 0.01) << "a frame's metre at 60 m/s";
+    XPLMDestroyFlightLoop(after);
+    host.RunFrame();
+    EXPECT_EQ(userXSeen, x);
+    EXPECT_EQ(host.FlightLoops().size(), 1u);
+}

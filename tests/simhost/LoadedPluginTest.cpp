@@ -135,6 +135,8 @@ TEST_F(HostTest, TheMultiplayerAircraftBelongToOnePlugInAtATime) {
     XPLMSetActiveAircraftCount(20);
     EXPECT_EQ(host.Planes().activeCount, 4);
     XPLMReleasePlanes();
+    XPLMReleasePlanes();  // nothing held any more: ignored, and recorded
+    EXPECT_EQ(host.Planes().refused.back().call, "XPLMReleasePlanes: not held");
 
     // Another plug-in holds them until 2 s: refused, and told when they are free.
     host.HoldPlanesUntil(2);

@@ -93,7 +93,7 @@ TEST_F(RunnerTest, TheRealPlugInUnderXPlane11WithTextThatIsNotUtf8) {
                                             testsupport::PluginPath() + "' --dir '" + dir +
                                             "' --cwd / --seconds 1 --xplane 11 --planes-held-until 5 --start "
                                             "47.4,-122.5,100,0,46.5,-122.5 --ai-aircraft 4 --model-load-ms 50 "
-                                            "--release-request-at 0.5 --script '" +
+                                            "--release-request-at 0.5 --other-holder ignores --script '" +
                                             script + "' --state-json '" + dir + "/state.json'",
                                         dir);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -111,6 +111,14 @@ TEST_F(RunnerTest, TheRealPlugInUnderXPlane11WithTextThatIsNotUtf8) {
     EXPECT_NEAR(state["planes"]["longestFrame"].get<double>(), 1.0 / 60, 1e-9);
     EXPECT_EQ(state["slots"][3]["aiFlies"], true);
     EXPECT_EQ(state["slots"][4]["aiFlies"], false) << "the pilot's AI count is 4";
+    // The stand-in traffic plug-in holds them, by name; what X-Plane draws ends at the pilot's AI count.
+    EXPECT_EQ(state["planes"]["holderName"], "Stand-in Traffic");
+    EXPECT_EQ(state["planes"]["holderAsked"], nlohmann::json::array()) << "offline, nobody asks it";
+    EXPECT_EQ(state["slots"][3]["drawn"], true);
+    EXPECT_TRUE(state["slots"][3]["seen"].contains("distanceKm"));
+    EXPECT_EQ(state["slots"][4]["drawn"], false);
+    EXPECT_TRUE(state["slots"][4]["seen"].is_null());
+    EXPECT_EQ(state["readOnlyWrites"]["count"], 0);
     EXPECT_EQ(state["drawing"]["fogOrLightingIn2D"], 0);
     EXPECT_EQ(state["keyboard"]["focusToHiddenWindow"], 0);
     const nlohmann::json &chat = state["windows"][1];

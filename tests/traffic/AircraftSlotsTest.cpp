@@ -4,9 +4,11 @@
 #include "core/SkorvaleSE.h"
 #include "net/StreamPhase.h"
 #include "simhost/Host.h"
+#include "tests/net/PacketProcessSession.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/PlaneAccess.h"
 #include "traffic/SmoothTraffic.h"
+#include "traffic/TrafficSlots.h"
 
 #include <cfloat>
 #include <chrono>
@@ -75,15 +77,17 @@ TEST_F(AircraftSlots, TrafficSlotWritesItsOwnMultiplayerReferences) {
         record.SetAircraftData();
 
         // The host derives lat, lon and el from the local position (read-only there, as in X-Plane 12).
-        const char *names[] = {"x",       "y",          "z",           "",
-                               "",        "",           "the",         "phi",
-                               "psi",     "flap_ratio", "flap_ratio2", "speedbrake_ratio",
-                               "",        "wing_sweep", "yolk_pitch",  "yolk_roll",
-                               "yolk_yaw"};
+        const char *names[] = {
+            "x", "y",          "z", "", "", "", "the", "phi", "psi", "flap_ratio", "flap_ratio2", "speedbrake_ratio",
+            "",  "wing_sweep", "",  "", ""};
         for (int i = 0; i < 17; i++) {
             if (names[i][0] == '\0') continue;
             EXPECT_FLOAT_EQ(Ref(p + names[i]), 1.5f + (float)i) << names[i];
         }
+        // The yokes go through X-Plane 12's arrays, element N for aircraft N.
+        EXPECT_FLOAT_EQ(Ref("sim/multiplayer/controls/yoke_pitch_ratio", slot), 15.5f);
+        EXPECT_FLOAT_EQ(Ref("sim/multiplayer/controls/yoke_roll_ratio", slot), 16.5f);
+        EXPECT_FLOAT_EQ(Ref("sim/multiplayer/controls/yoke_heading_ratio", slot), 17.5f);
         // The slat reference carries X-Plane's spelling for the slot: "slat" for plane 1, "sla1" after.
         EXPECT_FLOAT_EQ(Ref(p + (slot == 1 ? "slat_ratio" : "sla1_ratio")), 13.5f);
         EXPECT_EQ(Ref(p + "spoiler_ratio"), 0.0);
@@ -283,4 +287,164 @@ TEST_F(AircraftSlots, SmoothedSlotGlidesNeverGoesBackAndSnapsOnAJump) {
     host.SetDataRef("sim/multiplayer/position/plane3_x", 7.0);
     SmoothTrafficFrame(0.016f);
     EXPECT_EQ(Ref("sim/multiplayer/position/plane3_x"), 7.0);
+}
+
+namespace {
+
+using inboundtest::Session;
+
+// A peer's location `northKm` and `eastKm` from the user's aircraft at 47.45, -122.31, 100 m: world
+// fields only (the local ones lie far off, so the plug-in converts the world position).
+std::string PeerAt(int slot, double northKm, double eastKm) {
+    double lat = 47.45 + northKm / 111.195;
+    double lon = -122.31 + eastKm / (111.195 * std::cos(47.45 * M_PI / 180));
+    char text[512];
+    std::snprintf(
+        text, sizeof text,
+        "%d|l|1e7|0|1e7|%.9f|%.9f|100|0|0|0|0|0|0|0|0|0.1|-0.2|0.3|1|1|1|0|0|0|0|0|0|0|1|0|1|1|0|0|0|0|0|0|0|0|"
+        "0|1.76509338e+09|123456",
+        slot, lat, lon);
+    return text;
+}
+
+// What the pilot sees of multiplayer aircraft n: nothing when X-Plane does not draw it, else its
+// distance from the user's aircraft in kilometres.
+double SeenKm(const simhost::Host &host, int n) {
+    if (!host.Planes().Drawn(n)) return -1;
+    std::string p = "sim/multiplayer/position/plane" + std::to_string(n) + "_";
+    const std::string own = "sim/flightmodel/position/local_";
+    double dx = host.GetDataRef(p + "x") - host.GetDataRef(own + "x");
+    double dy = host.GetDataRef(p + "y") - host.GetDataRef(own + "y");
+    double dz = host.GetDataRef(p + "z") - host.GetDataRef(own + "z");
+    return std::sqrt(dx * dx + dy * dy + dz * dz) / 1000;
+}
+
+// Every aircraft X-Plane draws within sight (900 km) carries a peer: none is left where a pilot was.
+void ExpectNoGhosts(const simhost::Host &host) {
+    for (int n = 1; n <= 19; n++) {
+        double km = SeenKm(host, n);
+        if (km < 0 || km > 900) continue;
+        bool carried = false;
+        for (int slot = 1; slot < kSlotCount; slot++) carried = carried || AircraftOfSlot(slot) == n;
+        EXPECT_TRUE(carried) << "aircraft " << n << " is drawn " << km << " km away with no peer in it";
+    }
+}
+
+void ExpectNearestShownWithoutGhosts(simhost::XPlaneVersion version) {
+    Session session(false);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    simhost::Host &host = session.host;
+    host.SetXPlaneVersion(version);
+    host.SetAIAircraftCount(5);
+    // Bound again as in this simulator, which the plug-in's start did not know yet.
+    for (int i = 0; i < kSlotCount; i++) AircraftList[i].set(i);
+    ResetTrafficSlots();
+    session.Connect();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    ASSERT_TRUE(host.Planes().acquired);
+    EXPECT_EQ(host.Planes().activeCount, 1) << "no peer yet: nothing but the user's aircraft";
+
+    // Twelve peers, slot 12 nearest (2 km) and slot 1 farthest (24 km): the first five to arrive get
+    // the five aircraft shown, the choice then puts the five nearest there.
+    auto place = [&](int slot, double km) { session.SendDatagrams({PeerAt(slot, km, 0)}); };
+    std::vector<std::string> peers;
+    for (int slot = 1; slot <= 12; slot++) peers.push_back(PeerAt(slot, 2.0 * (13 - slot), 0));
+    session.SendDatagrams(peers);
+    host.RunFor(3.5);
+    ASSERT_EQ(inboundtest::Readable(sockfd), 0);
+    for (int slot = 8; slot <= 12; slot++) EXPECT_NE(AircraftOfSlot(slot), 0) << slot;
+    for (int slot = 1; slot <= 7; slot++) EXPECT_EQ(SlotState(slot), SlotShown::BeyondAircraft) << slot;
+    simhost::PlanesInfo planes = host.Planes();
+    EXPECT_EQ(planes.activeCount, 6);
+    for (int n = 1; n <= 5; n++) EXPECT_LE(SeenKm(host, n), 10.5) << n;
+    for (int n = 6; n <= 19; n++) EXPECT_FALSE(planes.Drawn(n)) << n;
+    ExpectNoGhosts(host);
+
+    // The plane list keeps the relay's numbers and says who is not drawn and why.
+    ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
+    host.RunFrame();
+    std::vector<std::string> rows = host.LastFrame().TextsIn(host.Windows()[0].id);
+    ASSERT_EQ(rows.size(), 21u);
+    rows.erase(rows.begin());  // the status line
+    EXPECT_EQ(rows[1], "1:  Plane 1 (over AI count)");
+    EXPECT_EQ(rows[12], "12:  Plane 12");
+    EXPECT_EQ(rows[13], "13:  Plane 13");
+
+    // Slot 7 comes a little nearer than the farthest shown peer (slot 8, 10 km): not clearly nearer, so
+    // nothing changes however long it stays. Then it comes within 1 km and takes slot 8's aircraft.
+    int aircraftOf8 = AircraftOfSlot(8);
+    place(7, 9.0);
+    host.RunFor(10);
+    EXPECT_EQ(AircraftOfSlot(7), 0);
+    EXPECT_EQ(AircraftOfSlot(8), aircraftOf8);
+    place(7, 1.0);
+    host.RunFor(3.5);
+    EXPECT_EQ(AircraftOfSlot(7), aircraftOf8);
+    EXPECT_EQ(AircraftOfSlot(8), 0);
+    EXPECT_NEAR(SeenKm(host, aircraftOf8), 1.0, 0.05);
+    ExpectNoGhosts(host);
+
+    // Pilots leave: each aircraft they left is parked out of sight, beyond the active count or given to
+    // the nearest hidden peer. Once all fit, slot N is aircraft N again.
+    auto leave = [&](std::initializer_list<int> slots) {
+        for (int slot : slots) session.SendStream(std::to_string(slot) + "|p|BLANK\n");
+        for (int i = 0; i < 20; i++) host.RunFor(0.05);
+        ExpectNoGhosts(host);
+    };
+    leave({12, 11, 10, 9, 7, 6, 5});
+    host.RunFor(3.5);
+    for (int slot = 1; slot <= 4; slot++) EXPECT_EQ(AircraftOfSlot(slot), slot);
+    EXPECT_EQ(AircraftOfSlot(8), 5);
+    EXPECT_EQ(host.Planes().activeCount, 6);
+    leave({4, 3, 2});
+    for (int n = 2; n <= 4; n++) EXPECT_GT(SeenKm(host, n), 900) << n;
+    leave({8});
+    EXPECT_EQ(host.Planes().activeCount, 2);
+    EXPECT_NEAR(SeenKm(host, 1), 24.0, 0.5);
+
+    // Offline, the aircraft go back to X-Plane's AI with the pilot's own count.
+    DisconnectFromServer();
+    planes = host.Planes();
+    EXPECT_FALSE(planes.acquired);
+    EXPECT_EQ(planes.activeCount, 6);
+    for (int n = 1; n <= 5; n++) EXPECT_TRUE(planes.AIFlies(n)) << n;
+
+    // Nothing of this was written to a reference X-Plane keeps read-only, and X-Plane 12 logged no
+    // replaced name.
+    EXPECT_EQ(host.ReadOnlyWriteCount(), 0) << (host.ReadOnlyWrites().empty() ? "" : host.ReadOnlyWrites()[0]);
+    for (const std::string &line : host.DebugLog())
+        EXPECT_EQ(line.find("has been replaced"), std::string::npos) << line;
+}
+
+}  // namespace
+
+TEST(TrafficSlots, NearestPilotsShownAndNoGhostsInXPlane12) {
+    ExpectNearestShownWithoutGhosts(simhost::XPlaneVersion::XPlane12);
+}
+TEST(TrafficSlots, NearestPilotsShownAndNoGhostsInXPlane11) {
+    ExpectNearestShownWithoutGhosts(simhost::XPlaneVersion::XPlane11);
+}
+
+TEST(TrafficSlots, YokesGoThroughTheControlArraysWhereTheSimulatorHasThem) {
+    for (simhost::XPlaneVersion version : {simhost::XPlaneVersion::XPlane12, simhost::XPlaneVersion::XPlane11}) {
+        SCOPED_TRACE(static_cast<int>(version));
+        Session session(false);
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        session.host.SetXPlaneVersion(version);
+        for (int i = 0; i < kSlotCount; i++) AircraftList[i].set(i);
+        ResetTrafficSlots();
+        session.Connect();
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        session.SendDatagrams({PeerAt(4, 1, 1)});
+        inboundtest::ProcessPackets();
+        int n = AircraftOfSlot(4);
+        ASSERT_EQ(n, 4);
+        bool arrays = version == simhost::XPlaneVersion::XPlane12;
+        EXPECT_FLOAT_EQ(session.Ref("sim/multiplayer/controls/yoke_pitch_ratio", n), arrays ? 0.1f : 0.0f);
+        EXPECT_FLOAT_EQ(session.Ref("sim/multiplayer/controls/yoke_roll_ratio", n), arrays ? -0.2f : 0.0f);
+        EXPECT_FLOAT_EQ(session.Ref("sim/multiplayer/controls/yoke_heading_ratio", n), arrays ? 0.3f : 0.0f);
+        EXPECT_FLOAT_EQ(session.Slot(n, "yolk_pitch"), arrays ? 0.0f : 0.1f);
+        EXPECT_FLOAT_EQ(session.Slot(n, "yolk_yaw"), arrays ? 0.0f : 0.3f);
+        EXPECT_EQ(session.host.ReadOnlyWriteCount(), 0);
+    }
 }

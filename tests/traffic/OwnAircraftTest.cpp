@@ -135,7 +135,7 @@ void ExpectOneLocationPerFrame(simhost::XPlaneVersion version) {
     Session session(false);
     session.host.SetXPlaneVersion(version);
     // Connected during enable, before the packet processor ever ran: nothing yet.
-    ASSERT_EQ(ConnectToServer(), 1);
+    ASSERT_EQ(ConnectToServerWaiting(3000), 1);
     session.host.RunFrame();
     EXPECT_FALSE(session.server->WaitForDatagrams(1, 100));
 
@@ -162,7 +162,8 @@ TEST(OwnAircraft, IdentityLinesFollowAConnectThenEveryTenSeconds) {
     // Before any connection the identity callback only polls.
     session.host.RunFor(10.5);
     EXPECT_EQ(SkorvaleProcessAirplaneCallback(1, 1, 1, nullptr), 1.0f);
-    ASSERT_EQ(ConnectToServer(), 1);
+    ASSERT_EQ(ConnectToServerWaiting(3000), 1);
+    uniqueID = 12345;
     ASSERT_TRUE(session.server->WaitForStreamLines(1, 2000));
 
     session.host.RunFor(1.0);

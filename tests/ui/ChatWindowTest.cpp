@@ -316,7 +316,7 @@ TEST_F(ChatWindowTest, ReturnWhileDisconnectedKeepsTheTextAndShowsTheWindowForAW
     EXPECT_FALSE(strings[15].wrapWidth.has_value());
 
     // No stream send was attempted: the indicator never showed one and the server saw nothing.
-    EXPECT_EQ(Strings(gWindow).at(0).text, "Network Traffic:         ");
+    EXPECT_EQ(Strings(gWindow).at(1).text, "Network Traffic:         ");
     EXPECT_EQ(server.ConnectionCount(), 0u);
 }
 

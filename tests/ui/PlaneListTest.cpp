@@ -8,12 +8,20 @@
 namespace uitest {
 namespace {
 
-class PlaneListTest : public UiTest {};
+class PlaneListTest : public UiTest {
+protected:
+    // The plane list's strings below its status line.
+    std::vector<simhost::DrawnString> Listed() {
+        std::vector<simhost::DrawnString> strings = Strings(gWindow);
+        if (!strings.empty()) strings.erase(strings.begin());
+        return strings;
+    }
+};
 
 TEST_F(PlaneListTest, ListsNineteenSlotsUnderTheTrafficIndicators) {
     Start();
     host.RunFrame();
-    EXPECT_TRUE(Strings(gWindow).empty());
+    EXPECT_TRUE(Listed().empty());
 
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
     host.RunFrame();
@@ -28,11 +36,17 @@ TEST_F(PlaneListTest, ListsNineteenSlotsUnderTheTrafficIndicators) {
     EXPECT_EQ(std::vector<int>({box.left, box.top, box.right, box.bottom}),
               std::vector<int>({w.left, w.top, w.right, w.bottom}));
 
-    std::vector<simhost::DrawnString> strings = Strings(gWindow);
+    // The connection's status comes first, in yellow.
+    std::vector<simhost::DrawnString> all = Strings(gWindow);
+    ASSERT_EQ(all.size(), 21u);
+    EXPECT_EQ(all[0].text, "Disconnected");
+    EXPECT_EQ(all[0].y, w.top - 20);
+    EXPECT_EQ(std::vector<float>(all[0].rgb, all[0].rgb + 3), std::vector<float>({1.0f, 1.0f, 0.3f}));
+    std::vector<simhost::DrawnString> strings = Listed();
     ASSERT_EQ(strings.size(), 20u);
     EXPECT_EQ(strings[0].text, "Network Traffic:" + std::string(9, ' '));
     EXPECT_EQ(strings[0].x, w.left + 5);
-    EXPECT_EQ(strings[0].y, w.top - 20);
+    EXPECT_EQ(strings[0].y, w.top - 34);
     EXPECT_EQ(strings[1].text, "1:  Plane 1");  // no callsign yet: two blanks
     for (int i = 1; i <= 19; i++) {
         const simhost::DrawnString &row = strings[i];
@@ -51,14 +65,14 @@ TEST_F(PlaneListTest, ListsNineteenSlotsUnderTheTrafficIndicators) {
     overridden = 1;
     Callsigns[4] = "Anna";
     host.RunFrame();
-    strings = Strings(gWindow);
+    strings = Listed();
     EXPECT_EQ(strings.at(0).text, "Network Traffic:" + std::string(9, ' ') + " o");
     EXPECT_EQ(strings.at(4).text, "4: Anna Plane 4");
 
     // Rows stay inside the window: a peer's long callsign is cut at its edge.
     Callsigns[5] = std::string(300, 'C');
     host.RunFrame();
-    strings = Strings(gWindow);
+    strings = Listed();
     int charWidth = 0;
     XPLMGetFontDimensions(xplmFont_Basic, &charWidth, nullptr, nullptr);
     EXPECT_EQ(strings.at(5).text, "5: " + std::string((w.right - w.left - 10) / charWidth - 3, 'C'));
@@ -68,17 +82,17 @@ TEST_F(PlaneListTest, ListsNineteenSlotsUnderTheTrafficIndicators) {
     for (int i = 0; i < 300; i++) accents += "\xC3\xA9";
     Callsigns[5] = accents;
     host.RunFrame();
-    EXPECT_EQ(Strings(gWindow).at(5).text, "5: " + accents.substr(0, 2 * ((w.right - w.left - 10) / charWidth - 3)));
+    EXPECT_EQ(Listed().at(5).text, "5: " + accents.substr(0, 2 * ((w.right - w.left - 10) / charWidth - 3)));
 
     // Toggling twice returns it to where it was.
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
     host.RunFrame();
     EXPECT_FALSE(Geometry(gWindow).visible);
-    EXPECT_TRUE(Strings(gWindow).empty());
+    EXPECT_TRUE(Listed().empty());
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
     host.RunFrame();
     EXPECT_TRUE(Geometry(gWindow).visible);
-    EXPECT_EQ(Strings(gWindow).size(), 20u);
+    EXPECT_EQ(Listed().size(), 20u);
 }
 
 TEST_F(PlaneListTest, DraggingMovesEitherWindowAndKeepsItsSize) {
