@@ -29,7 +29,8 @@ void SetSecondsToRetry(double seconds) { secondsToRetry = seconds; }
 void SetStatusNote(const std::string &newNote) { note = newNote; }
 
 std::string StatusLine() {
-    if (state == ConnectionState::LoggedIn && !note.empty()) return text + "; " + note;
+    // Online without traffic is what the pilot must hear first, even where the line is cut short.
+    if (state == ConnectionState::LoggedIn && !note.empty()) return note + " (" + text + ")";
     if (state != ConnectionState::Waiting) return text;
     std::string line = text;
     // The locale-independent integer formatting of the protocol: the host may have set a locale.

@@ -23,9 +23,9 @@ void SetConnectionStatus(ConnectionState state, const std::string &text);
 // The seconds until the next attempt, for the Waiting state's line (rounded up when shown).
 void SetSecondsToRetry(double seconds);
 
-// A note after the state's text while the plug-in is logged in ("another plug-in holds the multiplayer
-// aircraft"), for what keeps traffic from showing though the connection is fine; empty clears it. Not
-// logged here: whoever sets it writes its own Log.txt line.
+// While logged in: why the traffic is not shown although online ("No traffic: ... holds the aircraft"),
+// put before the state's text so that it survives where the line is cut short; "" clears it. Not logged
+// here: whoever sets it writes its own Log.txt line.
 void SetStatusNote(const std::string &note);
 
 // The status line as shown: "Connecting to ...", "Connection lost. Reconnecting in 8 s", ...

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "core/SimulatorPath.h"
 #include "core/SkorvaleSE.h"
@@ -15,6 +16,7 @@
 #include "traffic/AircraftUtils.h"
 #include "traffic/InstancedTraffic.h"
 #include "traffic/ModelLoader.h"
+#include "traffic/SmoothTraffic.h"
 #include "traffic/TrafficSlots.h"
 
 namespace {
@@ -86,7 +88,13 @@ void HandleStreamMessage(int slot, char type, const std::string &text) {
     bool inRange = slot > 0 && slot < kSlotCount;
     switch (type) {
         case 'c':
-            if (inRange) Callsigns[slot] = CleanPeerText(TextOrEmpty(text));
+            if (inRange) {
+                std::string callsign = CleanPeerText(TextOrEmpty(text));
+                // Another aircraft in the slot, or none: it is drawn on its own timeline from its first
+                // sample, not held back by where the previous one's clock had got to.
+                if (callsign.empty() || callsign != Callsigns[slot]) ResetTrafficSlot(slot);
+                Callsigns[slot] = std::move(callsign);
+            }
             break;
         case 'm':
             // The server's notice carries a number no slot and no pilot's chat has (chat comes as 0), and

@@ -223,10 +223,15 @@ void TakeTrafficSample(const Aircraft &record, std::string_view clockFields) {
 
     if (slot.active) {
         const Sample &newest = slot.samples[slot.count - 1];
-        // Late or reordered: older than a sample already taken.
-        if (!(sample.time > newest.time)) return;
         double gap = sample.time - newest.time;
-        if (gap > kLongSilence || Distance(sample.pose, newest.pose) > kFastestSpeed * gap + kJumpSlack) {
+        if (gap < -kLongSilence) {
+            // Far older than the newest: another clock (a new aircraft in the slot, or the last one's clock
+            // was wild), so the slot starts afresh rather than wait for its timeline to catch up.
+            slot = Slot{};
+        } else if (!(gap > 0)) {
+            // Late or reordered: older than a sample already taken.
+            return;
+        } else if (gap > kLongSilence || Distance(sample.pose, newest.pose) > kFastestSpeed * gap + kJumpSlack) {
             slot = Slot{};
         }
     }
@@ -298,4 +303,8 @@ void SmoothTrafficFrame(float elapsedSinceLastFrame) {
 
 void ResetSmoothTraffic() {
     for (Slot &slot : slots) slot = Slot{};
+}
+
+void ResetTrafficSlot(int slot) {
+    if (slot >= 0 && slot < kSlotCount) slots[slot] = Slot{};
 }

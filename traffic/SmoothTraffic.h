@@ -29,3 +29,5 @@ void SmoothTrafficFrame(float elapsedSinceLastFrame);
 
 // Forgets every slot's samples (the option switched, a disconnect).
 void ResetSmoothTraffic();
+// Forgets one slot's samples: another aircraft has it now.
+void ResetTrafficSlot(int slot);

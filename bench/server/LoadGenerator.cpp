@@ -127,8 +127,11 @@ std::string LocationDatagram(int id, std::int64_t sentNs, Place place = {}) {
     for (int i = 0; i < 10; ++i) text += "|1";
     text += "|1|0|1|1|0";
     for (int i = 0; i < 8; ++i) text += "|0.75";
-    text += "|1.76509338e+09|123456";
-    return text;
+    // The sender's clock as a plug-in writes it (the relay puts a clock a day away on its own).
+    char clock[64];
+    std::snprintf(clock, sizeof clock, "|%.9g|%lld", static_cast<double>(static_cast<float>(sentNs / 1000000000)),
+                  static_cast<long long>(sentNs / 1000 % 1000000));
+    return text + clock;
 }
 
 struct Client {

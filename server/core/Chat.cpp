@@ -16,20 +16,30 @@ constexpr std::size_t kMaxSnapshotChat = 64;
 
 }  // namespace
 
-Chat::Chat(Transport &transport, const RelayLimits &limits, const Clients &clients, RelayCounters &counters,
-           LogBudget &budget)
-    : transport_(transport), limits_(limits), clients_(clients), counters_(counters) {
+Chat::Chat(Transport &transport, const RelayLimits &limits, const Clients &clients, Shares &shares,
+           RelayCounters &counters, LogBudget &budget)
+    : transport_(transport), limits_(limits), clients_(clients), shares_(shares), counters_(counters) {
     slowReaderLog_.Share(budget);
 }
 
 void Chat::Say(Client &client, std::string_view text, TimePoint now) {
-    if (!client.chatBucket.Take(now)) {
-        CountExcess(client, counters_, now, &Client::excessChat);
-        return;
+    // A line draws on its session's, its account's and its address's budgets and on the server's, and
+    // only when all of them have room: many sessions of one account at their rate get no more lines into
+    // the chat windows than one pilot typing, and a line refused by one budget costs the others nothing.
+    TokenBucket *budgets[] = {&client.chatBucket, client.account ? &client.account->chat : nullptr,
+                              client.from ? &client.from->chat : nullptr, &shares_.ServerChat()};
+    for (TokenBucket *budget : budgets) {
+        if (budget && !budget->Ready(now)) {
+            CountExcess(client, counters_, now, &Client::excessChat);
+            return;
+        }
+    }
+    for (TokenBucket *budget : budgets) {
+        if (budget) budget->Take(now);
     }
     // The sender gets its own line back too: that echo is how its chat window shows what it said.
-    std::string name = client.callsign != "BLANK" ? client.callsign : client.user;
-    std::string line = StreamText(name + ": " + std::string(text), kMaxText);
+    // The name the relay settled on, which no other pilot shows.
+    std::string line = StreamText(client.name + ": " + std::string(text), kMaxText);
     std::string message = "0|m|" + line + "\n";
     std::size_t skipped = 0;
     if (cluster_) cluster_->PublishChat(line);

@@ -10,6 +10,7 @@
 #include "server/core/LogLimiter.h"
 #include "server/core/RelayClient.h"
 #include "server/core/RelayLimits.h"
+#include "server/core/Shares.h"
 #include "server/core/TrafficObserver.h"
 #include "server/core/Transport.h"
 
@@ -17,11 +18,11 @@ namespace server {
 
 class Chat {
 public:
-    Chat(Transport &transport, const RelayLimits &limits, const Clients &clients, RelayCounters &counters,
-         LogBudget &budget);
+    Chat(Transport &transport, const RelayLimits &limits, const Clients &clients, Shares &shares,
+         RelayCounters &counters, LogBudget &budget);
     void SetCluster(ClusterLink *cluster) { cluster_ = cluster; }
 
-    // A line `client` said, held to its rate.
+    // A line `client` said, held to its session's, account's, address's and the server's rates.
     void Say(Client &client, std::string_view text, TimePoint now);
     // A line as another node sends it to its own clients ("name: text").
     void FromOtherNode(std::string_view line);
@@ -33,6 +34,7 @@ private:
     Transport &transport_;
     const RelayLimits &limits_;
     const Clients &clients_;
+    Shares &shares_;
     RelayCounters &counters_;
     ClusterLink *cluster_ = nullptr;
     LogLimiter slowReaderLog_;

@@ -1,6 +1,7 @@
 // Parsing of client messages. Numbers are read with from_chars, which ignores the process locale.
 #include "server/core/ClientMessage.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -130,7 +131,51 @@ bool ReadWorldPosition(std::string_view fields, double *latitude, double *longit
         else
             fields.remove_prefix(bar + 1);
     }
-    return std::fabs(*latitude) <= 90.0 && std::fabs(*longitude) <= 360.0;
+    return std::fabs(*latitude) <= 90.0 && std::fabs(*longitude) <= 180.0 && *elevation >= -500.0 &&
+           *elevation <= 30000.0;
+}
+
+std::size_t CountFields(std::string_view fields) {
+    return static_cast<std::size_t>(std::count(fields.begin(), fields.end(), '|')) + 1;
+}
+
+namespace {
+
+// The start of field `index` (from 0), or npos.
+std::size_t FieldStart(std::string_view fields, std::size_t index) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < index; ++i) {
+        start = fields.find('|', start);
+        if (start == std::string_view::npos) return start;
+        ++start;
+    }
+    return start;
+}
+
+}  // namespace
+
+bool ReadSenderClock(std::string_view fields, double *seconds) {
+    std::size_t start = FieldStart(fields, kMinLocationFields);
+    if (start == std::string_view::npos) return false;
+    std::string_view field = fields.substr(start);
+    field = field.substr(0, field.find('|'));
+    auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), *seconds);
+    return error == std::errc() && end == field.data() + field.size() && std::isfinite(*seconds);
+}
+
+void SetSenderClock(std::string &fields, double wallSeconds) {
+    std::size_t start = FieldStart(fields, kMinLocationFields);
+    if (start == std::string::npos) return;
+    double whole = std::floor(wallSeconds);
+    auto micros = static_cast<long>((wallSeconds - whole) * 1e6);
+    // The plug-in writes the whole seconds as a float with nine significant digits, then the microseconds.
+    char text[64];
+    auto written = std::to_chars(text, text + sizeof text, static_cast<double>(static_cast<float>(whole)),
+                                 std::chars_format::general, 9);
+    fields.resize(start);
+    fields.append(text, written.ptr);
+    fields += '|';
+    fields += std::to_string(micros);
 }
 
 }  // namespace server

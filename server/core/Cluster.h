@@ -13,7 +13,11 @@ namespace server {
 // The texts are already in the form the relay sends to plug-ins ("BLANK" for an empty callsign or model).
 struct AircraftIdentity {
     int uniqueId = 0;
-    std::uint64_t since = 0;  // login time, microseconds of the wall clock: the first pilot of a crew holds it
+    std::uint64_t since = 0;  // login time, microseconds of the wall clock
+    // When it named its crew in the pilot's seat, and its callsign, on the same clock: the first to claim
+    // one holds it on every node.
+    std::uint64_t crewSince = 0;
+    std::uint64_t callsignSince = 0;
     std::string user;
     std::string callsign = "BLANK";
     std::string plane = "BLANK";

@@ -23,10 +23,12 @@ enum class Refusal : std::size_t {
     Unavailable,     // the accounts file or the network's login store could not answer
     Network,         // another node holds the login
     Draining,        // the server is stopping
+    AddressFull,     // its address has as many sessions logged in as it may
     Count
 };
-constexpr const char *kRefusalNames[] = {"not_a_login", "cooling_off", "too_many_pending", "server_full", "replayed",
-                                         "credentials", "in_use",      "unavailable",      "network",     "draining"};
+constexpr const char *kRefusalNames[] = {"not_a_login", "cooling_off", "too_many_pending", "server_full",
+                                         "replayed",    "credentials", "in_use",           "unavailable",
+                                         "network",     "draining",    "address_full"};
 static_assert(sizeof kRefusalNames / sizeof kRefusalNames[0] == static_cast<std::size_t>(Refusal::Count));
 
 // Plain integers, not atomics: only the event-loop thread writes them, and the web observer reads the
@@ -40,7 +42,8 @@ struct RelayCounters {
     // Datagrams dropped, by reason.
     std::uint64_t datagramsMalformed = 0;      // not a location message
     std::uint64_t datagramsUnknownSender = 0;  // no such client, or not from the client's address and port
-    std::uint64_t datagramsTooLong = 0;        // would reach the receivers cut short
+    std::uint64_t datagramsTooLong = 0;        // longer than a plug-in's (or than receivers read)
+    std::uint64_t datagramsUnplaceable = 0;    // a position off the earth
     std::uint64_t datagramsOverRate = 0;       // over the per-client rate (thinned, the latest still goes)
     std::uint64_t datagramsUnsent = 0;         // the system could not take them
     std::uint64_t linesMalformed = 0;          // stream lines that are no message, or carry another ID

@@ -15,28 +15,41 @@ Crews::Crews(Transport &transport, const Clients &clients, LogBudget &budget)
     log_.Share(budget);
 }
 
-void Crews::Set(Client &client, std::string crew, int position, bool crewedWithoutId, TimePoint now) {
+void Crews::Set(Client &client, std::string crew, int position, bool crewedWithoutId, std::uint64_t since,
+                TimePoint now) {
     std::string oldCrew = std::move(client.crew);
+    bool claimsAnew = oldCrew != crew || client.position != 0;
     client.crew = std::move(crew);
     client.position = position;
     client.crewedWithoutId = crewedWithoutId;
     client.crewClaimLogged = false;
+    if (claimsAnew || client.remote) client.crewSince = since;
     if (!oldCrew.empty() && owners_.count(oldCrew) != 0 && owners_[oldCrew] == &client &&
         (oldCrew != client.crew || position != 0)) {
-        HandOver(oldCrew, client);
+        HandOver(oldCrew, client, now);
     }
     Claim(client, now);
     Resend(client);
 }
 
-void Crews::Leave(const Client &leaving) {
+void Crews::Leave(const Client &leaving, TimePoint now) {
     auto owner = owners_.find(leaving.crew);
-    if (owner != owners_.end() && owner->second == &leaving) HandOver(leaving.crew, leaving);
+    if (owner != owners_.end() && owner->second == &leaving) HandOver(leaving.crew, leaving, now);
 }
 
-// A crew ID belongs to its first pilot while that pilot is connected: another client calling itself
-// pilot of the same crew would otherwise be handed the crew's members, whose plug-ins fly their own
-// aircraft wherever their crew's pilot goes.
+namespace {
+
+// Whether `a` named the crew in the pilot's seat before `b`; every node of a network decides alike.
+bool ClaimedFirst(const Client &a, const Client &b) {
+    return a.crewSince != b.crewSince ? a.crewSince < b.crewSince : a.uniqueId < b.uniqueId;
+}
+
+}  // namespace
+
+// A crew ID belongs to the first client that claimed it in the pilot's seat while that client is
+// connected: another client calling itself pilot of the same crew would otherwise be handed the crew's
+// members, whose plug-ins fly their own aircraft wherever their crew's pilot goes. When it logged in
+// does not matter: a client waiting since before the crew formed gains nothing by naming it.
 void Crews::Claim(Client &client, TimePoint now) {
     if (client.crew.empty() || client.position != 0) return;
     auto owner = owners_.find(client.crew);
@@ -45,11 +58,13 @@ void Crews::Claim(Client &client, TimePoint now) {
         return;
     }
     if (owner->second == &client) return;
-    // Pilots on other nodes become known here in any order: the one that logged in first holds the crew,
+    // Pilots on other nodes become known here in any order: the one that claimed it first holds the crew,
     // as every node of the network decides alike.
     Client &holder = *owner->second;
-    if (client.order < holder.order || (client.order == holder.order && client.uniqueId < holder.uniqueId)) {
+    if (ClaimedFirst(client, holder)) {
         owner->second = &client;
+        log_.Log(now, spdlog::level::info, "crew '{}' passes from client {} to client {}, which claimed it first",
+                 Preview(client.crew), holder.uniqueId, client.uniqueId);
         Resend(holder);
         Resend(client);
         return;
@@ -61,16 +76,18 @@ void Crews::Claim(Client &client, TimePoint now) {
              client.uniqueId, Preview(client.user), Preview(client.crew), owner->second->uniqueId);
 }
 
-void Crews::HandOver(const std::string &crew, const Client &leaving) {
+void Crews::HandOver(const std::string &crew, const Client &leaving, TimePoint now) {
     owners_.erase(crew);
     Client *next = nullptr;
     for (auto &entry : clients_) {
         Client &candidate = *entry.second;
         if (&candidate == &leaving || candidate.crew != crew || candidate.position != 0) continue;
-        if (!next || candidate.order < next->order) next = &candidate;
+        if (!next || ClaimedFirst(candidate, *next)) next = &candidate;
     }
     if (!next) return;
     owners_.emplace(crew, next);
+    log_.Log(now, spdlog::level::info, "crew '{}' passes from client {} to client {}", Preview(crew), leaving.uniqueId,
+             next->uniqueId);
     Resend(*next);
 }
 

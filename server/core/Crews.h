@@ -1,6 +1,7 @@
 // Crew ownership: which pilot holds each crew ID, and the crew text each receiver is told of an aircraft.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 
@@ -15,10 +16,11 @@ public:
     Crews(Transport &transport, const Clients &clients, LogBudget &budget);
 
     // Puts `client` in `crew` at `position` (0: its pilot), passes on a crew it no longer flies, and tells
-    // the receivers whose crew texts change. The caller re-evaluates the views after it.
-    void Set(Client &client, std::string crew, int position, bool crewedWithoutId, TimePoint now);
+    // the receivers whose crew texts change. `since`: when it named that crew in the pilot's seat (wall-clock
+    // microseconds; another node's aircraft brings its own). The caller re-evaluates the views after it.
+    void Set(Client &client, std::string crew, int position, bool crewedWithoutId, std::uint64_t since, TimePoint now);
     // `leaving` goes: a crew it holds passes to its next pilot. The caller re-evaluates the views after it.
-    void Leave(const Client &leaving);
+    void Leave(const Client &leaving, TimePoint now);
     // The crew `client` counts in: its crew ID, unless it calls itself pilot of a crew another one holds.
     const std::string &EffectiveCrew(const Client &client) const;
     // The crew text `receiver` is told about `aircraft`.
@@ -26,7 +28,7 @@ public:
 
 private:
     void Claim(Client &client, TimePoint now);
-    void HandOver(const std::string &crew, const Client &leaving);
+    void HandOver(const std::string &crew, const Client &leaving, TimePoint now);
     void Resend(Client &client);
 
     Transport &transport_;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "server/core/Callsigns.h"
 #include "server/core/Cluster.h"
 #include "server/core/Counters.h"
 #include "server/core/RelayClient.h"
@@ -16,7 +17,7 @@ class Views;
 
 class Identities {
 public:
-    Identities(Views &views, Crews &crews, RelayCounters &counters);
+    Identities(const Clients &clients, Views &views, Crews &crews, RelayCounters &counters);
     void SetCluster(ClusterLink *cluster) { cluster_ = cluster; }
 
     // The texts are already made safe to relay.
@@ -27,8 +28,17 @@ public:
     void ApplyHeld(Client &client, TimePoint now);
     // Tells the other nodes a local client's whole identity.
     void Publish(const Client &client);
+    // Settles the name `client` is shown as (after it logged in, or another node's aircraft named itself),
+    // and settles again whoever that takes the name from.
+    void SettleName(Client &client);
+    // It leaves: its name is free for whoever asks next.
+    void ReleaseName(int uniqueId) { callsigns_.Release(uniqueId); }
 
 private:
+    bool ShowName(Client &client, const std::string &name);
+
+    const Clients &clients_;
+    Callsigns callsigns_;
     Views &views_;
     Crews &crews_;
     RelayCounters &counters_;

@@ -3,6 +3,9 @@
 
 #include <spdlog/spdlog.h>
 
+#include <cmath>
+#include <string>
+
 #include "server/core/ClientMessage.h"
 #include "server/core/Identities.h"
 #include "server/core/Text.h"
@@ -17,11 +20,23 @@ namespace {
 constexpr auto kTakeOverSilence = std::chrono::seconds(1);
 constexpr int kTakeOverDatagrams = 5;
 
+// A receiver's plug-in draws an aircraft on its sender's clock: one far from everyone's would freeze the
+// slot for whoever comes into it next. Such a clock goes on as the server's own time; a pilot whose
+// computer is set to another day is still shown.
+constexpr double kClockSkewSeconds = 24 * 3600;
+
+void KeepClockNear(std::string &fields) {
+    double sender = 0;
+    if (CountFields(fields) != kMaxLocationFields || !ReadSenderClock(fields, &sender)) return;
+    double wall = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    if (std::fabs(sender - wall) > kClockSkewSeconds) SetSenderClock(fields, wall);
+}
+
 }  // namespace
 
-Locations::Locations(const Clients &clients, Views &views, Identities &identities, RelayCounters &counters,
-                     LogBudget &budget)
-    : clients_(clients), views_(views), identities_(identities), counters_(counters) {
+Locations::Locations(const RelayLimits &limits, const Clients &clients, Views &views, Identities &identities,
+                     RelayCounters &counters, LogBudget &budget)
+    : limits_(limits), clients_(clients), views_(views), identities_(identities), counters_(counters) {
     for (LogLimiter *limiter : {&badDatagramLog_, &unknownSenderLog_, &endpointLog_}) limiter->Share(budget);
 }
 
@@ -65,19 +80,36 @@ void Locations::Take(const Endpoint &from, const char *data, std::size_t size, T
         client.candidateCount = 0;
     }
     client.lastHeard = now;
-    if (!FitsDatagram(location.fields)) {
+    // Checked before anything of it is kept: a datagram longer than a plug-in's, of another shape, or with
+    // a position off the earth is never relayed, and never makes its sender anyone's nearest aircraft.
+    if (size > limits_.maxLocationBytes || !FitsDatagram(location.fields)) {
         ++counters_.datagramsTooLong;
-        badDatagramLog_.Log(now, spdlog::level::warn,
-                            "dropped a datagram from client {}: {} bytes is too long to relay", client.uniqueId, size);
+        badDatagramLog_.Log(now, spdlog::level::warn, "dropped a datagram from client {}: {} bytes is too long",
+                            client.uniqueId, size);
+        return;
+    }
+    std::size_t fieldCount = CountFields(location.fields);
+    if (fieldCount < kMinLocationFields || fieldCount > kMaxLocationFields) {
+        ++counters_.datagramsMalformed;
+        badDatagramLog_.Log(now, spdlog::level::warn, "dropped a datagram from client {}: {} fields", client.uniqueId,
+                            fieldCount);
+        return;
+    }
+    double latitude = 0, longitude = 0, elevation = 0;
+    if (!ReadWorldPosition(location.fields, &latitude, &longitude, &elevation)) {
+        ++counters_.datagramsUnplaceable;
+        badDatagramLog_.Log(now, spdlog::level::warn, "dropped a datagram from client {}: a position off the earth",
+                            client.uniqueId);
         return;
     }
     if (location.viewOnly != client.viewOnly) {
         // Counts as an identity change, like the view-only callsign: it moves the client in and out of
         // every receiver's slots.
-        identities_.OfferCallsign(client, client.callsignHeld ? client.heldCallsign : client.callsign,
+        identities_.OfferCallsign(client, client.callsignHeld ? client.heldCallsign : client.wantedCallsign,
                                   location.viewOnly, now);
     }
     client.location.assign(location.fields.data(), location.fields.size());
+    KeepClockNear(client.location);
     client.locationChanged = true;
     if (!client.hasPosition) {
         client.hasPosition = true;
@@ -85,7 +117,8 @@ void Locations::Take(const Endpoint &from, const char *data, std::size_t size, T
     }
     // Past its rate a sender's datagrams are thinned, not cut off: the next one after a token comes goes
     // out, and a held one goes at the next tick, so receivers see it move at an even rate.
-    if (!client.locationBucket.Take(now)) {
+    if (!client.locationBucket.Take(now) ||
+        (client.account && !client.account->locationBytes.Take(now, static_cast<double>(size)))) {
         client.locationHeld = true;
         CountExcess(client, counters_, now, &Client::excessLocations);
         return;

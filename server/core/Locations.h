@@ -9,6 +9,7 @@
 #include "server/core/Counters.h"
 #include "server/core/LogLimiter.h"
 #include "server/core/RelayClient.h"
+#include "server/core/RelayLimits.h"
 #include "server/core/Transport.h"
 
 namespace server {
@@ -18,19 +19,24 @@ class Views;
 
 class Locations {
 public:
-    Locations(const Clients &clients, Views &views, Identities &identities, RelayCounters &counters, LogBudget &budget);
+    Locations(const RelayLimits &limits, const Clients &clients, Views &views, Identities &identities,
+              RelayCounters &counters, LogBudget &budget);
     void SetCluster(ClusterLink *cluster) { cluster_ = cluster; }
 
     void Take(const Endpoint &from, const char *data, std::size_t size, TimePoint now);
     // Sends a location the client's rate held back, once the rate allows.
     void SendHeld(Client &client, TimePoint now) {
-        if (client.locationHeld && client.locationBucket.Take(now)) Forward(client);
+        if (client.locationHeld && client.locationBucket.Take(now) &&
+            (!client.account || client.account->locationBytes.Take(now, static_cast<double>(client.location.size())))) {
+            Forward(client);
+        }
     }
 
 private:
     bool FollowEndpoint(Client &client, const Endpoint &from, TimePoint now);
     void Forward(Client &client);
 
+    const RelayLimits &limits_;
     const Clients &clients_;
     Views &views_;
     Identities &identities_;

@@ -3,6 +3,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -14,9 +15,13 @@ namespace server {
 
 // One budget for every line outsiders can cause, whatever its kind: each kind has its own limiter, but
 // however many kinds (or attacking clients) are busy at once, together they write at most this much. What
-// it held back is told in one summary line a minute.
+// it held back is told in one summary line a minute. A line counts as one of kLineBytes, or as as many as
+// it fills, so the budget bounds the bytes written whatever texts the lines quote.
 class LogBudget {
 public:
+    // Bytes of one line as the budget counts it, the timestamp and level included.
+    static constexpr std::size_t kLineBytes = 160;
+
     // `perMinute` lines a minute on average, up to `burst` at once.
     LogBudget(double perMinute, double burst) : bucket_(perMinute / 60.0, burst), perMinute_(perMinute) {}
 
@@ -24,6 +29,12 @@ public:
         if (bucket_.Take(now)) return true;
         ++suppressed_;
         return false;
+    }
+    // A line of `bytes` (without timestamp and level) was written: one longer than kLineBytes draws the
+    // rest of what it fills.
+    void Charge(TimePoint now, std::size_t bytes) {
+        bytes += kPrefixBytes;
+        if (bytes > kLineBytes) bucket_.Spend(now, static_cast<double>(bytes - kLineBytes) / kLineBytes);
     }
     // A new budget from now on (a reload).
     void SetRate(double perMinute, double burst) {
@@ -34,6 +45,7 @@ public:
     void Summarize(TimePoint now);
 
 private:
+    static constexpr std::size_t kPrefixBytes = 32;  // "2026-01-01 00:00:00.000 warning "
     TokenBucket bucket_;
     double perMinute_;
     std::uint64_t suppressed_ = 0;
@@ -51,6 +63,10 @@ public:
 
     // True when a line may be written now; `suppressed` then tells how many were held back since the last.
     bool Allow(TimePoint now, std::uint64_t *suppressed);
+    // A line allowed by Allow was written with `bytes`: it draws on the shared budget by its length.
+    void Charge(TimePoint now, std::size_t bytes) {
+        if (budget_) budget_->Charge(now, bytes);
+    }
 
     // Writes one line when the budget allows, with the count of lines held back since the last one. The
     // line is only formatted when it is written, so a flood costs no formatting.
@@ -59,11 +75,9 @@ public:
         std::uint64_t suppressed = 0;
         if (!Allow(now, &suppressed)) return;
         std::string line = fmt::format(format, std::forward<Args>(args)...);
-        if (suppressed > 0) {
-            spdlog::log(level, "{} ({} similar lines suppressed)", line, suppressed);
-        } else {
-            spdlog::log(level, "{}", line);
-        }
+        if (suppressed > 0) line += fmt::format(" ({} similar lines suppressed)", suppressed);
+        spdlog::log(level, "{}", line);
+        Charge(now, line.size());
     }
 
 private:

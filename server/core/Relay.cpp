@@ -33,10 +33,11 @@ Relay::Relay(Transport &transport, RelayLimits limits)
       gate_(limits_),
       crews_(transport, clients_, logBudget_),
       views_(transport, limits_, clients_, crews_),
-      remote_(limits_, clients_, views_, crews_, logBudget_),
-      identities_(views_, crews_, counters_),
-      locations_(clients_, views_, identities_, counters_, logBudget_),
-      chat_(transport, limits_, clients_, counters_, logBudget_) {
+      identities_(clients_, views_, crews_, counters_),
+      remote_(limits_, clients_, views_, crews_, identities_, logBudget_),
+      shares_(limits_),
+      locations_(limits_, clients_, views_, identities_, counters_, logBudget_),
+      chat_(transport, limits_, clients_, shares_, counters_, logBudget_) {
     for (LogLimiter *limiter : {&badLineLog_, &connectLog_, &refusedLog_, &coolOffLog_, &loginLog_, &leaveLog_}) {
         limiter->Share(logBudget_);
     }
@@ -62,7 +63,9 @@ void Relay::SetLimits(const RelayLimits &limits) {
             bucket->SetRate(limits.identityRate, limits.identityBurst);
         }
         client.locationBucket.SetRate(limits.locationRate, limits.locationBurst);
+        client.slotBucket.SetRate(limits.slotChangeRate, limits.slotChangeBurst);
     }
+    shares_.SetRates();
     logBudget_.SetRate(limits.logBudget, limits.logBudget);
 }
 
@@ -358,6 +361,10 @@ void Relay::CompleteLogin(Connection &connection, TimePoint now) {
             return;
         }
     }
+    if (const char *why = OverSessionLimit(connection)) {
+        RefuseLogin(connection, now, why, false, Refusal::AddressFull, std::string("login refused: ") + why);
+        return;
+    }
     if (cluster_) {
         // One network, one login: the other nodes' answer comes back through OnLoginClaimed.
         connection.claiming = true;
@@ -365,6 +372,22 @@ void Relay::CompleteLogin(Connection &connection, TimePoint now) {
         return;
     }
     Admit(connection, now);
+}
+
+// One address cannot take every place of the server: the newest login past its share is refused (one
+// account cannot either: a login replaces the same user's older session). The session a login replaces
+// does not count, so a pilot whose link dropped always gets back in.
+const char *Relay::OverSessionLimit(const Connection &connection) const {
+    std::size_t atAddress = shares_.SessionsAt(connection.address);
+    auto sameUser = sessionsByUser_.find(connection.loginUser);
+    if (sameUser != sessionsByUser_.end()) {
+        auto replaced = clients_.find(sameUser->second);
+        if (replaced != clients_.end() && replaced->second->streamAddress == connection.address && atAddress > 0) {
+            --atAddress;
+        }
+    }
+    if (atAddress >= limits_.maxSessionsPerAddress) return "too many sessions from this address are logged in";
+    return nullptr;
 }
 
 void Relay::Admit(Connection &connection, TimePoint now) {
@@ -404,17 +427,18 @@ void Relay::Admit(Connection &connection, TimePoint now) {
     client->streamAddress = connection.address;
     client->user = user;
     client->lastHeard = now;
-    auto wall =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch());
-    client->order = std::max(nextOrder_, static_cast<std::uint64_t>(wall.count()));
+    client->order = std::max(nextOrder_, WallMicros());
     nextOrder_ = client->order + 1;
+    client->callsignSince = client->order;
     client->loginKey = connection.loginKey;
+    shares_.Join(user, connection.address, &client->account, &client->from);
     connection.client = client.get();
     Client &admitted = *client;
     clients_.emplace(uniqueId, std::move(client));
     sessionsByUser_[user] = uniqueId;
     views_.MarkDirty();
     loginLog_.Log(now, spdlog::level::info, "client {} ({}) logged in from {}", uniqueId, Preview(user), from);
+    identities_.SettleName(admitted);
     identities_.Publish(admitted);
 }
 
@@ -430,6 +454,11 @@ bool Relay::OnLoginClaimed(ConnectionId connection, bool granted, const std::str
             reason.find("did not answer") != std::string::npos || reason.find("cannot") != std::string::npos;
         RefuseLogin(conn, now, reason.c_str(), false, unavailable ? Refusal::Unavailable : Refusal::Network,
                     "login refused: " + reason);
+        return false;
+    }
+    // Other logins of the account may have come in while the network was asked.
+    if (const char *why = OverSessionLimit(conn)) {
+        RefuseLogin(conn, now, why, false, Refusal::AddressFull, std::string("login refused: ") + why);
         return false;
     }
     Admit(conn, now);
@@ -458,13 +487,20 @@ bool Relay::OnRemoteLocation(int uniqueId, std::string_view fields, TimePoint no
 
 void Relay::OnRemoteLeave(int uniqueId) {
     if (Client *aircraft = remote_.Find(uniqueId)) RemoveClient(*aircraft, now_);
+    if (clients_.count(uniqueId) == 0) identities_.ReleaseName(uniqueId);
 }
 
 void Relay::OnRemoteChat(std::string_view line) { chat_.FromOtherNode(line); }
 
 void Relay::RemoveClient(Client &client, TimePoint now) {
-    crews_.Leave(client);
-    if (!client.remote) gate_.SessionEnded(client.loginKey, now);
+    crews_.Leave(client, now);
+    if (!client.remote) {
+        // An aircraft of another node keeps its name here until it leaves the network, even while this
+        // node does not track it.
+        identities_.ReleaseName(client.uniqueId);
+        gate_.SessionEnded(client.loginKey, now);
+        shares_.Leave(client.account, client.from);
+    }
     views_.Detach(client);
     if (!client.remote) {
         auto byUser = sessionsByUser_.find(client.user);
@@ -518,6 +554,7 @@ void Relay::OnTick(TimePoint now) {
         locations_.SendHeld(*entry.second, now);
     }
     gate_.Tick(now);
+    shares_.Prune(now);
     logBudget_.Summarize(now);
     views_.Tick(now);
 }

@@ -27,6 +27,7 @@
 #include "server/core/RelayClient.h"
 #include "server/core/RelayLimits.h"
 #include "server/core/RemoteAircraft.h"
+#include "server/core/Shares.h"
 #include "server/core/TrafficObserver.h"
 #include "server/core/Transport.h"
 #include "server/core/Views.h"
@@ -102,6 +103,7 @@ private:
     void RefuseLogin(Connection &connection, TimePoint now, const char *why, bool countsAsFailure, Refusal reason,
                      const std::string &told, Retry retry = Retry::Later);
     bool MakeRoom(TimePoint now);
+    const char *OverSessionLimit(const Connection &connection) const;
     void Admit(Connection &connection, TimePoint now);
     void CloseConnection(ConnectionId connection, const char *reason, bool afterSending = false);
     // For a connection the relay never took in: the notice, then the close once it is sent.
@@ -121,8 +123,9 @@ private:
     LoginGate gate_;
     Crews crews_;
     Views views_;
-    RemoteAircraft remote_;
     Identities identities_;
+    RemoteAircraft remote_;
+    Shares shares_;
     Locations locations_;
     Chat chat_;
     std::uint64_t nextOrder_ = 0;

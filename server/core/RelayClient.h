@@ -16,6 +16,7 @@
 #include "server/core/LogLimiter.h"
 #include "server/core/RelayLimits.h"
 #include "server/core/ReplayMemory.h"
+#include "server/core/Shares.h"
 #include "server/core/TokenBucket.h"
 #include "server/core/Transport.h"
 #include "server/core/ViewPlanner.h"
@@ -40,13 +41,19 @@ struct Client {
           callsignBucket(limits.identityRate, limits.identityBurst),
           crewBucket(limits.identityRate, limits.identityBurst),
           planeBucket(limits.identityRate, limits.identityBurst),
-          locationBucket(limits.locationRate, limits.locationBurst) {}
+          locationBucket(limits.locationRate, limits.locationBurst),
+          slotBucket(limits.slotChangeRate, limits.slotChangeBurst) {}
     int uniqueId = 0;
     ConnectionId connection = 0;
     std::uint32_t streamAddress = 0;
     std::string user;
-    // Relayed texts, already sanitized; "BLANK" until the client names them.
+    // Relayed texts, already sanitized; "BLANK" until the client names them. The callsign is the one the
+    // relay settled on (no two pilots show the same); `wantedCallsign` is what the client asked for, and
+    // `name` what it is shown as in chat (its settled callsign, or its settled user ID while it has none).
     std::string callsign = "BLANK";
+    std::string wantedCallsign = "BLANK";
+    std::string name;
+    std::uint64_t callsignSince = 0;  // when it asked for that callsign, wall-clock microseconds
     std::string plane = "BLANK";
     std::string crew;  // empty: not in a crew
     int position = 0;
@@ -67,12 +74,18 @@ struct Client {
     // When it logged in (microseconds of the wall clock, which the nodes of a network share), so every
     // node picks the same first pilot of a crew.
     std::uint64_t order = 0;
+    // When it last named its crew in the pilot's seat, on the same clock: the first such pilot holds the crew.
+    std::uint64_t crewSince = 0;
     bool remote = false;           // logged in on another node: shown here, never a receiver here
     ReplayMemory::Key loginKey{};  // its entry in the login gate's replay memory
+    // What it shares with its account's and its address's other sessions (local clients only).
+    Share *account = nullptr;
+    Share *from = nullptr;
 
     // Each sender's share. A change that finds its bucket empty is held, and the latest held value goes
     // out when the bucket allows, so receivers always end up with the sender's current identity.
     TokenBucket chatBucket, callsignBucket, crewBucket, planeBucket, locationBucket;
+    TokenBucket slotBucket;  // as a receiver: the slot changes it is sent
     bool callsignHeld = false, crewHeld = false, planeHeld = false;
     bool locationHeld = false;  // its latest location has not been forwarded
     std::string heldCallsign, heldPlane, heldCrew;
@@ -86,6 +99,9 @@ struct Client {
     std::array<Client *, kSlotCount> slots{};
     std::vector<Viewer> viewers;  // receivers that show this client, with the slot each uses
 };
+
+// Microseconds of the wall clock, which the nodes of a network share.
+std::uint64_t WallMicros();
 
 // One chat line, identity change or location datagram over the client's share (`counter` says which):
 // counted, and told to the log now and then.

@@ -24,6 +24,31 @@ struct RelayLimits {
     double identityBurst = 3;
     double locationRate = 100;  // location datagrams; the rest are skipped, so a faster sender is thinned
     double locationBurst = 3;
+    // A location datagram's length. A plug-in's is about 160 bytes and at most about 610 (42 fields of up to
+    // 15 characters); anything longer only multiplies what the relay sends on.
+    std::size_t maxLocationBytes = 640;
+
+    // What one account and one address (all its sessions) may have relayed, and the whole server: chat lines
+    // a second and bursts. A pilot types at most a line a second, and a club behind one address seldom
+    // more than one and a half together. In five seconds one address gets at most 12 lines out, so an
+    // honest line stays among the last 14 of every chat window at least that long.
+    double accountChatRate = 1;
+    double accountChatBurst = 5;
+    double addressChatRate = 1.5;
+    double addressChatBurst = 5;
+    double serverChatRate = 10;
+    double serverChatBurst = 20;
+    // Location bytes a second one account may have relayed (each goes to every receiver showing it), and as
+    // many at once: a plug-in sending long datagrams every frame fits, one sending the longest at the
+    // location rate is thinned.
+    double accountLocationBytes = 32 * 1024;
+    // Sessions logged in at once from one address (a club behind one NAT). One account has one: a login
+    // replaces the same user's older session.
+    std::size_t maxSessionsPerAddress = 32;
+    // Slot changes a receiver is sent (an aircraft given a slot, or a slot let go): a second, and at once,
+    // enough to fill every slot at login. Past them a receiver keeps the aircraft it shows a little longer.
+    double slotChangeRate = 2;
+    double slotChangeBurst = 2 * 19;
 
     // A receiver's unsent stream output. Chat is not queued to a receiver holding more than the chat
     // share, so chat alone never makes it look like a receiver that stopped reading; one holding more

@@ -7,15 +7,17 @@
 #include <string>
 #include <utility>
 
+#include "server/core/ClientMessage.h"
 #include "server/core/Crews.h"
+#include "server/core/Identities.h"
 #include "server/core/Text.h"
 #include "server/core/Views.h"
 
 namespace server {
 
 RemoteAircraft::RemoteAircraft(const RelayLimits &limits, Clients &clients, Views &views, Crews &crews,
-                               LogBudget &budget)
-    : limits_(limits), clients_(clients), views_(views), crews_(crews) {
+                               Identities &identities, LogBudget &budget)
+    : limits_(limits), clients_(clients), views_(views), crews_(crews), identities_(identities) {
     log_.Share(budget);
 }
 
@@ -42,10 +44,14 @@ void RemoteAircraft::Identity(const AircraftIdentity &identity, TimePoint now) {
     client->order = identity.since;
     client->lastHeard = now;
     client->user = StreamText(identity.user, kMaxText);
+    // Its node settled its callsign against what that node knows; here it is settled again against this
+    // node's pilots, and the one that asked first keeps the name on both.
     std::string callsign = StreamText(identity.callsign, kMaxText);
-    if (callsign != client->callsign) {
-        client->callsign = std::move(callsign);
-        views_.SendToViewers(*client, 'c', client->callsign);
+    std::uint64_t since = identity.callsignSince != 0 ? identity.callsignSince : identity.since;
+    if (callsign != client->wantedCallsign || since != client->callsignSince || client->name.empty()) {
+        client->wantedCallsign = std::move(callsign);
+        client->callsignSince = since;
+        identities_.SettleName(*client);
     }
     std::string plane = RelayedModelPath(identity.plane, kMaxText);
     if (plane != client->plane) {
@@ -60,7 +66,8 @@ void RemoteAircraft::Identity(const AircraftIdentity &identity, TimePoint now) {
     if (crew == "BLANK") crew.clear();
     if (crew != client->crew || identity.position != client->position ||
         identity.crewedWithoutId != client->crewedWithoutId) {
-        crews_.Set(*client, std::move(crew), identity.position, identity.crewedWithoutId, now);
+        crews_.Set(*client, std::move(crew), identity.position, identity.crewedWithoutId,
+                   identity.crewSince != 0 ? identity.crewSince : identity.since, now);
         views_.MarkDirty();
     }
 }
@@ -72,6 +79,14 @@ bool RemoteAircraft::Location(int uniqueId, std::string_view fields, TimePoint n
         log_.Log(now, spdlog::level::warn,
                  "dropped another node's location of aircraft {}: {} bytes is too long to relay", uniqueId,
                  fields.size());
+        return true;
+    }
+    double latitude = 0, longitude = 0, elevation = 0;
+    std::size_t fieldCount = CountFields(fields);
+    if (fieldCount < kMinLocationFields || fieldCount > kMaxLocationFields ||
+        !ReadWorldPosition(fields, &latitude, &longitude, &elevation)) {
+        log_.Log(now, spdlog::level::warn,
+                 "dropped another node's location of aircraft {}: not a position on the earth", uniqueId);
         return true;
     }
     client->lastHeard = now;

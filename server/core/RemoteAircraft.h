@@ -14,11 +14,13 @@
 namespace server {
 
 class Crews;
+class Identities;
 class Views;
 
 class RemoteAircraft {
 public:
-    RemoteAircraft(const RelayLimits &limits, Clients &clients, Views &views, Crews &crews, LogBudget &budget);
+    RemoteAircraft(const RelayLimits &limits, Clients &clients, Views &views, Crews &crews, Identities &identities,
+                   LogBudget &budget);
 
     // Its identity arrived or changed: it is added when new, and its receivers learn what changed.
     void Identity(const AircraftIdentity &identity, TimePoint now);
@@ -34,6 +36,7 @@ private:
     Clients &clients_;
     Views &views_;
     Crews &crews_;
+    Identities &identities_;
     LogLimiter log_{std::chrono::seconds(1), 10};
 };
 

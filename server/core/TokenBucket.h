@@ -11,16 +11,26 @@ public:
     TokenBucket(double rate, double burst) : rate_(rate), burst_(burst), tokens_(burst) {}
 
     // Takes one token if there is one at `now`.
-    bool Take(TimePoint now) {
+    bool Take(TimePoint now, double amount = 1.0) {
         Refill(now);
-        if (tokens_ < 1.0) return false;
-        tokens_ -= 1.0;
+        if (tokens_ < amount) return false;
+        tokens_ -= amount;
         return true;
+    }
+    // Takes `amount` whatever is left: the bucket may go into debt, which the refill pays off first.
+    void Spend(TimePoint now, double amount) {
+        Refill(now);
+        tokens_ -= amount;
     }
     // True when a token is there, without taking it.
     bool Ready(TimePoint now) {
         Refill(now);
         return tokens_ >= 1.0;
+    }
+    // True when it has saved up its whole burst again: it is then no different from a new one.
+    bool Full(TimePoint now) {
+        Refill(now);
+        return tokens_ >= burst_;
     }
 
     // A new rate and burst from now on; the tokens saved so far stay, within the new burst.

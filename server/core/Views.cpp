@@ -2,6 +2,7 @@
 #include "server/core/Views.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "server/core/ClientMessage.h"
 #include "server/core/Crews.h"
@@ -46,7 +47,7 @@ void Views::SendLocation(Client &aircraft) {
 void Views::Detach(Client &client) {
     while (!client.viewers.empty()) {
         Viewer viewer = client.viewers.back();
-        FreeSlot(*viewer.receiver, viewer.slot);
+        FreeSlot(*viewer.receiver, viewer.slot, true);
     }
     for (Client *aircraft : client.slots) {
         if (!aircraft) continue;
@@ -76,11 +77,11 @@ void Views::Refresh(TimePoint now) {
         if (client.pointValid) client.point = ToEarthPoint(latitude, longitude, elevation);
     }
     for (auto &entry : clients_) {
-        if (!entry.second->remote) RefreshView(*entry.second);
+        if (!entry.second->remote) RefreshView(*entry.second, now);
     }
 }
 
-void Views::RefreshView(Client &receiver) {
+void Views::RefreshView(Client &receiver, TimePoint now) {
     candidates_.clear();
     candidateClients_.clear();
     bool inCrew = IsCrewMember(receiver);
@@ -91,25 +92,52 @@ void Views::RefreshView(Client &receiver) {
         ViewCandidate candidate;
         candidate.forced = inCrew && aircraft.crew == receiver.crew && crews_.EffectiveCrew(aircraft) == receiver.crew;
         candidate.holder = std::find(receiver.slots.begin(), receiver.slots.end(), &aircraft) != receiver.slots.end();
-        candidate.distance =
-            receiver.pointValid && aircraft.pointValid ? Distance(receiver.point, aircraft.point) : 0.0;
+        // An aircraft nobody can place is never near; a receiver that cannot be placed sees the others in
+        // login order.
+        if (!aircraft.pointValid) {
+            candidate.distance = std::numeric_limits<double>::infinity();
+        } else {
+            candidate.distance = receiver.pointValid ? Distance(receiver.point, aircraft.point) : 0.0;
+        }
         candidate.order = aircraft.order;
         candidates_.push_back(candidate);
         candidateClients_.push_back(&aircraft);
     }
     for (std::size_t index : ChooseVisible(candidates_, kMaxVisible)) candidateClients_[index]->selected = true;
-    for (int slot = 1; slot < kSlotCount; ++slot) {
-        Client *aircraft = receiver.slots[static_cast<std::size_t>(slot)];
-        if (aircraft && !aircraft->selected) FreeSlot(receiver, slot);
-    }
+    // The newcomers, the crew's pilot first and then the nearest, take free slots and the slots of aircraft no
+    // longer chosen. Each change draws on the receiver's slot budget, so aircraft moving in and out of its
+    // nearest cost it a few lines a second at most; past the budget it keeps what it shows a little longer.
+    newcomers_.clear();
     for (std::size_t index = 0; index < candidateClients_.size(); ++index) {
-        Client &aircraft = *candidateClients_[index];
-        if (!aircraft.selected || candidates_[index].holder) continue;
-        for (int slot = 1; slot < kSlotCount; ++slot) {
-            if (!receiver.slots[static_cast<std::size_t>(slot)]) {
-                GiveSlot(receiver, aircraft, slot);
-                break;
-            }
+        if (candidateClients_[index]->selected && !candidates_[index].holder) newcomers_.push_back(index);
+    }
+    std::sort(newcomers_.begin(), newcomers_.end(), [&](std::size_t a, std::size_t b) {
+        const ViewCandidate &ca = candidates_[a], &cb = candidates_[b];
+        if (ca.forced != cb.forced) return ca.forced;
+        if (ca.distance != cb.distance) return ca.distance < cb.distance;
+        return ca.order < cb.order;
+    });
+    auto outgoing = [&](int slot) {
+        Client *aircraft = receiver.slots[static_cast<std::size_t>(slot)];
+        return aircraft && !aircraft->selected;
+    };
+    for (std::size_t index : newcomers_) {
+        int slot = 1;
+        while (slot < kSlotCount && receiver.slots[static_cast<std::size_t>(slot)]) ++slot;
+        if (slot == kSlotCount) {
+            slot = 1;
+            while (slot < kSlotCount && !outgoing(slot)) ++slot;
+        }
+        if (slot == kSlotCount) break;
+        if (!candidates_[index].forced && !receiver.slotBucket.Take(now)) break;
+        // Given at once to another aircraft: its new texts replace the old ones, no BLANK in between.
+        if (receiver.slots[static_cast<std::size_t>(slot)]) FreeSlot(receiver, slot, false);
+        GiveSlot(receiver, *candidateClients_[index], slot);
+    }
+    for (int slot = 1; slot < kSlotCount; ++slot) {
+        if (outgoing(slot) &&
+            (!IsShownAsAircraft(*receiver.slots[static_cast<std::size_t>(slot)]) || receiver.slotBucket.Take(now))) {
+            FreeSlot(receiver, slot, true);
         }
     }
 }
@@ -128,7 +156,7 @@ void Views::GiveSlot(Client &receiver, Client &aircraft, int slot) {
     }
 }
 
-void Views::FreeSlot(Client &receiver, int slot) {
+void Views::FreeSlot(Client &receiver, int slot, bool tell) {
     Client *aircraft = receiver.slots[static_cast<std::size_t>(slot)];
     receiver.slots[static_cast<std::size_t>(slot)] = nullptr;
     if (!aircraft) return;
@@ -140,6 +168,7 @@ void Views::FreeSlot(Client &receiver, int slot) {
             break;
         }
     }
+    if (!tell) return;
     std::string prefix = std::to_string(slot);
     transport_.SendStream(receiver.connection, prefix + "|c|BLANK\n" + prefix + "|I|BLANK\n" + prefix + "|p|BLANK\n");
 }

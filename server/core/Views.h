@@ -59,9 +59,10 @@ public:
 
 private:
     void Refresh(TimePoint now);
-    void RefreshView(Client &receiver);
+    void RefreshView(Client &receiver, TimePoint now);
     void GiveSlot(Client &receiver, Client &aircraft, int slot);
-    void FreeSlot(Client &receiver, int slot);
+    // `tell`: the receiver is sent BLANK texts for it (not when the slot is given to another aircraft at once).
+    void FreeSlot(Client &receiver, int slot, bool tell);
 
     Transport &transport_;
     const RelayLimits &limits_;
@@ -72,6 +73,7 @@ private:
     std::vector<OutboundDatagram> batch_;
     std::vector<ViewCandidate> candidates_;
     std::vector<Client *> candidateClients_;
+    std::vector<std::size_t> newcomers_;
 };
 
 }  // namespace server

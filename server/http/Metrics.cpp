@@ -126,6 +126,7 @@ std::string MetricsText(const ClientCounts &clients, const RelayCounters &counte
                  {{"malformed", counters.datagramsMalformed},
                   {"unknown_sender", counters.datagramsUnknownSender},
                   {"too_long", counters.datagramsTooLong},
+                  {"bad_position", counters.datagramsUnplaceable},
                   {"rate_limit", counters.datagramsOverRate},
                   {"send_failed", counters.datagramsUnsent}});
     out.Labelled("skorvale_stream_messages_dropped_total", "counter", "Stream lines ignored, by reason.", "reason",

@@ -13,6 +13,10 @@ namespace {
 
 // Chat lines held for a renderer that has fallen behind the event loop; older ones are let go.
 constexpr std::size_t kMaxInboxChat = 256;
+// Rendered chat one snapshot hands to the streams: the newest lines that fit. A line is at most 1 KiB of
+// text, about twice that as JSON (a quote becomes two characters), so a handful of the longest lines fit
+// and a flood within the senders' rates reaches the map cut, not its viewers' connections.
+constexpr std::size_t kMaxSnapshotChatBytes = 16 * 1024;
 constexpr std::chrono::seconds kStuckAfter{10};
 
 std::string Event(const char *name, const std::string &json) {
@@ -54,12 +58,18 @@ void TrafficFeed::Render() {
 
         std::string traffic = TrafficJson(snapshot);
         std::string trafficEvent = Event("traffic", traffic);
-        std::string chatEvents;
         std::vector<std::string> lines;
-        for (const ChatLine &line : snapshot.chat) {
-            lines.push_back(Event("chat", ChatJson(line)));
-            chatEvents += lines.back();
+        std::size_t chatBytes = 0;
+        for (auto line = snapshot.chat.rbegin(); line != snapshot.chat.rend(); ++line) {
+            std::string event = Event("chat", ChatJson(*line));
+            if (chatBytes + event.size() > kMaxSnapshotChatBytes) break;
+            chatBytes += event.size();
+            lines.push_back(std::move(event));
         }
+        std::reverse(lines.begin(), lines.end());
+        std::string chatEvents;
+        chatEvents.reserve(chatBytes);
+        for (const std::string &line : lines) chatEvents += line;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             trafficJson_ = std::move(traffic);
@@ -74,8 +84,11 @@ void TrafficFeed::Render() {
             for (const std::shared_ptr<Stream> &stream : streams_) {
                 if (stream->closed_) continue;
                 stream->traffic_ = trafficEvent;
+                // Behind by what it has not taken since the previous snapshot, not by this one's size: a
+                // reader that keeps up stays whatever a snapshot holds.
+                bool behind = stream->chat_.size() > limits_.maxQueuedBytes;
                 stream->chat_ += chatEvents;
-                if (stream->chat_.size() > limits_.maxQueuedBytes) {
+                if (behind) {
                     // Fallen behind: close it rather than hold ever more for it.
                     stream->closed_ = true;
                     stream->chat_.clear();

@@ -18,9 +18,10 @@
 namespace server {
 
 struct FeedLimits {
-    std::size_t maxStreams = 16;             // live map connections at once; more are turned away
-    std::size_t maxQueuedBytes = 64 * 1024;  // chat a connection may have waiting; past it, it is closed
-    std::size_t chatBacklog = 20;            // recent lines a new connection starts with
+    std::size_t maxStreams = 16;  // live map connections at once; more are turned away
+    // Chat a connection may have left untaken when the next snapshot comes; past it, it is closed.
+    std::size_t maxQueuedBytes = 64 * 1024;
+    std::size_t chatBacklog = 20;  // recent lines a new connection starts with
 };
 
 class TrafficFeed : public TrafficObserver {

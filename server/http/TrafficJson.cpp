@@ -5,6 +5,8 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
+#include "server/core/ClientMessage.h"
+
 namespace server {
 
 namespace {
@@ -47,11 +49,7 @@ std::string TrafficJson(const TrafficSnapshot &snapshot) {
     for (const AircraftSighting &sighting : snapshot.aircraft) {
         // Fields 4 to 6 are latitude, longitude and elevation, field 9 the true heading.
         double latitude = 0, longitude = 0, elevation = 0, heading = 0;
-        if (!ReadField(sighting.location, 3, &latitude) || !ReadField(sighting.location, 4, &longitude) ||
-            !ReadField(sighting.location, 5, &elevation) || std::fabs(latitude) > 90.0 ||
-            std::fabs(longitude) > 360.0) {
-            continue;
-        }
+        if (!ReadWorldPosition(sighting.location, &latitude, &longitude, &elevation)) continue;
         if (!ReadField(sighting.location, 8, &heading)) heading = 0;
         // Rounded to what a map can show (about 0.1 m, 0.1 degree, 1 cm), which keeps the event stream small.
         // Dividing by the power of ten gives the double nearest the decimal, so it prints short.

@@ -9,8 +9,8 @@
 namespace server {
 
 // {"aircraft":[{"key","callsign","model","lat","lon","alt","heading"}]}: position in degrees (longitude
-// in -180..180), altitude in metres, true heading in degrees. Aircraft whose position does not read as
-// numbers are left out; a callsign of "BLANK" becomes "". Bytes that are not UTF-8 are replaced.
+// in -180..180), altitude in metres, true heading in degrees. Aircraft whose position is not on the earth
+// (as the relay decides) are left out; a callsign of "BLANK" becomes "". Bytes that are not UTF-8 are replaced.
 std::string TrafficJson(const TrafficSnapshot &snapshot);
 
 // {"callsign","text"}.

@@ -17,7 +17,7 @@ int FieldCount(ClusterKind kind) {
         case ClusterKind::Location:
             return 2;  // at least: pairs of ID and fields
         case ClusterKind::Aircraft:
-            return 8;
+            return 10;  // 8 from nodes that do not send when the crew and callsign were claimed
         case ClusterKind::Leave:
         case ClusterKind::Kick:
         case ClusterKind::Chat:
@@ -91,7 +91,8 @@ std::string EncodeClusterMessage(const ClusterMessage &message) {
             int flags = (id.viewOnly ? 1 : 0) | (id.crewedWithoutId ? 2 : 0);
             out += std::to_string(message.uniqueId) + '\n' + std::to_string(id.since) + '\n' +
                    std::to_string(id.position) + '\n' + std::to_string(flags) + '\n' + id.user + '\n' + id.callsign +
-                   '\n' + id.plane + '\n' + id.crew;
+                   '\n' + id.plane + '\n' + id.crew + '\n' + std::to_string(id.crewSince) + '\n' +
+                   std::to_string(id.callsignSince);
             break;
         }
         case ClusterKind::Leave:
@@ -122,10 +123,11 @@ bool ParseClusterMessage(std::string_view payload, ClusterMessage *message) {
         fields.push_back(rest.substr(0, end));
         if (end == std::string_view::npos) break;
         rest.remove_prefix(end + 1);
-        if (fields.size() > 9 && kind != ClusterKind::Location) return false;
+        if (fields.size() > 11 && kind != ClusterKind::Location) return false;
     }
-    bool counted = kind == ClusterKind::Location ? fields.size() >= 3 && fields.size() % 2 == 1
-                                                 : static_cast<int>(fields.size()) == 1 + FieldCount(kind);
+    bool counted = kind == ClusterKind::Location   ? fields.size() >= 3 && fields.size() % 2 == 1
+                   : kind == ClusterKind::Aircraft ? fields.size() == 9 || fields.size() == 11
+                                                   : static_cast<int>(fields.size()) == 1 + FieldCount(kind);
     if (!counted || !IsValidNodeName(fields[0])) return false;
     for (std::string_view field : fields) {
         if (!IsCleanText(field)) return false;
@@ -157,7 +159,10 @@ bool ParseClusterMessage(std::string_view payload, ClusterMessage *message) {
             id.callsign.assign(fields[6]);
             id.plane.assign(fields[7]);
             id.crew.assign(fields[8]);
-            return true;
+            // A node that does not send when its pilot claimed the crew and the callsign: its login time.
+            id.crewSince = id.callsignSince = id.since;
+            return fields.size() == 9 ||
+                   (ReadNumber(fields[9], &id.crewSince) && ReadNumber(fields[10], &id.callsignSince));
         }
         case ClusterKind::Leave:
         case ClusterKind::Kick:

@@ -103,6 +103,11 @@ public:
                                         "' must be 1 to 32 letters, digits, '-' or '_'");
         }
         if (options.urls.empty()) throw std::invalid_argument("no NATS server given");
+        // What other nodes make this one log (a node coming or going, a bad message) draws on the budget of
+        // lines outsiders can cause: a rogue publisher churning node names is held to it like a client.
+        for (LogLimiter *limiter : {&nodeLog_, &malformedLog_, &subjectLog_, &nameLog_, &foreignLog_, &capacityLog_}) {
+            limiter->Share(relay.OutsiderLog());
+        }
         ownSubject_ = NodeSubject(options.node);
         std::random_device random;
         instance_ = (static_cast<std::uint64_t>(random()) << 32) ^ random() ^
@@ -298,7 +303,7 @@ public:
             if (now - entry.second.lastHeard >= options_.nodeTimeout) silent.push_back(entry.first);
         }
         for (const std::string &node : silent)
-            DropNode(node, "not heard from for " + std::to_string(Milliseconds(options_.nodeTimeout)) + " ms");
+            DropNode(node, "not heard from for " + std::to_string(Milliseconds(options_.nodeTimeout)) + " ms", now);
         UpdateInterest(now);
         std::uint64_t dropped = 0;
         {
@@ -492,13 +497,13 @@ private:
             case ClusterKind::Heartbeat:
             case ClusterKind::Sync:
                 if (peer->instance != message.instance) {
-                    if (peer->instance != 0) DropAircraftOf(message.node, *peer, "restarted");
+                    if (peer->instance != 0) DropAircraftOf(message.node, *peer, "restarted", now);
                     peer->instance = message.instance;
                 }
                 if (message.kind == ClusterKind::Sync) AnswerSync(message.node, *peer, now);
                 break;
             case ClusterKind::Gone:
-                DropNode(message.node, "left the network");
+                DropNode(message.node, "left the network", now);
                 break;
             case ClusterKind::Aircraft:
                 TakeAircraft(message, *peer, now);
@@ -542,7 +547,7 @@ private:
                          " nodes in the network");
                 return nullptr;
             }
-            spdlog::info("node {}: hears node {}", options_.node, node);
+            Say(nodeLog_, now, spdlog::level::info, "hears node " + node);
             found = peers_.emplace(node, Peer{}).first;
             found->second.lastHeard = now;
             // A node met for the first time (it started, or one of the two was cut off): learn its aircraft.
@@ -578,10 +583,10 @@ private:
         relay_.OnRemoteIdentity(message.identity, now);
     }
 
-    void DropAircraftOf(const std::string &node, Peer &peer, const std::string &why) {
+    void DropAircraftOf(const std::string &node, Peer &peer, const std::string &why, TimePoint now) {
         if (!peer.aircraft.empty()) {
-            spdlog::info("node {}: node {} {}; its {} aircraft are gone", options_.node, node, why,
-                         peer.aircraft.size());
+            Say(nodeLog_, now, spdlog::level::info,
+                "node " + node + " " + why + "; its " + std::to_string(peer.aircraft.size()) + " aircraft are gone");
         }
         for (int id : peer.aircraft) {
             remote_.erase(id);
@@ -590,11 +595,11 @@ private:
         peer.aircraft.clear();
     }
 
-    void DropNode(const std::string &node, const std::string &why) {
+    void DropNode(const std::string &node, const std::string &why, TimePoint now) {
         auto found = peers_.find(node);
         if (found == peers_.end()) return;
-        DropAircraftOf(node, found->second, why);
-        spdlog::info("node {}: node {} {}", options_.node, node, why);
+        DropAircraftOf(node, found->second, why, now);
+        Say(nodeLog_, now, spdlog::level::info, "node " + node + " " + why);
         peers_.erase(found);
     }
 
@@ -678,13 +683,16 @@ private:
     }
 
     void Warn(LogLimiter &limiter, TimePoint now, const std::string &line) {
+        Say(limiter, now, spdlog::level::warn, line);
+    }
+
+    void Say(LogLimiter &limiter, TimePoint now, spdlog::level::level_enum level, const std::string &line) {
         std::uint64_t suppressed = 0;
         if (!limiter.Allow(now, &suppressed)) return;
-        if (suppressed > 0) {
-            spdlog::warn("node {}: {} ({} similar lines suppressed)", options_.node, line, suppressed);
-        } else {
-            spdlog::warn("node {}: {}", options_.node, line);
-        }
+        std::string written = "node " + options_.node + ": " + line;
+        if (suppressed > 0) written += " (" + std::to_string(suppressed) + " similar lines suppressed)";
+        spdlog::log(level, "{}", written);
+        limiter.Charge(now, written.size());
     }
 
     // --- the login store, on the worker thread ---
@@ -992,6 +1000,8 @@ private:
     bool flushPosted_ = false;
     // One line of each kind a second, so one kind of bad message cannot hide another.
     LogLimiter malformedLog_, subjectLog_, nameLog_, foreignLog_, capacityLog_, publishLog_, overflowLog_;
+    // Nodes coming and going: bursts as large as a whole network starting together.
+    LogLimiter nodeLog_{std::chrono::milliseconds(100), 64};
 
     // Worker thread only (and the destructor, after the worker has stopped).
     std::thread worker_;

@@ -271,13 +271,12 @@ TEST_F(Lifecycle, AircraftHeldByAnotherPlugInAreTakenWhenItLetsGo) {
     };
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Control & Settings"}));
     host.RunFrame();
-    EXPECT_NE(paneStatus().find("holds the aircraft"), std::string::npos) << paneStatus();
+    EXPECT_NE(paneStatus().find("No traffic: \"Stand-in Traffic\" holds the aircraft"), std::string::npos)
+        << paneStatus();
     std::vector<std::string> log = host.DebugLog();
-    EXPECT_NE(std::find_if(log.begin(), log.end(),
-                           [](const std::string &line) {
-                               return line.rfind("Skorvale: the multiplayer aircraft are held by ", 0) == 0 &&
-                                      line.find("no traffic is shown until it does") != std::string::npos;
-                           }),
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        "Skorvale: the multiplayer aircraft are held by \"Stand-in Traffic\": asked it to give them "
+                        "up; no traffic is shown until it does\n"),
               log.end());
     simhost::PlanesInfo planes = host.Planes();
     EXPECT_FALSE(planes.acquired);
@@ -393,13 +392,12 @@ TEST_F(Lifecycle, AnotherHolderIsAskedOnceAndNamed) {
     EXPECT_FALSE(host.Planes().acquired);
     EXPECT_EQ(host.Planes().holderAsked.size(), 1u);
     EXPECT_EQ(named(), 1);
-    // The status line says who keeps the traffic away (after the connection's state: the pane's rows hold
-    // all of it, where the plane list's one row is cut).
+    // The status line says who keeps the traffic away.
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
     host.RunFrame();
-    std::string status;
-    for (XPWidgetID id : host.Widgets()) status += host.Widget(id)->descriptor;
-    EXPECT_NE(status.find("\"Stand-in Traffic\" holds the"), std::string::npos) << status;
+    std::vector<std::string> rows = host.LastFrame().TextsIn(host.Windows()[0].id);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0].rfind("No traffic: \"Stand-in Traffic\"", 0), 0u) << rows[0];
     ASSERT_TRUE(host.ChooseMenuItem({"Skorvale", "Toggle Plane List"}));
     host.RunFor(5.0);
     EXPECT_EQ(host.Planes().holderAsked.size(), 1u) << "once per connection";

@@ -36,7 +36,7 @@ struct Report {
     std::vector<std::pair<std::string, Clock::time_point>> otherDatagrams;  // Anna's, not from Ben, heads only
 };
 
-// Anna and Ben: 30 location datagrams and 2 chat lines a second each way, read at a plug-in's pace
+// Anna and Ben: 30 location datagrams and a chat line a second each way, read at a plug-in's pace
 // (at most 90 datagrams and 100 reads of 1400 bytes every 33 ms), on a thread of their own.
 class HonestPair {
 public:
@@ -79,7 +79,7 @@ private:
                 if (sending) {
                     self.SendLocation(47.0 + 0.001 * side, 8.0, 500, tick);
                     ++report_.locationsSent[side];
-                    if (tick % 15 == 0) {
+                    if (tick % 30 == 0) {
                         self.SendLine(std::to_string(self.Id()) + "|MESSAGE|line " + std::to_string(tick));
                         ++report_.chatSent[side];
                     }
@@ -125,8 +125,9 @@ protected:
     // Joins Anna and Ben (and whoever else is named) and hands them to a pair that is not yet flying.
     // `slots` gets the slot Anna shows each named client in.
     std::unique_ptr<HonestPair> JoinPair(std::map<std::string, int> *slots = nullptr) {
-        auto anna = Join(1, "Anna");
-        auto ben = Join(2, "Ben", 47.001);
+        // Two pilots, each behind an address of its own.
+        auto anna = Join(1, "Anna", 47.0, 8.0, "", testsupport::UniqueLoopbackAddress());
+        auto ben = Join(2, "Ben", 47.001, 8.0, "", testsupport::UniqueLoopbackAddress());
         std::map<std::string, int> annaSees, benSees;
         ReadSlots(*anna, &annaSees);
         ReadSlots(*ben, &benSees);
@@ -175,6 +176,7 @@ protected:
 };
 
 TEST_F(AttackTest, FloodsFromALoggedInClientCostTheHonestPairNothing) {
+    auto serverStart = Clock::now();
     StartServer();
     // Mallory floods chat; Mallet floods identity and locations, so that one attack cannot end the next.
     auto mallory = Join(66, "Mallory", 47.002, 8.0, "", testsupport::UniqueLoopbackAddress());
@@ -272,11 +274,176 @@ TEST_F(AttackTest, FloodsFromALoggedInClientCostTheHonestPairNothing) {
     std::printf("[ attacker ] chat flood: %d of its lines reached Anna in %.1f s\n", relayed, seconds);
     EXPECT_LE(relayed, 5 + static_cast<int>(2 * (seconds + 1)));
 
+    // Lines that are no message, each logged with the longest preview. However long the lines, the whole
+    // log stays within the budget's bytes: 120 lines of 160 bytes at once and 2 a second after.
+    std::string junk = std::string(4000, '~') + "\n";
+    for (int i = 0; i < 200; ++i) mallory->SendRaw(junk);
+    EXPECT_TRUE(server_->WaitForLog("sent a line that is no message: ~~~~"));
+    std::string all = server_->Log();
+    std::size_t longest = 0;
+    for (std::size_t at = 0, end; at < all.size(); at = end + 1) {
+        end = all.find('\n', at);
+        if (end == std::string::npos) end = all.size();
+        longest = std::max(longest, end - at + 1);
+    }
+    double running = std::chrono::duration<double>(Clock::now() - serverStart).count();
+    std::printf("[ attacker ] log: %zu bytes in %.1f s of attacks, the longest line %zu bytes\n", all.size(), running,
+                longest);
+    EXPECT_LE(static_cast<double>(all.size()), (120 + 2 * running + 10) * 160);
+
 #if !SKORVALE_ASAN
     EXPECT_LT(ServerMemoryKb() - memoryBefore, 16 * 1024) << "kB grown";
 #else
     (void)memoryBefore;
 #endif
+}
+
+// Location fields as long as a plug-in's can be: every number at its longest.
+std::string LongestLocationFields(double latitude, int marker) {
+    const std::string longest = "|-1.23456789e-05";
+    std::string fields = std::to_string(marker) + "|-123456.789|-123456.789|" + std::to_string(latitude) +
+                         "|8|500|-1.23456789|-1.23456789|270";
+    for (int i = 0; i < 18; ++i) fields += longest;  // flaps, brakes, sweep, controls, gear
+    fields += "|1|0|1|1|0";
+    for (int i = 0; i < 8; ++i) fields += longest;  // throttles
+    std::string plain = LocationFields(latitude, 8, 500, marker);
+    return fields + plain.substr(plain.rfind('|', plain.rfind('|') - 1));  // the clock fields
+}
+
+TEST_F(AttackTest, ManySessionsFromOneAddressCannotTakeTheSkyTheChatANameOrTheServer) {
+    // Forty accounts from one address may be logged in at once; the log unbounded so that the harness sees
+    // every login.
+    StartServer({"--open", "--max-sessions-per-address", "40", "--log-budget", "1000000"});
+    std::string from = testsupport::UniqueLoopbackAddress();
+    std::vector<std::unique_ptr<ProtocolClient>> mallet;
+    auto user = [](int index) { return "Mallet" + std::to_string(index); };
+    for (int i = 0; i < 19; ++i) mallet.push_back(Join(100 + i, user(i), 999.0, 8.0, "", from));
+
+    // Nineteen sessions at latitude 999 before the pair joins: nobody is shown them, and the pair sees
+    // each other at once.
+    std::map<std::string, int> slots;
+    auto pair = JoinPair(&slots);
+    for (const auto &[callsign, slot] : slots) EXPECT_EQ(callsign.find("Mallet"), std::string::npos) << slot;
+    pair->Start();
+    for (int round = 0; round < 4; ++round) {
+        for (auto &session : mallet) session->SendLocation(999.0, 8.0, 500, session->Id());
+        std::this_thread::sleep_for(milliseconds(500));
+    }
+    Report report = pair->Stop();
+    ExpectUnharmed("unplaceable positions", report);
+    EXPECT_TRUE(report.otherLines.empty()) << report.otherLines.front();
+    EXPECT_TRUE(report.otherDatagrams.empty());
+
+    // Forty sessions, half within 5 km of the pair and half 10 km away, trading places every second: each
+    // receiver is sent a few slot changes a second, not every trade.
+    for (int i = 19; i < 40; ++i) mallet.push_back(Join(100 + i, user(i), 47.09, 8.0, "", from));
+    auto churn = [&](int seconds) {
+        auto start = Clock::now();
+        for (int tenth = 0; tenth < 10 * seconds; ++tenth) {
+            for (std::size_t i = 0; i < mallet.size(); ++i) {
+                bool near = (i < 20) == (tenth / 10 % 2 == 0);
+                mallet[i]->SendLocation(near ? 47.045 : 47.09, 8.0, 500, mallet[i]->Id());
+            }
+            std::this_thread::sleep_until(start + milliseconds(100 * (tenth + 1)));
+        }
+    };
+    churn(2);  // the receivers' bursts, which fill all their slots at once, are spent
+    pair->Anna().TakeLines(1 << 20);
+    pair->Start();
+    churn(3);
+    report = pair->Stop();
+    ExpectUnharmed("slot churn", report);
+    std::size_t churnBytes = 0;
+    for (const std::string &line : report.otherLines) churnBytes += line.size() + 1;
+    std::printf(
+        "[ attacker ] 40 sessions trading places in the nearest 19: %zu slot lines, %zu bytes a second to Anna\n",
+        report.otherLines.size(), churnBytes / 3);
+    EXPECT_LT(churnBytes / 3, 600u);
+
+    // Location datagrams longer than a plug-in's are not relayed; the longest a plug-in can send go out
+    // within the account's byte budget.
+    for (auto &session : mallet) session->SendLocation(47.045, 8.0, 500, session->Id());
+    std::this_thread::sleep_for(milliseconds(1500));
+    pair->Anna().TakeLines(1 << 20);
+    pair->Start();
+    std::string tooLong = LocationFields(47.045, 8.0, 500, 0);
+    tooLong.insert(0, 1370 - tooLong.size() - 10, '1');
+    auto start = Clock::now();
+    std::size_t sentBytes = 0;
+    for (int i = 0; i < 200; ++i) {
+        for (std::size_t k = 0; k < 18; ++k) {
+            for (const std::string &fields : {tooLong, LongestLocationFields(47.045, mallet[k]->Id())}) {
+                std::string datagram = std::to_string(mallet[k]->Id()) + "|LOC|" + fields;
+                mallet[k]->SendDatagram(datagram);
+                sentBytes += datagram.size();
+            }
+        }
+        std::this_thread::sleep_until(start + milliseconds(10 * (i + 1)));
+    }
+    report = pair->Stop();
+    ExpectUnharmed("long datagrams", report);
+    std::size_t relayed = 0, relayedLong = 0;
+    for (const auto &[head, when] : report.otherDatagrams) {
+        (void)when;
+        ++relayed;
+        if (head.find("|l|1111") != std::string::npos) ++relayedLong;
+    }
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    double longest = static_cast<double>(LongestLocationFields(47.045, 100).size() + 5);
+    std::printf(
+        "[ attacker ] 18 sessions sent %.0f kB/s of location datagrams: Anna got %zu of theirs (%.2f bytes "
+        "out per byte in for each receiver)\n",
+        static_cast<double>(sentBytes) / seconds / 1000, relayed,
+        static_cast<double>(relayed) * longest / static_cast<double>(sentBytes));
+    EXPECT_EQ(relayedLong, 0u);
+    EXPECT_LT(static_cast<double>(relayed) * longest, 18 * 32 * 1024 * (seconds + 1));
+
+    // Another pilot's name in another case and with spaces, then chat under it: shown with a suffix.
+    mallet[0]->SendLine("100|CALLSIGN| anna |");
+    std::this_thread::sleep_for(milliseconds(300));
+    mallet[0]->SendLine("100|MESSAGE|change of plan: meet at LSZH");
+    std::vector<std::string> seen;
+    EXPECT_TRUE(pair->Anna().WaitForLine("0|m|anna (2): change of plan: meet at LSZH", 3000, &seen));
+    for (const std::string &line : seen) {
+        EXPECT_EQ(line.find("|c|anna |"), std::string::npos) << line;
+        EXPECT_EQ(line.find("|m| anna : change"), std::string::npos) << line;
+    }
+
+    // Forty sessions from one address at their allowed chat rate: an honest line stays among the last 14 of
+    // every chat window for five seconds.
+    pair->Anna().DrainLines(300);
+    pair->Anna().SendLine("1|MESSAGE|honest line");
+    std::vector<std::string> chat;
+    start = Clock::now();
+    for (int half = 0; half < 10; ++half) {
+        for (auto &session : mallet) session->SendLine(std::to_string(session->Id()) + "|MESSAGE|flush");
+        for (auto &session : mallet) session->TakeLines(1 << 20);
+        std::this_thread::sleep_until(start + milliseconds(500 * (half + 1)));
+        for (const std::string &line : pair->Anna().TakeLines(1 << 20)) {
+            if (line.rfind("0|m|", 0) == 0) chat.push_back(line);
+        }
+    }
+    auto honest = std::find(chat.begin(), chat.end(), "0|m|Anna: honest line");
+    ASSERT_NE(honest, chat.end());
+    long after = static_cast<long>(chat.end() - honest) - 1;
+    std::printf(
+        "[ attacker ] 40 sessions from one address chatting at their rate: %zu lines in 5 s; the honest line "
+        "is followed by %ld\n",
+        chat.size(), after);
+    EXPECT_LE(after, 13);
+
+    // One address past its sessions: the newest login is refused with the reason, a newcomer from
+    // elsewhere gets in, and a pilot of that address whose link dropped gets back in.
+    ProtocolClient extra(address_, 300, from);
+    extra.Login("Mallet40");
+    EXPECT_TRUE(extra.WaitForLine("9000|m|Server: login refused: too many sessions from this address are logged in"));
+    ProtocolClient newcomer(address_, 301);
+    newcomer.Login("Carol");
+    EXPECT_TRUE(LoggedIn(newcomer));
+    std::this_thread::sleep_for(milliseconds(1500));  // its address's and account's chat budgets, for LoggedIn
+    ProtocolClient back(address_, 302, from);
+    back.Login(user(5));
+    EXPECT_TRUE(LoggedIn(back)) << "the sixth session's pilot, coming back under a new unique ID";
 }
 
 TEST_F(AttackTest, LoginsCannotBeGuessedCrowdedOutFrozenOrReplayed) {
@@ -293,8 +460,11 @@ TEST_F(AttackTest, LoginsCannotBeGuessedCrowdedOutFrozenOrReplayed) {
                      nullptr, nullptr, nullptr);
         sqlite3_close(db);
     }
-    // A replay memory of a few hundred lines, so that a quick flood of logins would overflow it.
-    StartServer({"--accounts", file, "--max-clients", "40", "--replay-memory", "65536", "--replay-per-account", "8"});
+    // A replay memory of a few hundred lines, so that a quick flood of logins would overflow it; chat
+    // unbounded per account, since every login is checked with a chat line.
+    StartServer({"--accounts", file, "--max-clients", "40", "--replay-memory", "65536", "--replay-per-account", "8",
+                 "--account-chat-burst", "1000000", "--address-chat-burst", "1000000", "--server-chat-burst",
+                 "1000000"});
     auto pair = JoinPair();
 
     // Password guessing from one address, as many connections at once as it is given.
@@ -422,11 +592,12 @@ TEST_F(AttackTest, LoginsCannotBeGuessedCrowdedOutFrozenOrReplayed) {
 
 TEST_F(AttackTest, CrewIdsStayInTheCrewAndItsPilotCannotBeImpersonated) {
     StartServer();
+    // Mallory has been logged in since before the crew formed: that gains it nothing.
+    auto mallory = Join(3, "Mallory", 47.0, 8.0, "", testsupport::UniqueLoopbackAddress());
     auto pilot = Join(1, "Pilot");
     pilot->SendIdentity("Pilot", "Aircraft/Heavy/B747.acf", "Eagle", 0);
     auto copilot = Join(2, "Copilot");
     copilot->SendIdentity("Copilot", "Aircraft/Heavy/B747.acf", "Eagle", 1);
-    auto mallory = Join(3, "Mallory", 47.0, 8.0, "", testsupport::UniqueLoopbackAddress());
     std::map<std::string, int> copilotSees;
     ReadSlots(*copilot, &copilotSees);
     ASSERT_GE(copilotSees["Mallory"], 1);
@@ -455,9 +626,10 @@ TEST_F(AttackTest, CrewIdsStayInTheCrewAndItsPilotCannotBeImpersonated) {
     }
     EXPECT_EQ(Count(lines, std::to_string(copilotSees["Mallory"]) + "|I|BLANK"), 1);
 
-    // When the pilot leaves, the crew goes to the next pilot who claims it.
+    // When the pilot leaves, the crew goes to the next pilot who claims it, and the log says so.
     pilot->SendLine("1|Closing Connection");
     EXPECT_TRUE(copilot->WaitForLine(std::to_string(copilotSees["Mallory"]) + "|I|Eagle"));
+    EXPECT_TRUE(server_->WaitForLog("crew 'Eagle' passes from client 1 to client 3"));
 }
 
 // A raw HTTP connection to the server's map port, from `source`.
@@ -508,7 +680,8 @@ private:
 };
 
 TEST_F(AttackTest, OpenLoginChurnAndHttpAttacksCostBoundedMemoryAndTextCannotHideOrReorder) {
-    StartServer({"--open", "--http", "@:8080", "--http-timeout", "2"});
+    // The server's chat budget raised, so that a burst within every sender's limits reaches the map whole.
+    StartServer({"--open", "--http", "@:8080", "--http-timeout", "2", "--server-chat-burst", "100"});
     auto mallory = Join(66, "Mallory", 47.002, 8.0, "", testsupport::UniqueLoopbackAddress());
     auto pair = JoinPair();
     long memoryBefore = ServerMemoryKb();
@@ -566,6 +739,40 @@ TEST_F(AttackTest, OpenLoginChurnAndHttpAttacksCostBoundedMemoryAndTextCannotHid
         if (line.find("gnp.exe x 2J") != std::string::npos) sawChat = true;
     }
     EXPECT_TRUE(sawChat);
+
+    // Chat within every sender's limits but full of quotes, which double in JSON, while four browsers
+    // read the live map: none of them is cut off.
+    std::vector<std::unique_ptr<HttpPeer>> viewers;
+    for (int i = 0; i < 4; ++i) {
+        viewers.push_back(std::make_unique<HttpPeer>(address_, testsupport::UniqueLoopbackAddress()));
+        viewers.back()->Send("GET /api/events HTTP/1.1\r\nHost: x\r\n\r\n");
+    }
+    for (auto &viewer : viewers) viewer->Receive(100);
+    // (The churn above spent the log budget, so the logins are given a moment rather than watched for.)
+    std::vector<std::unique_ptr<ProtocolClient>> talkers;
+    for (int i = 0; i < 8; ++i) {
+        talkers.push_back(std::make_unique<ProtocolClient>(address_, 90 + i, testsupport::UniqueLoopbackAddress()));
+        talkers.back()->Login("Talker" + std::to_string(i));
+    }
+    std::this_thread::sleep_for(milliseconds(500));
+    std::string quotes = std::string(1000, '"');
+    for (int line = 0; line < 5; ++line) {
+        for (auto &talker : talkers) talker->SendLine(std::to_string(talker->Id()) + "|MESSAGE|" + quotes);
+    }
+    std::size_t streamed = 0;
+    int cutOff = 0;
+    for (int round = 0; round < 10; ++round) {
+        for (auto &viewer : viewers) {
+            bool closed = false;
+            streamed += viewer->Receive(50, &closed).size();
+            if (closed && round == 9) ++cutOff;
+        }
+    }
+    std::printf("[ attacker ] 40 chat lines of quotes: %zu bytes streamed to 4 map viewers, %d cut off\n", streamed,
+                cutOff);
+    EXPECT_EQ(cutOff, 0);
+    EXPECT_GT(streamed, 4u * 2000);
+    viewers.clear();
 
     // Slow and endless requests, and many ranges of the largest file, while /metrics is probed.
     memoryBefore = ServerMemoryKb();

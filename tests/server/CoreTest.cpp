@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "server/core/Callsigns.h"
 #include "server/core/ClientMessage.h"
 #include "server/core/LineBuffer.h"
+#include "server/core/LogLimiter.h"
 #include "server/core/LoginGate.h"
 #include "server/core/ReplayMemory.h"
 #include "server/core/Text.h"
@@ -166,6 +168,36 @@ TEST(LoginGateTest, CoolingOffGrowsToItsCapAndNewcomersGiveWayOldestFirst) {
     EXPECT_EQ(gate.GivingWay(4), std::nullopt) << "a connection logging in is never pushed out";
 }
 
+TEST(LogBudgetTest, ALongLineDrawsAsManyLinesAsItFills) {
+    LogBudget budget(60, 3);  // a line a second, three at once
+    TimePoint start = TimePoint{} + std::chrono::hours(1);
+    ASSERT_TRUE(budget.Take(start));
+    budget.Charge(start, 100);  // within one line
+    ASSERT_TRUE(budget.Take(start));
+    budget.Charge(start, 3 * LogBudget::kLineBytes);  // a line and most of three more: the budget is in debt
+    EXPECT_FALSE(budget.Take(start));
+    EXPECT_FALSE(budget.Take(start + std::chrono::milliseconds(1500)));
+    EXPECT_TRUE(budget.Take(start + std::chrono::milliseconds(3100)));
+}
+
+TEST(CallsignsTest, TheFirstToAskKeepsANameAndLaterOnesGetASuffix) {
+    Callsigns names;
+    std::vector<int> displaced;
+    EXPECT_EQ(names.Settle(1, "Anna", 100, &displaced), "Anna");
+    EXPECT_EQ(names.Settle(2, " anna ", 200, &displaced), "anna (2)") << "without case or surrounding spaces";
+    EXPECT_EQ(names.Settle(3, "ANNA", 300, &displaced), "ANNA (3)");
+    EXPECT_EQ(names.Settle(4, "Anna (2)", 50, &displaced), "Anna (2) (2)") << "shown already under a name of its own";
+    EXPECT_TRUE(displaced.empty());
+    // Another node's pilot who asked before everyone here takes the name; its holder is settled again.
+    EXPECT_EQ(names.Settle(5, "Anna", 10, &displaced), "Anna");
+    ASSERT_EQ(displaced, std::vector<int>{1});
+    EXPECT_EQ(names.Resettle(1, &displaced), "Anna (4)");
+    // A freed name goes to whoever asks next; names already settled stay as they are.
+    names.Release(5);
+    EXPECT_EQ(names.Settle(6, "anna", 400, &displaced), "anna");
+    EXPECT_EQ(names.Settle(3, "ANNA", 300, &displaced), "ANNA (3)") << "asking again keeps its own";
+}
+
 TEST(StreamTextTest, ModelPathsBecomeRelativeToTheAircraftFolder) {
     EXPECT_EQ(PortableModelPath("Aircraft/Jets/Trainer/trainer.acf"), "Aircraft/Jets/Trainer/trainer.acf");
     EXPECT_EQ(PortableModelPath("/home/pat/X-Plane 12/Aircraft/Laminar/c172.acf"), "Aircraft/Laminar/c172.acf");
@@ -239,6 +271,29 @@ TEST(ClientMessageTest, LocationDatagramsKeepTheirFieldsAndGiveTheirPosition) {
     EXPECT_FALSE(ReadWorldPosition("1|2|3|nan|0|0", &lat, &lon, &el));
     EXPECT_FALSE(ReadWorldPosition("1|2|3|95|0|0", &lat, &lon, &el));
     EXPECT_FALSE(ReadWorldPosition("1|2|3|4,5|0|0", &lat, &lon, &el));
+    // Off the earth: nobody is shown it, and it is nobody's nearest aircraft.
+    for (const char *off : {"1|2|3|999|0|0", "1|2|3|0|180.5|0", "1|2|3|0|359|0", "1|2|3|0|0|-501", "1|2|3|0|0|30001",
+                            "1|2|3|0|inf|0", "1|2|3|0|0|1e308"}) {
+        EXPECT_FALSE(ReadWorldPosition(off, &lat, &lon, &el)) << off;
+    }
+    EXPECT_TRUE(ReadWorldPosition("1|2|3|-90|-180|-500", &lat, &lon, &el));
+    EXPECT_TRUE(ReadWorldPosition("1|2|3|90|180|30000", &lat, &lon, &el));
+
+    // A clock a day away is put on the server's time, written as a plug-in writes its own; without
+    // both clock fields the location is left as it is.
+    std::string fields = "1|2|3|47|8|500";
+    for (int i = 6; i < 40; ++i) fields += "|0";
+    EXPECT_EQ(CountFields(fields), 40u);
+    std::string unchanged = fields;
+    SetSenderClock(unchanged, 1765093380.25);
+    EXPECT_EQ(unchanged, fields);
+    fields += "|3e+38|0";
+    double clock = 0;
+    ASSERT_TRUE(ReadSenderClock(fields, &clock));
+    EXPECT_EQ(clock, 3e38);
+    SetSenderClock(fields, 1765093380.25);
+    EXPECT_EQ(CountFields(fields), 42u);
+    EXPECT_EQ(fields.substr(fields.size() - 24), "|0|1.76509338e+09|250000");
     EXPECT_FALSE(ParseLocationDatagram("42|loc|1", &d));
     EXPECT_FALSE(ParseLocationDatagram("42|LOCX|1", &d));
     EXPECT_FALSE(ParseLocationDatagram("x|LOC|1", &d));
@@ -271,6 +326,26 @@ TEST(ClusterMessageTest, LocationBatchesReadAsTheirAircraftAndCannotBeForged) {
     ClusterMessage bad;
     EXPECT_FALSE(ParseClusterMessage(payload + "\n9", &bad));  // an ID without fields
     EXPECT_FALSE(ParseClusterMessage("L\nnode1\n9\n", &bad));
+
+    // An aircraft carries when its pilot claimed its crew and its callsign; a node that does not send them
+    // is read with its login time for both.
+    ClusterMessage aircraft;
+    aircraft.kind = ClusterKind::Aircraft;
+    aircraft.node = "node1";
+    aircraft.uniqueId = 5;
+    aircraft.identity.since = 100;
+    aircraft.identity.crewSince = 300;
+    aircraft.identity.callsignSince = 200;
+    aircraft.identity.user = "anna";
+    aircraft.identity.crew = "Eagle";
+    ClusterMessage read;
+    ASSERT_TRUE(ParseClusterMessage(EncodeClusterMessage(aircraft), &read));
+    EXPECT_EQ(read.identity.crewSince, 300u);
+    EXPECT_EQ(read.identity.callsignSince, 200u);
+    ASSERT_TRUE(ParseClusterMessage("A\nnode1\n5\n100\n0\n0\nanna\nAnna\nBLANK\nEagle", &read));
+    EXPECT_EQ(read.identity.crewSince, 100u);
+    EXPECT_EQ(read.identity.callsignSince, 100u);
+    EXPECT_FALSE(ParseClusterMessage(EncodeClusterMessage(aircraft) + "\n1", &read));
 }
 
 TEST(ViewPlannerTest, NearestWinWithPilotsForcedAndHoldersKeptAgainstSmallGains) {

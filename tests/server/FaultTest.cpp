@@ -50,8 +50,11 @@ TEST_F(FaultTest, OverlongAndForeignLinesCostOnlyTheirSender) {
 
 TEST_F(FaultTest, ClientThatStopsReadingIsDroppedBeforeMemoryGrows) {
     // Chat limits lifted, so that one talker can outrun a reader.
-    StartServer({"--open", "--chat-rate", "1000000", "--chat-burst", "1000000", "--chat-queue-share", "1073741824",
-                 "--stall-timeout", "1"});
+    StartServer(
+        {"--open",     "--chat-rate",          "1000000", "--chat-burst",        "1000000", "--account-chat-rate",
+         "1000000",    "--account-chat-burst", "1000000", "--address-chat-rate", "1000000", "--address-chat-burst",
+         "1000000",    "--server-chat-rate",   "1000000", "--server-chat-burst", "1000000", "--chat-queue-share",
+         "1073741824", "--stall-timeout",      "1"});
     auto talker = Join(1, "A1");
     auto listener = Join(2, "A2");
     auto deaf = Join(3, "A3");  // never reads from here on

@@ -178,7 +178,9 @@ TEST_F(OperationsTest, TermDrainsWithAWordToEveryPilotAndASecondTermEndsAtOnce) 
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
     // A crowd: 200 pilots are each told, and the drain still ends on time.
-    StartServer({"--open", "--drain-seconds", "1", "--max-pending-per-address", "1000", "--metrics-listen", "@:9473"});
+    // (From the four addresses a test process has: as many sessions from each as it takes.)
+    StartServer({"--open", "--drain-seconds", "1", "--max-pending-per-address", "1000", "--max-sessions-per-address",
+                 "1000", "--metrics-listen", "@:9473"});
     std::vector<std::unique_ptr<ProtocolClient>> crowd;
     for (int id = 1000; id < 1200; ++id) {
         crowd.push_back(std::make_unique<ProtocolClient>(address_, id, testsupport::UniqueLoopbackAddress()));

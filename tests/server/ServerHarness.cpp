@@ -174,7 +174,18 @@ std::string LocationFields(double latitude, double longitude, double elevation, 
     for (int i = 0; i < 10; ++i) fields += "|1";    // gear
     fields += "|1|0|1|1|0";                         // lights
     for (int i = 0; i < 8; ++i) fields += "|0.75";  // throttles
-    fields += "|1.76509338e+09|123456";             // time
+    // The clock fields as a plug-in writes them (whole seconds of the wall clock as a float, microseconds),
+    // taken once, so that a test can build the same fields again; the relay takes a clock within a day.
+    static const std::string clock = [] {
+        auto wall =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        char text[64];
+        std::snprintf(text, sizeof text, "|%.9g|%lld", static_cast<double>(static_cast<float>(wall / 1000000)),
+                      static_cast<long long>(wall % 1000000));
+        return std::string(text);
+    }();
+    fields += clock;
     return fields;
 }
 

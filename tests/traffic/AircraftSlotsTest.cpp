@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "core/SkorvaleSE.h"
+#include "net/StreamPhase.h"
 #include "simhost/Host.h"
 #include "tests/net/PacketProcessSession.h"
 #include "traffic/AircraftUtils.h"
@@ -257,6 +258,28 @@ TEST_F(AircraftSlots, SmoothedSlotGlidesNeverGoesBackAndSnapsOnAJump) {
     feed(WallSeconds(), 50000.0f, 10.0f);
     SmoothTrafficFrame(0.016f);
     EXPECT_EQ(Ref("sim/multiplayer/position/plane3_x"), 50000.0);
+
+    // An aircraft with a far-future clock leaves the slot; the next one, on a sane clock, is drawn at once.
+    record.x = 1.0f;
+    TakeTrafficSample(record, "3e+38|0");
+    SmoothTrafficFrame(0.016f);
+    feed(WallSeconds(), 50100.0f, 10.0f);
+    SmoothTrafficFrame(0.016f);
+    EXPECT_EQ(Ref("sim/multiplayer/position/plane3_x"), 50100.0);
+
+    // Another aircraft named in the slot, whose clock is two seconds behind the last one's: drawn at once,
+    // not dropped as late. So is one that comes after the slot was let go.
+    double now = WallSeconds();
+    feed(now, 50200.0f, 10.0f);
+    SmoothTrafficFrame(0.016f);
+    HandleStreamMessage(3, 'c', "Other");
+    feed(now - 2.0, 50150.0f, 10.0f);
+    SmoothTrafficFrame(0.016f);
+    EXPECT_EQ(Ref("sim/multiplayer/position/plane3_x"), 50150.0);
+    HandleStreamMessage(3, 'c', "BLANK");
+    feed(now - 3.0, 50120.0f, 10.0f);
+    SmoothTrafficFrame(0.016f);
+    EXPECT_EQ(Ref("sim/multiplayer/position/plane3_x"), 50120.0);
 
     // Off: the slots are forgotten and nothing more is written.
     smoothTraffic = 0;

@@ -57,6 +57,16 @@ TEST(TrafficFeed, StreamsAreBoundedAndOneThatFallsBehindIsClosed) {
     EXPECT_EQ(events.find("event: traffic"), events.rfind("event: traffic")) << events;
     EXPECT_NE(events.find("\"heading\":2.0"), std::string::npos) << events;
 
+    // One snapshot with more chat than a stream may hold, quotes doubling in JSON: a reader that takes
+    // everything stays, and gets the newest lines of it, cut to a bounded size.
+    TrafficSnapshot burst = WithChat(64, 1000);
+    for (auto &line : burst.chat) line.text.replace(4, 996, 996, '"');
+    PublishAndWait(feed, std::move(burst), 15);
+    ASSERT_TRUE(reader->Next(events, 1s));
+    EXPECT_GT(events.size(), limits.maxQueuedBytes);
+    EXPECT_LT(events.size(), 20u * 1024);
+    EXPECT_NE(events.find("\"63xx\\\""), std::string::npos) << "the newest line";
+
     // The stuck stream never takes anything: past its byte limit it is closed, and its place is free again.
     // The reader keeps up and stays.
     for (int round = 0; round < 4; ++round) {
@@ -77,10 +87,12 @@ TEST(TrafficFeed, StreamsAreBoundedAndOneThatFallsBehindIsClosed) {
 
 TEST(TrafficJson, ShowsPlacedAircraftWithTheirNamesOnly) {
     TrafficSnapshot snapshot;
-    snapshot.aircraft.push_back({1, "BLANK", "Aircraft/Heavy/B747.ACF", "0|0|0|-33.5|359|12.5|0|0|-90|1"});
+    snapshot.aircraft.push_back({1, "BLANK", "Aircraft/Heavy/B747.ACF", "0|0|0|-33.5|-1|12.5|0|0|-90|1"});
     snapshot.aircraft.push_back({2, "NOPOS", "Aircraft/a.acf", "0|0|0|north|8|100|0|0|0"});
     snapshot.aircraft.push_back({3, "BAD\xff", "BLANK", "0|0|0|95|8|100|0|0|0"});
     snapshot.aircraft.push_back({4, "\xc3\x28ok", "C:\\plane", "0|0|0|10|20|30|0|0|x"});
+    snapshot.aircraft.push_back({5, "EAST", "BLANK", "0|0|0|10|359|30|0|0|0"});
+    snapshot.aircraft.push_back({6, "DEEP", "BLANK", "0|0|0|10|20|-600|0|0|0"});
     auto json = nlohmann::json::parse(server::TrafficJson(snapshot));
     const auto &aircraft = json["aircraft"];
     ASSERT_EQ(aircraft.size(), 2u) << json.dump()
