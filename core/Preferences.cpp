@@ -44,6 +44,15 @@ void Apply(const std::string &key, const std::string &value) {
         connectAtStartup = stringtoi(value);
     } else if (key == "smoothTraffic") {
         smoothTraffic = stringtoi(value);
+    } else if (key == "trafficModels") {
+        trafficModels = stringtoi(value) != 0 ? 1 : 0;
+    } else if (key == "trafficLabels") {
+        trafficLabels = stringtoi(value) != 0 ? 1 : 0;
+    } else if (key == "labelRangeKm") {
+        int km = stringtoi(value);
+        labelRangeKm = km < 1 ? 1 : km > 100 ? 100 : km;
+    } else if (key == "labelDetails") {
+        labelDetails = stringtoi(value) != 0 ? 1 : 0;
     } else if (key == "server") {
         serverSetting = value;
     } else if (key == "defaultModel") {
@@ -145,6 +154,11 @@ void SavePreferences() {
     AddEntry(&text, "connectAtStartup", connectAtStartup);
     // Written only when on, so a file saved with it off is the same as before the option existed.
     if (smoothTraffic != 0) AddEntry(&text, "smoothTraffic", smoothTraffic);
+    // The instanced mode and the labels likewise: only what differs from the defaults.
+    if (trafficModels != 0) AddEntry(&text, "trafficModels", trafficModels);
+    if (trafficLabels != 1) AddEntry(&text, "trafficLabels", trafficLabels);
+    if (labelRangeKm != kDefaultLabelRangeKm) AddEntry(&text, "labelRangeKm", labelRangeKm);
+    if (labelDetails != 0) AddEntry(&text, "labelDetails", labelDetails);
     // Only a server other than the built-in one is written: a file of an older plug-in, or one saved
     // without a server chosen, stays as it was, and an older plug-in ignores the key.
     if (!serverSetting.empty() && serverSetting != BuiltInServer()) AddEntry(&text, "server", serverSetting);

@@ -12,12 +12,14 @@
 #include "net/PacketProcess.h"
 #include "platform/Socket.h"
 #include "traffic/AircraftUtils.h"
+#include "traffic/InstancedTraffic.h"
 #include "traffic/OwnAircraft.h"
 #include "traffic/PlaneAccess.h"
 #include "traffic/SmoothTraffic.h"
 #include "traffic/TrafficSlots.h"
 #include "ui/ChatWindows.h"
 #include "ui/PrefPane.h"
+#include "ui/TrafficLabels.h"
 
 int pwinw = 270;
 int pwinh = 320;
@@ -50,6 +52,10 @@ int flightMode = 0;
 int cockpitPosition = 0;
 int connectAtStartup = 0;
 int smoothTraffic = 0;
+int trafficModels = 0;
+int trafficLabels = 1;
+int labelRangeKm = kDefaultLabelRangeKm;
+int labelDetails = 0;
 std::string serverSetting;
 std::string defaultModel;
 
@@ -82,6 +88,7 @@ XPWidgetID FlightModeT, FlightModeB1, FlightModeB2;
 XPWidgetID PositionT, PositionB1, PositionB2, PositionB3, PositionB4;
 XPWidgetID CrewIDT, CrewIDF;
 XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB, SmoothTrafficB;
+XPWidgetID TrafficModelsB = nullptr, TrafficLabelsB = nullptr, LabelRangeF = nullptr;
 XPWidgetID ServerT, ServerF, StatusT;
 
 namespace {
@@ -170,8 +177,11 @@ PLUGIN_API int XPluginStart(char *outName, char *outSig, char *outDesc) {
     XPLMRegisterFlightLoopCallback(SkorvaleProcessChatWinCallback, 1.0f, nullptr);
     XPLMRegisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, 0.1f, nullptr);
     // Every frame after the flight model: the own location, the co-pilot's head where the 3-D phases are
-    // never drawn, the slots drawn, model loads, smoothed traffic.
+    // never drawn, the slots drawn, model loads, smoothed traffic, instanced traffic and TCAS targets.
     StartFrameLoop();
+    // Our models' data refs exist before any model loads; the labels draw in the window phase.
+    StartInstancedTraffic();
+    StartTrafficLabels();
 
     recvstring = "Network Traffic:";
     tcptx = "  ";
@@ -200,6 +210,8 @@ PLUGIN_API void XPluginStop(void) {
     XPLMUnregisterFlightLoopCallback(SkorvaleProcessChatWinCallback, nullptr);
     XPLMUnregisterFlightLoopCallback(SkorvaleChatWinOpacityCallback, nullptr);
     StopFrameLoop();
+    StopTrafficLabels();
+    StopInstancedTraffic();
     ResetSmoothTraffic();
     // A name lookup still running must end before this code may be unloaded.
     ResetConnection();
@@ -228,6 +240,7 @@ PLUGIN_API void XPluginDisable(void) {
     DisconnectFromServer();
     StopNetworking();
     ReleasePlanes();
+    ClearInstancedTraffic();
     // A disabled plug-in draws nothing and takes no keys: both windows go, with the keyboard.
     ReleaseChatKeyboard();
     showPlaneWindow = 0;

@@ -46,6 +46,11 @@ extern int connectAtStartup;
 extern int smoothTraffic;          // 1: traffic drawn every frame from timestamped samples
 extern std::string serverSetting;  // "host" or "host:port"; empty: the built-in server
 extern std::string defaultModel;   // the model for peers whose own is missing, under X-Plane's folder; "": stock
+extern int trafficModels;          // 1: peers drawn as our own models (instances), announced on TCAS
+extern int trafficLabels;          // 1: callsign labels beside the traffic (skorvale/toggle_labels)
+extern int labelRangeKm;           // labels up to this distance, 1..100
+extern int labelDetails;           // 1: labels also give distance and height difference
+constexpr int kDefaultLabelRangeKm = 10;
 
 // Networking.
 extern int sockfd;        // datagram socket, 0 when closed
@@ -79,6 +84,7 @@ extern XPWidgetID FlightModeT, FlightModeB1, FlightModeB2;
 extern XPWidgetID PositionT, PositionB1, PositionB2, PositionB3, PositionB4;
 extern XPWidgetID CrewIDT, CrewIDF;
 extern XPWidgetID CancelB, SaveB, ApplyB, ConnectStartB, ConnectB, DisconnectB, SmoothTrafficB;
+extern XPWidgetID TrafficModelsB, TrafficLabelsB, LabelRangeF;
 extern XPWidgetID ServerT, ServerF, StatusT;
 
 // Entry functions, called by the simulator.

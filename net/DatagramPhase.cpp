@@ -11,6 +11,7 @@
 #include "platform/Socket.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/CrewRedirect.h"
+#include "traffic/InstancedTraffic.h"
 #include "traffic/SmoothTraffic.h"
 #include "traffic/TrafficSlots.h"
 #include "traffic/WorldOrLocal.h"
@@ -57,6 +58,7 @@ void Apply(Aircraft &record, const LocationFields &fields) {
     SVWorldOrLocal(f[3], f[4], f[5], f[0], f[1], f[2], &x, &y, &z);
     if (!std::isfinite((float)x) || !std::isfinite((float)y) || !std::isfinite((float)z)) return;
     record.x = (float)x;
+    if (record.planeIndex > 0) NoteTrafficLocation(record.planeIndex);
     record.y = (float)y;
     record.z = (float)z;
 

@@ -14,6 +14,7 @@
 #include "platform/File.h"
 #include "platform/Socket.h"
 #include "traffic/AircraftUtils.h"
+#include "traffic/InstancedTraffic.h"
 #include "traffic/ModelLoader.h"
 #include "traffic/SmoothTraffic.h"
 #include "traffic/TrafficSlots.h"
@@ -48,11 +49,14 @@ void HandleModel(int slot, const std::string &path) {
     // The relay empties a slot whose pilot left with BLANK (and sends BLANK for a peer whose path it
     // would not relay, whose next location fills the slot again).
     if (path == "BLANK") {
+        // The relay blanks a slot when its pilot leaves: the instance and TCAS target go at once.
         Planes[slot].clear();
         ForgetSlotModel(slot);
         MarkSlotVacated(slot);
+        ForgetTrafficSlot(slot);
         return;
     }
+    NoteTrafficModelPath(slot, path);
     if (path.size() > kModelPathLimit) return;
     // A path written with "\" separators names its model as the same path with "/" would.
     std::string name = CleanPeerText(ModelName(WithForwardSlashes(path)));

@@ -27,19 +27,15 @@ double Round(RefType type, double value) {
             return static_cast<double>(static_cast<float>(value));
         case RefType::Double:
             return value;
+        case RefType::Data:
+            if (!std::isfinite(value)) return 0;
+            return static_cast<double>(static_cast<unsigned char>(static_cast<int>(std::clamp(value, 0.0, 255.0))));
     }
     return value;
 }
 
 size_t Add(HostState &s, const std::string &name, RefType type, bool writable, size_t count = 1, double initial = 0) {
-    DataRefEntry e;
-    e.name = name;
-    e.type = type;
-    e.writable = writable;
-    e.values.assign(count, Round(type, initial));
-    s.dataRefIndex[name] = s.dataRefs.size();
-    s.dataRefs.push_back(std::move(e));
-    return s.dataRefs.size() - 1;
+    return AddDataRef(s, name, type, writable, count, initial);
 }
 
 void AddPosition(HostState &s, int plane, const std::string &x, const std::string &y, const std::string &z,
@@ -115,6 +111,32 @@ void Put(DataRefEntry &e, int index, double value) { e.values[static_cast<size_t
 
 }  // namespace
 
+size_t AddDataRef(HostState &s, const std::string &name, RefType type, bool writable, size_t count, double initial) {
+    DataRefEntry e;
+    e.name = name;
+    e.type = type;
+    e.writable = writable;
+    e.values.assign(count, Round(type, initial));
+    s.dataRefIndex[name] = s.dataRefs.size();
+    s.dataRefs.push_back(std::move(e));
+    return s.dataRefs.size() - 1;
+}
+
+bool WriteAllowed(HostState &s, const DataRefEntry &e, const char *call) {
+    if (e.guard == WriteGuard::None) return true;
+    const char *why = nullptr;
+    if (s.planesHolder != s.currentPlugin) {
+        why = "no access to the multiplayer aircraft";
+    } else if (e.guard == WriteGuard::TcasOverride && Value(s, "sim/operation/override/override_TCAS") == 0) {
+        why = "override_TCAS is not set";
+    }
+    if (!why) return true;
+    ++s.planes.refusedCount;
+    if (s.planes.refused.size() < kRefusedCallsKept)
+        s.planes.refused.push_back({s.now, std::string(call) + "(" + e.name + "): " + why});
+    return false;
+}
+
 void BuildDataRefs(HostState &s) {
     s.dataRefs.clear();
     s.dataRefIndex.clear();
@@ -129,6 +151,8 @@ void BuildDataRefs(HostState &s) {
         size_t index = Add(s, std::string("sim/multiplayer/controls/") + name, RefType::FloatArray, true, 20);
         s.dataRefs[index].since = 12;
     }
+    AddTcasDataRefs(s);
+    AddViewDataRefs(s);
 }
 
 void RecordReadOnlyWrite(HostState &s, const DataRefEntry &e) {
@@ -153,7 +177,9 @@ DataRefEntry *EntryFromHandle(XPLMDataRef ref) {
     HostState &s = State();
     uintptr_t n = reinterpret_cast<uintptr_t>(ref);
     if (n == 0 || n > s.dataRefs.size()) return nullptr;
-    return &s.dataRefs[n - 1];
+    DataRefEntry &e = s.dataRefs[n - 1];
+    // An unregistered ref keeps its place (handles stay numbers) but is gone.
+    return e.name.empty() ? nullptr : &e;
 }
 
 void SyncWorldFromLocal(HostState &s, int plane) {
@@ -191,32 +217,47 @@ namespace {
 
 bool IsScalarFloat(const DataRefEntry &e) { return e.type == RefType::Float || e.type == RefType::Double; }
 
-void StoreScalar(XPLMDataRef ref, bool typeOk(const DataRefEntry &), double value) {
+void StoreScalar(XPLMDataRef ref, bool typeOk(const DataRefEntry &), double value, const char *call) {
     DataRefEntry *e = simhost::EntryFromHandle(ref);
-    if (!e || !typeOk(*e)) return;
-    if (!e->writable) return simhost::RecordReadOnlyWrite(simhost::State(), *e);
-    simhost::StoreValue(simhost::State(), *e, 0, value);
+    if (!e || e->published || !typeOk(*e)) return;
+    simhost::HostState &s = simhost::State();
+    if (!e->writable) return simhost::RecordReadOnlyWrite(s, *e);
+    if (!simhost::WriteAllowed(s, *e, call)) return;
+    simhost::StoreValue(s, *e, 0, value);
+    simhost::NoteTcasWrite(s, *e, 0);
 }
 
 // Reads (or, with `store`, writes) a clipped slice [offset, offset + count) of an array ref.
 template <typename T>
-int VectorAccess(XPLMDataRef ref, RefType wanted, T *values, int offset, int count, bool store) {
+int VectorAccess(XPLMDataRef ref, RefType wanted, T *values, int offset, int count, bool store, const char *call) {
     DataRefEntry *e = simhost::EntryFromHandle(ref);
-    if (!e || e->type != wanted) return 0;
+    if (!e || e->published || e->type != wanted) return 0;
     int size = static_cast<int>(e->values.size());
     if (!store && values == nullptr) return size;
     if (values == nullptr || offset < 0 || count <= 0 || offset >= size) return 0;
     int n = std::min(count, size - offset);
     if (store) {
+        simhost::HostState &s = simhost::State();
         if (!e->writable) {
-            simhost::RecordReadOnlyWrite(simhost::State(), *e);
+            simhost::RecordReadOnlyWrite(s, *e);
             return 0;
         }
-        for (int i = 0; i < n; ++i) simhost::StoreValue(simhost::State(), *e, offset + i, values[i]);
+        if (!simhost::WriteAllowed(s, *e, call)) return 0;
+        for (int i = 0; i < n; ++i) {
+            simhost::StoreValue(s, *e, offset + i, static_cast<double>(values[i]));
+            simhost::NoteTcasWrite(s, *e, offset + i);
+        }
     } else {
         for (int i = 0; i < n; ++i) values[i] = static_cast<T>(e->values[static_cast<size_t>(offset + i)]);
     }
     return n;
+}
+
+// The plug-in's own accessors of a ref it published, called as that plug-in.
+template <typename F, typename... A>
+auto CallPublished(const DataRefEntry &e, F f, void *refcon, A... args) {
+    simhost::PluginScope scope(simhost::State(), e.owner);
+    return f(refcon, args...);
 }
 
 }  // namespace
@@ -243,6 +284,7 @@ int XPLMCanWriteDataRef(XPLMDataRef inDataRef) {
 XPLMDataTypeID XPLMGetDataRefTypes(XPLMDataRef inDataRef) {
     DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
     if (!e) return xplmType_Unknown;
+    if (e->published) return e->accessors.types;
     switch (e->type) {
         case RefType::Int:
             return xplmType_Int;
@@ -254,51 +296,134 @@ XPLMDataTypeID XPLMGetDataRefTypes(XPLMDataRef inDataRef) {
             return xplmType_FloatArray;
         case RefType::IntArray:
             return xplmType_IntArray;
+        case RefType::Data:
+            return xplmType_Data;
     }
     return xplmType_Unknown;
 }
 
 int XPLMGetDatai(XPLMDataRef inDataRef) {
     DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    if (e && e->published)
+        return e->accessors.readInt ? CallPublished(*e, e->accessors.readInt, e->accessors.readRefcon) : 0;
     return e && e->type == RefType::Int ? static_cast<int>(e->values[0]) : 0;
 }
 
 void XPLMSetDatai(XPLMDataRef inDataRef, int inValue) {
+    DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    if (e && e->published) {
+        if (e->accessors.writeInt) CallPublished(*e, e->accessors.writeInt, e->accessors.writeRefcon, inValue);
+        return;
+    }
     StoreScalar(
-        inDataRef, [](const DataRefEntry &e) { return e.type == RefType::Int; }, inValue);
+        inDataRef, [](const DataRefEntry &e) { return e.type == RefType::Int; }, inValue, "XPLMSetDatai");
 }
 
 float XPLMGetDataf(XPLMDataRef inDataRef) {
     DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    if (e && e->published)
+        return e->accessors.readFloat ? CallPublished(*e, e->accessors.readFloat, e->accessors.readRefcon) : 0.0f;
     return e && IsScalarFloat(*e) ? static_cast<float>(e->values[0]) : 0.0f;
 }
 
-void XPLMSetDataf(XPLMDataRef inDataRef, float inValue) { StoreScalar(inDataRef, IsScalarFloat, inValue); }
+void XPLMSetDataf(XPLMDataRef inDataRef, float inValue) {
+    DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    if (e && e->published) {
+        if (e->accessors.writeFloat) CallPublished(*e, e->accessors.writeFloat, e->accessors.writeRefcon, inValue);
+        return;
+    }
+    StoreScalar(inDataRef, IsScalarFloat, inValue, "XPLMSetDataf");
+}
 
 double XPLMGetDatad(XPLMDataRef inDataRef) {
     DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    if (e && e->published)
+        return e->accessors.readDouble ? CallPublished(*e, e->accessors.readDouble, e->accessors.readRefcon) : 0.0;
     return e && e->type == RefType::Double ? e->values[0] : 0.0;
 }
 
 void XPLMSetDatad(XPLMDataRef inDataRef, double inValue) {
     StoreScalar(
-        inDataRef, [](const DataRefEntry &e) { return e.type == RefType::Double; }, inValue);
+        inDataRef, [](const DataRefEntry &e) { return e.type == RefType::Double; }, inValue, "XPLMSetDatad");
 }
 
 int XPLMGetDatavi(XPLMDataRef inDataRef, int *outValues, int inOffset, int inMax) {
-    return VectorAccess(inDataRef, RefType::IntArray, outValues, inOffset, inMax, false);
+    DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    if (e && e->published)
+        return e->accessors.readIntArray
+                   ? CallPublished(*e, e->accessors.readIntArray, e->accessors.readRefcon, outValues, inOffset, inMax)
+                   : 0;
+    return VectorAccess(inDataRef, RefType::IntArray, outValues, inOffset, inMax, false, "XPLMGetDatavi");
 }
 
 void XPLMSetDatavi(XPLMDataRef inDataRef, int *inValues, int inoffset, int inCount) {
-    VectorAccess(inDataRef, RefType::IntArray, inValues, inoffset, inCount, true);
+    VectorAccess(inDataRef, RefType::IntArray, inValues, inoffset, inCount, true, "XPLMSetDatavi");
 }
 
 int XPLMGetDatavf(XPLMDataRef inDataRef, float *outValues, int inOffset, int inMax) {
-    return VectorAccess(inDataRef, RefType::FloatArray, outValues, inOffset, inMax, false);
+    DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    if (e && e->published)
+        return e->accessors.readFloatArray
+                   ? CallPublished(*e, e->accessors.readFloatArray, e->accessors.readRefcon, outValues, inOffset, inMax)
+                   : 0;
+    return VectorAccess(inDataRef, RefType::FloatArray, outValues, inOffset, inMax, false, "XPLMGetDatavf");
 }
 
 void XPLMSetDatavf(XPLMDataRef inDataRef, float *inValues, int inoffset, int inCount) {
-    VectorAccess(inDataRef, RefType::FloatArray, inValues, inoffset, inCount, true);
+    VectorAccess(inDataRef, RefType::FloatArray, inValues, inoffset, inCount, true, "XPLMSetDatavf");
+}
+
+int XPLMGetDatab(XPLMDataRef inDataRef, void *outValue, int inOffset, int inMaxBytes) {
+    DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    if (e && e->published)
+        return e->accessors.readData
+                   ? CallPublished(*e, e->accessors.readData, e->accessors.readRefcon, outValue, inOffset, inMaxBytes)
+                   : 0;
+    return VectorAccess(inDataRef, RefType::Data, static_cast<unsigned char *>(outValue), inOffset, inMaxBytes, false,
+                        "XPLMGetDatab");
+}
+
+void XPLMSetDatab(XPLMDataRef inDataRef, void *inValue, int inOffset, int inLength) {
+    VectorAccess(inDataRef, RefType::Data, static_cast<unsigned char *>(inValue), inOffset, inLength, true,
+                 "XPLMSetDatab");
+}
+
+// A plug-in's own data: the host keeps the name and the accessors and calls them as that plug-in.
+// A name already taken gives NULL (X-Plane keeps the first owner).
+XPLMDataRef XPLMRegisterDataAccessor(const char *inDataName, XPLMDataTypeID inDataType, int inIsWritable,
+                                     XPLMGetDatai_f inReadInt, XPLMSetDatai_f inWriteInt, XPLMGetDataf_f inReadFloat,
+                                     XPLMSetDataf_f inWriteFloat, XPLMGetDatad_f inReadDouble,
+                                     XPLMSetDatad_f inWriteDouble, XPLMGetDatavi_f inReadIntArray,
+                                     XPLMSetDatavi_f inWriteIntArray, XPLMGetDatavf_f inReadFloatArray,
+                                     XPLMSetDatavf_f inWriteFloatArray, XPLMGetDatab_f inReadData,
+                                     XPLMSetDatab_f inWriteData, void *inReadRefcon, void *inWriteRefcon) {
+    simhost::HostState &s = simhost::State();
+    if (!inDataName || !*inDataName || s.dataRefIndex.count(inDataName)) return nullptr;
+    size_t index = simhost::AddDataRef(s, inDataName, RefType::Float, inIsWritable != 0, 0);
+    DataRefEntry &e = s.dataRefs[index];
+    e.published = true;
+    e.owner = s.currentPlugin;
+    e.accessors = {inDataType,        inReadInt,     inWriteInt,     inReadFloat,     inWriteFloat,
+                   inReadDouble,      inWriteDouble, inReadIntArray, inWriteIntArray, inReadFloatArray,
+                   inWriteFloatArray, inReadData,    inWriteData,    inReadRefcon,    inWriteRefcon};
+    if (!inIsWritable) {
+        e.accessors.writeInt = nullptr;
+        e.accessors.writeFloat = nullptr;
+        e.accessors.writeDouble = nullptr;
+        e.accessors.writeIntArray = nullptr;
+        e.accessors.writeFloatArray = nullptr;
+        e.accessors.writeData = nullptr;
+    }
+    return reinterpret_cast<XPLMDataRef>(index + 1);
+}
+
+void XPLMUnregisterDataAccessor(XPLMDataRef inDataRef) {
+    simhost::HostState &s = simhost::State();
+    DataRefEntry *e = simhost::EntryFromHandle(inDataRef);
+    if (!e || !e->published || e->owner != s.currentPlugin) return;
+    s.dataRefIndex.erase(e->name);
+    e->name.clear();
+    e->accessors = {};
 }
 
 }  // extern "C"

@@ -69,13 +69,17 @@ void Host::RunFrame() {
     ExpirePlanesHold(s);
     LetGoIfHonoured(s);
     SendDueReleaseRequest(s);
+    CompleteObjectLoads(s);
     RunFlightLoops(s, false);
     MoveUserAircraft(s);
     // Loops created for after the flight model see the aircraft where this frame put it.
     RunFlightLoops(s, true);
+    EndFrameTcas(s);
     BeginFrameRecord(s);
+    UpdateView(s);
     RunDrawing(s);
     EndFrameRecord(s);
+    EndFrameProbes(s);
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     s.longestFrameWall = std::max(s.longestFrameWall, wall);
 }

@@ -10,11 +10,13 @@
 
 #include "XPLMDataAccess.h"
 #include "XPLMDisplay.h"
+#include "XPLMInstance.h"
 #include "XPLMMenus.h"
 #include "XPLMPlanes.h"
 #include "XPLMProcessing.h"
 #include "XPLMUtilities.h"
 #include "XPWidgetDefs.h"
+#include "simhost/Obj8.h"
 
 namespace simhost {
 
@@ -187,6 +189,50 @@ struct Waypoint {
     double elevationM = 0;
 };
 
+// ---- Objects, instances, TCAS targets, terrain -----------------------------------------------------
+
+// An instance alive now, as the plug-in last placed it.
+struct InstanceInfo {
+    XPLMInstanceRef id = nullptr;
+    std::string object;  // the object's path as the plug-in loaded it
+    std::vector<std::string> datarefs;
+    bool positioned = false;  // XPLMInstanceSetPosition was called since it was created
+    XPLMDrawInfo_t position = {};
+    std::vector<float> data;                            // one value per data ref, as last set
+    long setFrame = 0;                                  // the frame it was last positioned in
+    double latitude = 0, longitude = 0, elevation = 0;  // its position, from the local frame
+};
+
+struct InstancingInfo {
+    long objectLoads = 0;                   // XPLMLoadObject and XPLMLoadObjectAsync calls
+    long failedLoads = 0;                   // of those, ones that gave NULL
+    long objectsAlive = 0;                  // loaded objects not yet freed (unloaded, and no instance uses them)
+    std::vector<std::string> loadProblems;  // "PATH: why", the first kRefusedCallsKept
+    // Instance calls refused: bad handles or arguments, or made from a draw callback. The first
+    // kRefusedCallsKept, and the count of all.
+    std::vector<RefusedCall> refused;
+    long refusedCount = 0;
+};
+
+// A TCAS target slot (1..63) the plug-in wrote in the last ten frames, with the override set.
+struct TcasTarget {
+    int index = 0;
+    int modeS = 0;
+    std::string flightId, icaoType;
+    int ssrMode = 0;
+    float x = 0, y = 0, z = 0;
+    double latitude = 0, longitude = 0, elevation = 0;
+};
+
+struct TcasInfo {
+    bool overridden = false;  // sim/operation/override/override_TCAS
+    std::vector<TcasTarget> targets;
+};
+
+// The ground XPLMProbeTerrainXYZ finds: flat at sea level, or rolling hills (tens of metres high, a few
+// kilometres across), the same for every run.
+enum class Terrain { Flat, Hills };
+
 // ---- The host --------------------------------------------------------------------------------------
 
 struct HostState;  // the host's internals (simhost/HostState.h), shared with the SDK functions
@@ -321,6 +367,23 @@ public:
     // directory at the time of the call).
     void SetSystemPath(const std::string &path);
     std::string SystemPath() const;
+
+    // -- Objects and instances. An XPLMLoadObjectAsync completes `frames` frames later (default 3), at the
+    // start of a frame, and fails for paths named here (as the plug-in gives them) or files X-Plane would
+    // refuse; the reason goes to Instancing().loadProblems.
+    void SetObjectLoadFrames(int frames);
+    void FailObjectLoads(const std::string &path);
+    std::vector<InstanceInfo> Instances() const;  // creation order
+    InstancingInfo Instancing() const;
+    const Obj8Mesh *InstanceMesh(XPLMInstanceRef id) const;  // nullptr for an unknown instance
+
+    // -- TCAS targets and terrain.
+    TcasInfo Tcas() const;
+    void SetTerrain(Terrain terrain);  // default Flat
+    Terrain GetTerrain() const;
+    double TerrainElevation(double latitude, double longitude) const;  // metres above the sphere
+    long ProbeCalls() const;                                           // XPLMProbeTerrainXYZ since Reset
+    long MostProbesInFrame() const;
 
     // -- Widgets.
     std::vector<XPWidgetID> Widgets() const;  // creation order, live ones only

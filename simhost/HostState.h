@@ -9,12 +9,36 @@
 
 #include "Host.h"
 #include "XPLMGraphics.h"
+#include "XPLMScenery.h"
 #include "XPLMUtilities.h"
 #include "XPWidgets.h"
 
 namespace simhost {
 
-enum class RefType { Int, Float, Double, FloatArray, IntArray };
+enum class RefType { Int, Float, Double, FloatArray, IntArray, Data };
+
+// Who may write a ref through the SDK: anyone (when writable), only the plug-in holding the multiplayer
+// aircraft, or only that plug-in while it has the TCAS override set.
+enum class WriteGuard { None, PlanesHolder, TcasOverride };
+
+// The accessors of a ref a plug-in published with XPLMRegisterDataAccessor.
+struct PublishedAccessors {
+    XPLMDataTypeID types = 0;
+    XPLMGetDatai_f readInt = nullptr;
+    XPLMSetDatai_f writeInt = nullptr;
+    XPLMGetDataf_f readFloat = nullptr;
+    XPLMSetDataf_f writeFloat = nullptr;
+    XPLMGetDatad_f readDouble = nullptr;
+    XPLMSetDatad_f writeDouble = nullptr;
+    XPLMGetDatavi_f readIntArray = nullptr;
+    XPLMSetDatavi_f writeIntArray = nullptr;
+    XPLMGetDatavf_f readFloatArray = nullptr;
+    XPLMSetDatavf_f writeFloatArray = nullptr;
+    XPLMGetDatab_f readData = nullptr;
+    XPLMSetDatab_f writeData = nullptr;
+    void *readRefcon = nullptr;
+    void *writeRefcon = nullptr;
+};
 
 // Which position a ref is part of, so a store keeps the local and world positions in step.
 enum class PositionPart { None, Local, World };
@@ -28,6 +52,12 @@ struct DataRefEntry {
     int plane = 0;           // 0 the user's aircraft, 1..19 multiplayer plane N (when part is not None)
     int since = 0;           // the first simulator version that has it (0: every one)
     std::string replacedBy;  // X-Plane 12 logs that this name has been replaced by that one, when it is looked up
+    WriteGuard guard = WriteGuard::None;
+    int tcasStride = 0;  // a TCAS target array: values per target slot (1, or 8 for the text arrays)
+    // Published by a plug-in (owner), read and written through its accessors; `values` stays empty.
+    bool published = false;
+    int owner = 0;
+    PublishedAccessors accessors;
 };
 
 // Every registration and object belongs to the plug-in whose code made it (0: code linked into the
@@ -120,6 +150,34 @@ struct PlanesWaiter {
     void *refcon = nullptr;
 };
 
+// An object loaded from an OBJ8 file; freed when no load and no instance holds it.
+struct ObjectEntry {
+    int owner = 0;
+    std::string path;  // as the plug-in gave it
+    int references = 0;
+    Obj8Mesh mesh;
+};
+
+struct PendingObjectLoad {
+    int owner = 0;
+    std::string path;
+    XPLMObjectLoaded_f callback = nullptr;
+    void *refcon = nullptr;
+    long dueFrame = 0;
+};
+
+struct InstanceEntry {
+    int owner = 0;
+    XPLMObjectRef object = nullptr;
+    std::vector<std::string> datarefs;
+    bool positioned = false;
+    XPLMDrawInfo_t position = {};
+    std::vector<float> data;
+    long setFrame = 0;
+};
+
+constexpr int kTcasSlots = 64;  // slot 0 is the user's aircraft
+
 struct HostState {
     XPlaneVersion version = XPlaneVersion::XPlane12;
 
@@ -188,6 +246,20 @@ struct HostState {
     double frameLoadSeconds = 0;
     double loadSeconds = 0;  // all frames' load time: the clock runs ahead of frames x period by this
 
+    // Objects, instances (handles from NewHandle, so the map keeps creation order), terrain probes.
+    std::map<XPLMObjectRef, ObjectEntry> objects;
+    std::vector<PendingObjectLoad> pendingObjectLoads;
+    std::set<std::string> failingObjectPaths;
+    int objectLoadFrames = 3;
+    InstancingInfo instancing;
+    std::map<XPLMInstanceRef, InstanceEntry> instances;
+    Terrain terrain = Terrain::Flat;
+    std::set<XPLMProbeRef> probes;
+    long probeCalls = 0, frameProbeCalls = 0, mostProbesInFrame = 0;
+
+    // TCAS: the frame each target slot was last written in by the plug-in (far in the past: never).
+    std::vector<long> tcasWrittenFrame;
+
     // Commands: handles are numbers from NewHandle, never reused.
     std::map<XPLMCommandRef, CommandEntry> commands;
     std::map<std::string, XPLMCommandRef> commandByName;
@@ -255,6 +327,25 @@ std::string InPluginPathStyle(const HostState &s, std::string path);
 
 // Data references (DataRefs.cpp).
 void BuildDataRefs(HostState &s);
+size_t AddDataRef(HostState &s, const std::string &name, RefType type, bool writable, size_t count = 1,
+                  double initial = 0);
+// Whether the plug-in running now may write the ref through the SDK; a refused write is recorded.
+bool WriteAllowed(HostState &s, const DataRefEntry &e, const char *call);
+// Objects, instances, TCAS (Objects.cpp, Instances.cpp, Tcas.cpp): async loads that are due, the TCAS
+// targets X-Plane keeps or drops after the flight loops, the override ending with the aircraft.
+void CompleteObjectLoads(HostState &s);
+void ReleaseObject(HostState &s, XPLMObjectRef object);  // one load or instance fewer holds it
+void AddTcasDataRefs(HostState &s);
+void NoteTcasWrite(HostState &s, const DataRefEntry &e, int index);
+void EndFrameTcas(HostState &s);
+void EndTcasOverride(HostState &s);
+void RecordInstanceRefusal(HostState &s, const std::string &call);
+// An unloaded module's data accessors and object-loaded callbacks, never to be called again.
+void ForgetPluginCode(HostState &s, int owner);
+void EndFrameProbes(HostState &s);
+// The camera (View.cpp): its matrices and the viewport, set before each frame's drawing.
+void AddViewDataRefs(HostState &s);
+void UpdateView(HostState &s);
 DataRefEntry *FindEntry(HostState &s, const std::string &name);
 DataRefEntry *EntryFromHandle(XPLMDataRef ref);
 void StoreValue(HostState &s, DataRefEntry &e, int index, double value);  // rounds, then applies side effects

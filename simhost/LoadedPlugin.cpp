@@ -166,6 +166,8 @@ std::unique_ptr<LoadedPlugin> LoadedPlugin::Load(const std::string &path, std::s
 LoadedPlugin::~LoadedPlugin() {
     if (impl_->enabled) Disable();
     if (impl_->started) Stop();
+    // Nothing may call into the module once it is gone: its published refs and pending loads go first.
+    ForgetPluginCode(State(), impl_->id);
     if (impl_->handle) CloseModule(impl_->handle);
     if (!impl_->copyPath.empty()) std::remove(impl_->copyPath.c_str());
     State().disabledPlugins.erase(impl_->id);

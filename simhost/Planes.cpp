@@ -51,6 +51,7 @@ namespace simhost {
 
 void ReleasePlanesOf(HostState &s, int owner) {
     if (s.planesHolder != owner) return;
+    EndTcasOverride(s);
     s.planesHolder = HostState::kNobody;
     s.planes.acquired = false;
     s.planes.holder = PlanesHolder::Nobody;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "traffic/InstancedTraffic.h"
 #include "traffic/ModelLoader.h"
 #include "traffic/PlaneAccess.h"
 
@@ -60,6 +61,7 @@ void ClearTrafficTables() {
         Callsigns[slot].clear();
         CrewIDs[slot].clear();
         Planes[slot] = "Plane " + std::to_string(slot);
+        ForgetTrafficSlot(slot);
     }
     ForgetModels();
 }

@@ -9,8 +9,10 @@
 #include "net/Protocol.h"
 #include "platform/Socket.h"
 #include "platform/System.h"
+#include "traffic/InstancedTraffic.h"
 #include "traffic/ModelLoader.h"
 #include "traffic/SmoothTraffic.h"
+#include "traffic/TcasTargets.h"
 #include "traffic/TrafficSlots.h"
 
 namespace {
@@ -110,9 +112,14 @@ float SkorvaleFrameCallback(float inElapsedSinceLastCall, float, int, void *) {
     // where it was the frame before.
     SendLocationOncePerCycle(XPLMGetCycleNumber());
     MoveCoPilotHead();
-    UpdateTrafficSlots();
-    LoadPendingModels(inElapsedSinceLastCall);
+    // Instanced traffic draws none of the multiplayer aircraft: they are not chosen, moved or given models.
+    if (!trafficModels) {
+        UpdateTrafficSlots();
+        LoadPendingModels(inElapsedSinceLastCall);
+    }
     SmoothTrafficFrame(inElapsedSinceLastCall);
+    InstancedTrafficFrame(inElapsedSinceLastCall);
+    TcasTargetsFrame();
     return -1.0f;
 }
 

@@ -6,6 +6,7 @@
 #include "core/SkorvaleSE.h"
 #include "traffic/AircraftUtils.h"
 #include "traffic/ModelLoader.h"
+#include "traffic/TcasTargets.h"
 #include "traffic/TrafficSlots.h"
 
 #ifdef XPLM_MSG_RELEASE_PLANES
@@ -79,6 +80,8 @@ void AcquirePlanes() {
 }
 
 void ReleasePlanes() {
+    // Only the holder may clear the TCAS override, so it goes first.
+    EndTcasOverride();
     wantPlanes = false;
     askedHolder = false;
     planesHolderName.clear();

@@ -11,6 +11,7 @@
 #include "core/SkorvaleSE.h"
 #include "net/PeerText.h"
 #include "traffic/AircraftUtils.h"
+#include "traffic/InstancedTraffic.h"
 #include "traffic/PlaneAccess.h"
 #include "traffic/TrafficSlots.h"
 
@@ -47,6 +48,7 @@ const float kYellow[3] = {1.0f, 1.0f, 0.3f};
 
 // Why a row's peer is not drawn where it flies, kept whole at the row's end.
 const char *RowNote(int slot) {
+    if (trafficModels) return "";  // every peer is drawn, as an instance
     switch (SlotState(slot)) {
         case SlotShown::BeyondAircraft:
             return " (over AI count)";  // nearer peers fill every aircraft the simulator shows
@@ -61,6 +63,7 @@ const char *RowNote(int slot) {
 struct PlaneRows {
     unsigned generation = 0;
     size_t columns = 0;
+    int trafficModels = -1;
     std::string callsigns[kSlotCount];
     std::string planes[kSlotCount];
     std::string rows[kSlotCount];
@@ -68,16 +71,24 @@ struct PlaneRows {
 
 const std::string *Rows(size_t columns) {
     static PlaneRows cache;
-    bool stale = cache.generation != TrafficSlotsGeneration() || cache.columns != columns;
+    // With our own models, each row also says which one draws the peer and why.
+    std::string planes[kSlotCount];
+    for (int i = 1; i < kSlotCount; i++) {
+        const std::string choice = trafficModels ? TrafficChoiceText(i) : std::string();
+        planes[i] = choice.empty() ? Planes[i] : Planes[i] + " as " + choice;
+    }
+    bool stale = cache.generation != TrafficSlotsGeneration() || cache.columns != columns ||
+                 cache.trafficModels != trafficModels;
     for (int i = 1; i < kSlotCount && !stale; i++)
-        stale = cache.callsigns[i] != Callsigns[i] || cache.planes[i] != Planes[i];
+        stale = cache.callsigns[i] != Callsigns[i] || cache.planes[i] != planes[i];
     if (!stale) return cache.rows;
     cache.generation = TrafficSlotsGeneration();
     cache.columns = columns;
+    cache.trafficModels = trafficModels;
     for (int i = 1; i < kSlotCount; i++) {
         cache.callsigns[i] = Callsigns[i];
-        cache.planes[i] = Planes[i];
-        std::string row = std::to_string(i) + ": " + Callsigns[i] + " " + Planes[i];
+        cache.planes[i] = planes[i];
+        std::string row = std::to_string(i) + ": " + Callsigns[i] + " " + planes[i];
         // The note stays whole however long the peer's names are.
         std::string note = RowNote(i);
         cache.rows[i] = Cut(Cut(row, columns > note.size() ? columns - note.size() : 0) + note, columns);

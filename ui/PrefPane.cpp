@@ -9,6 +9,7 @@
 #include "core/Preferences.h"
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
+#include "net/Protocol.h"
 #include "net/ServerAddress.h"
 
 namespace {
@@ -143,6 +144,12 @@ void ReadBackAndSave() {
     }
     connectAtStartup = GetState(ConnectStartB);
     smoothTraffic = GetState(SmoothTrafficB);
+    trafficModels = GetState(TrafficModelsB) != 0 ? 1 : 0;
+    trafficLabels = GetState(TrafficLabelsB) != 0 ? 1 : 0;
+    // 1 to 100 km; what is no number keeps the range as it was.
+    const std::string range = ReadField(LabelRangeF, 3);
+    const int km = stringtoi(range);
+    if (km > 0) labelRangeKm = km > 100 ? 100 : km;
     SavePreferences();
 }
 
@@ -308,6 +315,15 @@ void CreatePrefPane(int width, int height) {
     SetState(ConnectStartB, connectAtStartup);
     SmoothTrafficB = CreateButton(radio1Left, rowTop(11), radio1Right, rowBottom(11), 1, "Smooth traffic",
                                   xpRadioButton, xpButtonBehaviorCheckBox);
+    // In the caption column, whose rows 10 and 11 hold no caption in either flight mode.
+    TrafficModelsB = CreateButton(labelLeft, rowTop(11), labelLeft + 10, rowBottom(11), 1, "Our models", xpRadioButton,
+                                  xpButtonBehaviorCheckBox);
+    TrafficLabelsB = CreateButton(labelLeft, rowTop(10), labelLeft + 10, rowBottom(10), 1, "Labels", xpRadioButton,
+                                  xpButtonBehaviorCheckBox);
+    // How far the labels reach, in whole kilometres, beside the check box.
+    LabelRangeF =
+        CreateField(labelLeft + 58, rowTop(10), labelLeft + 84, rowBottom(10), 1, std::to_string(labelRangeKm), 3);
+    CreateChild(labelLeft + 86, rowTop(10), labelRight, rowBottom(10), 1, "km", xpWidgetClass_Caption);
 
     ServerT = CreateChild(labelLeft, rowTop(12), labelRight, rowBottom(12), 1, "Server:", xpWidgetClass_Caption);
     ServerF = CreateField(fieldLeft, rowTop(12), fieldRight, rowBottom(12), 1, ServerShown(), kServerLimit);
@@ -345,6 +361,9 @@ void InitializePrefPane() {
     ShowConnected(Engaged());
     SetState(ConnectStartB, connectAtStartup);
     SetState(SmoothTrafficB, smoothTraffic != 0);
+    SetState(TrafficModelsB, trafficModels != 0);
+    SetState(TrafficLabelsB, trafficLabels != 0);
+    XPSetWidgetDescriptor(LabelRangeF, std::to_string(labelRangeKm).c_str());
     if (cockpitPosition >= 0 && cockpitPosition <= 3) SelectPosition(cockpitPosition);
 
     XPSetWidgetDescriptor(UserIDF, userID.c_str());

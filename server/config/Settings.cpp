@@ -159,7 +159,7 @@ void DefineServerOptions(CLI::App &app, ServerSettings &settings) {
         ->check(CLI::Range(1, 1000))
         ->group(kHttpGroup);
     app.add_option("--http-stream-queue", settings.feed.maxQueuedBytes,
-                   "Bytes of chat a live map connection may have waiting before it is closed")
+                   "Bytes of chat a live map connection may leave untaken before the next snapshot closes it")
         ->capture_default_str()
         ->check(CLI::Range(1024, 16 << 20))
         ->group(kHttpGroup);
@@ -208,8 +208,7 @@ void DefineServerOptions(CLI::App &app, ServerSettings &settings) {
     limit("--location-burst", limits.locationBurst, "Location datagrams a client may send at once", 1, 1e6);
     limit("--max-location-bytes", limits.maxLocationBytes,
           "Longest location datagram relayed, in bytes (a plug-in's is about 160, at most about 610)", 200, 1400);
-    limit("--account-chat-rate", limits.accountChatRate, "Chat lines a second relayed per account, all its sessions",
-          0.01, 1e6);
+    limit("--account-chat-rate", limits.accountChatRate, "Chat lines a second relayed per account", 0.01, 1e6);
     limit("--account-chat-burst", limits.accountChatBurst, "Chat lines an account may send at once", 1, 1e6);
     limit("--address-chat-rate", limits.addressChatRate, "Chat lines a second relayed per address, all its sessions",
           0.01, 1e6);
@@ -217,7 +216,7 @@ void DefineServerOptions(CLI::App &app, ServerSettings &settings) {
     limit("--server-chat-rate", limits.serverChatRate, "Chat lines a second relayed by the whole server", 0.01, 1e6);
     limit("--server-chat-burst", limits.serverChatBurst, "Chat lines the whole server relays at once", 1, 1e6);
     limit("--account-location-bytes", limits.accountLocationBytes,
-          "Location bytes a second relayed per account, all its sessions (a faster account is thinned)", 1024, 1e9);
+          "Location bytes a second relayed per account (a faster account is thinned)", 1024, 1e9);
     limit("--max-sessions-per-address", limits.maxSessionsPerAddress,
           "Sessions from one address logged in at once; a newer login past it is refused", 1, 100000);
     limit("--slot-change-rate", limits.slotChangeRate,

@@ -13,23 +13,23 @@ constexpr std::array<std::uint32_t, 10> kLatencyBoundsMicros{10, 25, 50, 100, 25
 
 // Why a login, or a connection before its login, was turned away.
 enum class Refusal : std::size_t {
-    NotALogin,        // the first line was no login
-    CoolingOff,       // its address failed too often
-    TooManyPending,   // its address has too many connections not logged in
-    ServerFull,       // the connection limit
-    Replayed,         // a login line seen before, from elsewhere or too long ago
-    Credentials,      // unknown user or wrong password
-    InUse,            // the unique ID is logged in by someone else
-    Unavailable,      // the accounts file or the network's login store could not answer
-    Network,          // another node holds the login
-    Draining,         // the server is stopping
-    Banned,           // an operator banned its user ID or address
-    TooManySessions,  // its address has as many sessions logged in as it may
+    NotALogin,       // the first line was no login
+    CoolingOff,      // its address failed too often
+    TooManyPending,  // its address has too many connections not logged in
+    ServerFull,      // the connection limit
+    Replayed,        // a login line seen before, from elsewhere or too long ago
+    Credentials,     // unknown user or wrong password
+    InUse,           // the unique ID is logged in by someone else
+    Unavailable,     // the accounts file or the network's login store could not answer
+    Network,         // another node holds the login
+    Draining,        // the server is stopping
+    AddressFull,     // its address has as many sessions logged in as it may
+    Banned,          // an operator banned its user ID or address
     Count
 };
 constexpr const char *kRefusalNames[] = {"not_a_login", "cooling_off", "too_many_pending", "server_full",
                                          "replayed",    "credentials", "in_use",           "unavailable",
-                                         "network",     "draining",    "banned",           "too_many_sessions"};
+                                         "network",     "draining",    "address_full",     "banned"};
 static_assert(sizeof kRefusalNames / sizeof kRefusalNames[0] == static_cast<std::size_t>(Refusal::Count));
 
 // Plain integers, not atomics: only the event-loop thread writes them, and the web observer reads the

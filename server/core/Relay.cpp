@@ -87,7 +87,9 @@ void Relay::SetLimits(const RelayLimits &limits) {
             bucket->SetRate(limits.identityRate, limits.identityBurst);
         }
         client.locationBucket.SetRate(limits.locationRate, limits.locationBurst);
+        client.slotBucket.SetRate(limits.slotChangeRate, limits.slotChangeBurst);
     }
+    shares_.SetRates();
     logBudget_.SetRate(limits.logBudget, limits.logBudget);
     sessionLogBudget_.SetRate(limits.sessionLogBudget, limits.sessionLogBudget);
 }
@@ -398,7 +400,7 @@ void Relay::CompleteLogin(Connection &connection, TimePoint now) {
         }
     }
     if (const char *why = OverSessionLimit(connection)) {
-        RefuseLogin(connection, now, why, false, Refusal::TooManySessions, std::string("login refused: ") + why);
+        RefuseLogin(connection, now, why, false, Refusal::AddressFull, std::string("login refused: ") + why);
         return;
     }
     if (cluster_) {
@@ -560,7 +562,7 @@ bool Relay::OnLoginClaimed(ConnectionId connection, bool granted, const std::str
     }
     // Other logins of the account may have come in while the network was asked.
     if (const char *why = OverSessionLimit(conn)) {
-        RefuseLogin(conn, now, why, false, Refusal::TooManySessions, std::string("login refused: ") + why);
+        RefuseLogin(conn, now, why, false, Refusal::AddressFull, std::string("login refused: ") + why);
         return false;
     }
     Admit(conn, now);

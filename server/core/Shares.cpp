@@ -32,6 +32,15 @@ void Shares::Leave(Share *account, Share *from) {
     if (from && from->sessions > 0) --from->sessions;
 }
 
+void Shares::SetRates() {
+    serverChat_.SetRate(limits_.serverChatRate, limits_.serverChatBurst);
+    for (auto &entry : accounts_) {
+        entry.second->chat.SetRate(limits_.accountChatRate, limits_.accountChatBurst);
+        entry.second->locationBytes.SetRate(limits_.accountLocationBytes, limits_.accountLocationBytes);
+    }
+    for (auto &entry : addresses_) entry.second->chat.SetRate(limits_.addressChatRate, limits_.addressChatBurst);
+}
+
 void Shares::Prune(TimePoint now) {
     for (auto it = accounts_.begin(); it != accounts_.end();) {
         Share &share = *it->second;

@@ -34,6 +34,8 @@ public:
     // A session of `user` from `address` starts or ends.
     void Join(const std::string &user, std::uint32_t address, Share **account, Share **from);
     void Leave(Share *account, Share *from);
+    // The limits changed (a reload): every share takes the new rates, keeping what it has saved up.
+    void SetRates();
     // Forgets shares that no session uses and whose budgets are full again.
     void Prune(TimePoint now);
 

@@ -14,6 +14,7 @@ inline double FlipY(const Scene &scene, double y) { return scene.height - y; }
 inline void SetColour(cairo_t *cr, const Rgba &c) { cairo_set_source_rgba(cr, c.r, c.g, c.b, c.a); }
 
 void DrawMap(cairo_t *cr, const Scene &scene);
+void DrawOutside(cairo_t *cr, const Scene &scene);  // the view out of the window, with instanced aircraft
 void DrawPluginDrawing(cairo_t *cr, const Scene &scene);
 void DrawWidgets(cairo_t *cr, const Scene &scene);
 

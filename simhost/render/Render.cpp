@@ -47,7 +47,11 @@ Surface Paint(const Scene &scene, std::string &error) {
         return nullptr;
     }
     cairo_t *cr = cairo_create(surface.get());
-    DrawMap(cr, scene);
+    if (scene.instanceTriangles.empty()) {
+        DrawMap(cr, scene);
+    } else {
+        DrawOutside(cr, scene);
+    }
     DrawPluginDrawing(cr, scene);
     DrawWidgets(cr, scene);
     cairo_status_t status = cairo_status(cr);

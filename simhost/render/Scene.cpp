@@ -40,6 +40,32 @@ void AddWidgetTree(const Host &host, XPWidgetID id, XPWidgetID focus, std::vecto
     for (XPWidgetID child : info->children) AddWidgetTree(host, child, focus, out, depth + 1);
 }
 
+// An instance's still triangles in the local frame: its model turned by roll, pitch and heading (the
+// model's nose is -Z, heading turns clockwise seen from above), then moved to its position.
+void AddInstance(const InstanceInfo &instance, const Obj8Mesh &mesh, std::vector<SceneTriangle> &out) {
+    constexpr double kDeg = 3.14159265358979323846 / 180.0;
+    const XPLMDrawInfo_t &p = instance.position;
+    const double cr = std::cos(p.roll * kDeg), sr = std::sin(p.roll * kDeg);
+    const double cp = std::cos(p.pitch * kDeg), sp = std::sin(p.pitch * kDeg);
+    const double ch = std::cos(p.heading * kDeg), sh = std::sin(p.heading * kDeg);
+    const size_t vertices = mesh.vertices.size() / 3;
+    for (size_t t = 0; t + 3 <= mesh.stillTriangles.size(); t += 3) {
+        SceneTriangle tri;
+        for (size_t k = 0; k < 3; ++k) {
+            const size_t v = mesh.stillTriangles[t + k];
+            if (v >= vertices) return;
+            double x = mesh.vertices[3 * v], y = mesh.vertices[3 * v + 1], z = mesh.vertices[3 * v + 2];
+            const double x1 = x * cr + y * sr, y1 = -x * sr + y * cr;   // roll: right wing down
+            const double y2 = y1 * cp - z * sp, z2 = y1 * sp + z * cp;  // pitch: nose up
+            // heading: +X to (cos, sin) and +Z to (-sin, cos) in (east, south)
+            tri[3 * k] = static_cast<float>(p.x + x1 * ch - z2 * sh);
+            tri[3 * k + 1] = static_cast<float>(p.y + y2);
+            tri[3 * k + 2] = static_cast<float>(p.z + x1 * sh + z2 * ch);
+        }
+        out.push_back(tri);
+    }
+}
+
 }  // namespace
 
 bool ReadCallsigns(const FrameRecord &frame, XPLMWindowID window, Callsigns &out) {
@@ -84,6 +110,16 @@ Scene CaptureScene(const Host &host, const Callsigns &callsigns) {
         if (!std::isfinite(mark.heading)) mark.heading = 0;
         mark.callsign = callsigns[static_cast<size_t>(slot)];
         scene.traffic.push_back(mark);
+    }
+    for (const InstanceInfo &instance : host.Instances()) {
+        const Obj8Mesh *mesh = host.InstanceMesh(instance.id);
+        if (mesh && instance.positioned) AddInstance(instance, *mesh, scene.instanceTriangles);
+    }
+    std::vector<double> world = host.GetDataRefArray("sim/graphics/view/world_matrix");
+    std::vector<double> projection = host.GetDataRefArray("sim/graphics/view/projection_matrix_3d");
+    for (size_t i = 0; i < 16 && i < world.size() && i < projection.size(); ++i) {
+        scene.worldMatrix[i] = static_cast<float>(world[i]);
+        scene.projectionMatrix[i] = static_cast<float>(projection[i]);
     }
     XPWidgetID focus = host.WidgetWithFocus();
     for (XPWidgetID id : host.Widgets()) {

@@ -29,11 +29,18 @@ struct WidgetView {
     bool focused = false;
 };
 
+// One still triangle of an instance's model, placed in the local frame (x, y, z of each corner).
+using SceneTriangle = std::array<float, 9>;
+
 struct Scene {
     int width = 1024, height = 768;
     double time = 0;
     double userX = 0, userZ = 0, userHeading = 0;
     std::vector<TrafficMark> traffic;
+    // Instanced aircraft, seen through the simulator's camera (its world and projection matrices, as
+    // published for 2-D drawing): with any, the picture shows the view out of the window, not the map.
+    std::vector<SceneTriangle> instanceTriangles;
+    std::array<float, 16> worldMatrix{}, projectionMatrix{};
     FrameRecord frame;
     std::vector<WidgetView> widgets;
 };

@@ -17,6 +17,11 @@ constexpr Rgba kUserAircraft{1.00, 0.84, 0.20, 1};
 constexpr Rgba kTrafficAircraft{0.30, 0.90, 1.00, 1};
 constexpr Rgba kTrafficLabel{0.92, 0.96, 1.00, 1};
 
+// The view out of the window: sky, ground, and the instanced aircraft lit from above.
+constexpr Rgba kSky{0.47, 0.66, 0.86, 1};
+constexpr Rgba kGround{0.36, 0.42, 0.30, 1};
+constexpr Rgba kInstance{0.92, 0.93, 0.95, 1};
+
 // X-Plane's translucent dark box: a dark fill the map shows through, and a thin lighter frame.
 constexpr Rgba kDarkBoxFill{0.04, 0.04, 0.06, 0.62};
 constexpr Rgba kDarkBoxFrame{0.45, 0.45, 0.50, 0.80};

@@ -52,6 +52,9 @@ struct Options {
     double releaseRequestAt = 0;
     double modelLoadMs = 0;
     std::string otherHolder;
+    std::vector<std::string> objectLoadFails;
+    int objectLoadFrames = 3;
+    std::string terrain = "flat";
     std::string cwd;
     std::vector<std::string> screenshots;
     std::vector<double> screenshotAt;
@@ -139,6 +142,9 @@ bool ApplyHostOptions(const Options &o, std::string &error) {
     host.SetAIAircraftCount(o.aiAircraft);
     if (o.releaseRequestAt > 0) host.RequestPlanesReleaseAt(o.releaseRequestAt);
     host.SetModelLoadMs(o.modelLoadMs);
+    for (const std::string &path : o.objectLoadFails) host.FailObjectLoads(path);
+    host.SetObjectLoadFrames(o.objectLoadFrames);
+    host.SetTerrain(o.terrain == "hills" ? simhost::Terrain::Hills : simhost::Terrain::Flat);
     host.SetSystemPath(o.dir);
     return true;
 }
@@ -306,6 +312,13 @@ int main(int argc, char **argv) {
         ->check(CLI::IsMember({"honours", "ignores"}));
     app.add_option("--model-load-ms", o.modelLoadMs, "milliseconds each aircraft model load blocks its frame")
         ->check(CLI::Range(0.0, 60000.0));
+    app.add_option("--object-load-fails", o.objectLoadFails,
+                   "XPLMLoadObject(Async) of this path (as the plug-in gives it) fails (repeatable)")
+        ->allow_extra_args(false);
+    app.add_option("--object-load-frames", o.objectLoadFrames, "frames an XPLMLoadObjectAsync takes (default 3)")
+        ->check(CLI::Range(1, 100000));
+    app.add_option("--terrain", o.terrain, "the ground terrain probes find: flat (default, sea level) or hills")
+        ->check(CLI::IsMember({"flat", "hills"}));
     app.add_option("--cwd", o.cwd, "working directory to run in (default: --dir, X-Plane's folder)");
     app.add_option("--aircraft", o.aircraft, "the user's aircraft file path (XPLMGetNthAircraftModel 0)");
     app.add_option("--fps", o.fps, "simulated frames per second (default 60)")->check(CLI::Range(1.0, 1000.0));

@@ -189,6 +189,52 @@ json Planes(const PlanesInfo &planes) {
             {"refused", refused}};
 }
 
+// The instances alive at the end, with the object each draws and the data it was last given.
+json Instances() {
+    json out = json::array();
+    for (const InstanceInfo &i : TheHost().Instances()) {
+        json data = json::array();
+        for (float v : i.data) data.push_back(v);
+        out.push_back({{"object", i.object},
+                       {"lat", i.latitude},
+                       {"lon", i.longitude},
+                       {"el", i.elevation},
+                       {"psi", i.position.heading},
+                       {"the", i.position.pitch},
+                       {"phi", i.position.roll},
+                       {"positioned", i.positioned},
+                       {"datarefs", i.datarefs},
+                       {"data", data}});
+    }
+    return out;
+}
+
+json Instancing() {
+    InstancingInfo info = TheHost().Instancing();
+    json refused = json::array();
+    for (const RefusedCall &call : info.refused) refused.push_back({{"time", call.time}, {"call", call.call}});
+    return {{"objectLoads", info.objectLoads},      {"failedLoads", info.failedLoads},
+            {"objectsAlive", info.objectsAlive},    {"loadProblems", info.loadProblems},
+            {"refusedCount", info.refusedCount},    {"refused", refused},
+            {"probeCalls", TheHost().ProbeCalls()}, {"mostProbesInFrame", TheHost().MostProbesInFrame()}};
+}
+
+// The TCAS targets the plug-in keeps writing (those X-Plane has not dropped).
+json Tcas() {
+    TcasInfo info = TheHost().Tcas();
+    json targets = json::array();
+    for (const TcasTarget &t : info.targets)
+        targets.push_back({{"index", t.index},
+                           {"modeS_id", t.modeS},
+                           {"flight_id", t.flightId},
+                           {"icao_type", t.icaoType},
+                           {"ssr_mode", t.ssrMode},
+                           {"lat", t.latitude},
+                           {"lon", t.longitude},
+                           {"ele", t.elevation}});
+    return {{"override", info.overridden ? 1 : 0}, {"targets", targets}};
+}
+
 }  // namespace
 
 std::string StateText(const json &state) {
@@ -234,6 +280,9 @@ json BuildState(const LoadedPlugin &plugin) {
         {"planes", Planes(planes)},
         {"readOnlyWrites", {{"count", host.ReadOnlyWriteCount()}, {"names", host.ReadOnlyWrites()}}},
         {"slots", Slots()},
+        {"instances", Instances()},
+        {"instancing", Instancing()},
+        {"tcas", Tcas()},
     };
 }
 

@@ -87,14 +87,17 @@ TEST_F(Lifecycle, StartEnableDisableStopAsTheSimulatorSeesIt) {
     EXPECT_FALSE(windows[0].visible);
     EXPECT_FALSE(windows[1].visible);
 
-    // Callbacks: two draw callbacks (airplanes, first scene), a key sniffer after the windows, five
-    // flight loops due after 0.03, 10, 1, 1 and 0.1 seconds, and one for every frame after the flight model.
+    // Callbacks: three draw callbacks (airplanes, first scene, the labels before the windows), a key sniffer
+    // after the windows, five flight loops due after 0.03, 10, 1, 1 and 0.1 seconds, and one for every frame
+    // after the flight model.
     auto draws = host.DrawCallbacks();
-    ASSERT_EQ(draws.size(), 2u);
+    ASSERT_EQ(draws.size(), 3u);
     EXPECT_EQ(draws[0].phase, 25);
     EXPECT_EQ(draws[1].phase, 0);
+    EXPECT_EQ(draws[2].phase, 50);
     EXPECT_FALSE(draws[0].before);
     EXPECT_FALSE(draws[1].before);
+    EXPECT_TRUE(draws[2].before);
     ASSERT_EQ(host.KeySniffers().size(), 1u);
     EXPECT_FALSE(host.KeySniffers()[0].beforeWindows);
     auto loops = host.FlightLoops();
@@ -123,7 +126,7 @@ TEST_F(Lifecycle, StartEnableDisableStopAsTheSimulatorSeesIt) {
         plugin->Disable();
         // Callbacks stay registered while disabled.
         EXPECT_EQ(host.FlightLoops().size(), 6u);
-        EXPECT_EQ(host.DrawCallbacks().size(), 2u);
+        EXPECT_EQ(host.DrawCallbacks().size(), 3u);
         host.RunFor(0.5);
     }
     // No settings file asked for a connection, so none was made.

@@ -181,6 +181,25 @@ TEST_F(Preferences, AFileEditedByHandReadsAsMeantAndTheServerIsWrittenOnlyWhenCh
         EXPECT_EQ(dir.Read(kFile).find("server="), std::string::npos);
     }
 
+    // Our models and the labels likewise: written only where they differ from the defaults, and a label
+    // range out of 1..100 is brought into it.
+    LoadFrom("trafficModels=1;trafficLabels=0;labelRangeKm=250;labelDetails=7;");
+    EXPECT_EQ(trafficModels, 1);
+    EXPECT_EQ(trafficLabels, 0);
+    EXPECT_EQ(labelRangeKm, 100);
+    EXPECT_EQ(labelDetails, 1);
+    SavePreferences();
+    EXPECT_NE(dir.Read(kFile).find("trafficModels=1;trafficLabels=0;labelRangeKm=100;labelDetails=1;"),
+              std::string::npos);
+    LoadFrom("labelRangeKm=-5;");
+    EXPECT_EQ(labelRangeKm, 1);
+    trafficModels = labelDetails = 0;
+    trafficLabels = 1;
+    labelRangeKm = kDefaultLabelRangeKm;
+    SavePreferences();
+    for (const char *key : {"trafficModels", "trafficLabels", "labelRangeKm", "labelDetails"})
+        EXPECT_EQ(dir.Read(kFile).find(key), std::string::npos) << key;
+
     LoadFrom(std::string("callsign=A;userID=B\0C;password=P;", 33));  // a NUL ends the text
     EXPECT_EQ(myCallsign, "A");
     EXPECT_EQ(userID, "B");

@@ -5,9 +5,11 @@
 #include <cmath>
 #include <limits>
 
+#include "XPLMInstance.h"
 #include "XPStandardWidgets.h"
 #include "simhost/render/Text.h"
 #include "tests/render/PixelHelpers.h"
+#include "tests/support/Paths.h"
 
 namespace {
 
@@ -310,3 +312,78 @@ TEST(FrameRender, WidgetsShowTheirClassTextAndState) {
 }
 
 }  // namespace
+
+namespace {
+
+float NoValue(void *) { return 0; }
+
+// Pixels of the picture that are neither sky nor ground: what the instanced aircraft cover.
+long AircraftPixels(const simhost::Image &image) {
+    long n = 0;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            simhost::Rgba c = image.At(x, y);
+            if (!Near(c, simhost::style::kSky, 0.02) && !Near(c, simhost::style::kGround, 0.02)) ++n;
+        }
+    return n;
+}
+
+}  // namespace
+
+// The generated airliner as an instance 150 m ahead of the user: drawn through the published camera,
+// in front of the sky where the map would be; the same aircraft behind the user is not drawn.
+TEST(FrameRender, InstancesAreDrawnFromTheirModelThroughTheCamera) {
+    simhost::Host &host = simhost::TheHost();
+    host.Reset();
+    host.SetSystemPath(testsupport::ModelsDir());
+    const char *refs[] = {
+        "skorvale/traffic/gear",   "skorvale/traffic/prop_deg", "skorvale/traffic/nav",  "skorvale/traffic/beacon",
+        "skorvale/traffic/strobe", "skorvale/traffic/landing",  "skorvale/traffic/taxi", nullptr};
+    std::vector<XPLMDataRef> published;
+    for (int i = 0; refs[i]; ++i)
+        published.push_back(XPLMRegisterDataAccessor(refs[i], xplmType_Float, 0, nullptr, nullptr, NoValue, nullptr,
+                                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                     nullptr, nullptr, nullptr));
+    XPLMObjectRef object = XPLMLoadObject("narrow_body.obj");
+    ASSERT_NE(object, nullptr) << host.Instancing().loadProblems.at(0);
+    XPLMInstanceRef instance = XPLMCreateInstance(object, refs);
+    host.RunFrame();
+    const double heading = host.Heading() * 3.14159265358979 / 180;
+    const float ux = static_cast<float>(host.GetDataRef("sim/flightmodel/position/local_x"));
+    const float uy = static_cast<float>(host.GetDataRef("sim/flightmodel/position/local_y"));
+    const float uz = static_cast<float>(host.GetDataRef("sim/flightmodel/position/local_z"));
+    auto place = [&](float metresAhead) {
+        XPLMDrawInfo_t at = {sizeof(XPLMDrawInfo_t),
+                             ux + metresAhead * static_cast<float>(std::sin(heading)),
+                             uy,
+                             uz - metresAhead * static_cast<float>(std::cos(heading)),
+                             0,
+                             90,
+                             0};
+        float data[7] = {1, 0, 1, 0, 0, 0, 0};
+        XPLMInstanceSetPosition(instance, &at, data);
+        host.RunFrame();
+        return simhost::CaptureScene(host, simhost::Callsigns{});
+    };
+
+    simhost::Scene ahead = place(150);
+    ASSERT_FALSE(ahead.instanceTriangles.empty());
+    simhost::Image picture = Render(ahead);
+    EXPECT_TRUE(Near(picture.At(5, picture.height - 5), simhost::style::kSky, 0.02)) << "the view, not the map";
+    std::vector<rendertest::Point> covered;
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x)
+            if (!Near(picture.At(x, y), simhost::style::kSky, 0.02) &&
+                !Near(picture.At(x, y), simhost::style::kGround, 0.02))
+                covered.push_back({x, y});
+    ASSERT_GT(covered.size(), 2000u) << "a 38 m airliner broadside at 150 m fills a good part of the view";
+    double cx, cy;
+    rendertest::Centroid(covered, cx, cy);
+    EXPECT_NEAR(cx, picture.width / 2.0, 30) << "straight ahead";
+
+    EXPECT_EQ(AircraftPixels(Render(place(-150))), 0) << "behind the camera";
+    XPLMDestroyInstance(instance);
+    XPLMUnloadObject(object);
+    for (XPLMDataRef ref : published) XPLMUnregisterDataAccessor(ref);
+    host.Reset();
+}

@@ -680,7 +680,8 @@ private:
 };
 
 TEST_F(AttackTest, OpenLoginChurnAndHttpAttacksCostBoundedMemoryAndTextCannotHideOrReorder) {
-    StartServer({"--open", "--http", "@:8080", "--http-timeout", "2"});
+    // The server's chat budget raised, so that a burst within every sender's limits reaches the map whole.
+    StartServer({"--open", "--http", "@:8080", "--http-timeout", "2", "--server-chat-burst", "100"});
     auto mallory = Join(66, "Mallory", 47.002, 8.0, "", testsupport::UniqueLoopbackAddress());
     auto pair = JoinPair();
     long memoryBefore = ServerMemoryKb();
@@ -749,7 +750,7 @@ TEST_F(AttackTest, OpenLoginChurnAndHttpAttacksCostBoundedMemoryAndTextCannotHid
     for (auto &viewer : viewers) viewer->Receive(100);
     // (The churn above spent the log budget, so the logins are given a moment rather than watched for.)
     std::vector<std::unique_ptr<ProtocolClient>> talkers;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 8; ++i) {
         talkers.push_back(std::make_unique<ProtocolClient>(address_, 90 + i, testsupport::UniqueLoopbackAddress()));
         talkers.back()->Login("Talker" + std::to_string(i));
     }
@@ -767,7 +768,7 @@ TEST_F(AttackTest, OpenLoginChurnAndHttpAttacksCostBoundedMemoryAndTextCannotHid
             if (closed && round == 9) ++cutOff;
         }
     }
-    std::printf("[ attacker ] 20 chat lines of quotes: %zu bytes streamed to 4 map viewers, %d cut off\n", streamed,
+    std::printf("[ attacker ] 40 chat lines of quotes: %zu bytes streamed to 4 map viewers, %d cut off\n", streamed,
                 cutOff);
     EXPECT_EQ(cutOff, 0);
     EXPECT_GT(streamed, 4u * 2000);

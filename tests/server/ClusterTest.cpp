@@ -176,6 +176,29 @@ TEST_F(ClusterTest, PilotsOnDifferentNodesFlyTalkAndLogInAsOneNetwork) {
     ben->SendLine("2|MESSAGE|meet at LSZH");
     EXPECT_TRUE(anna->WaitForLine("0|m|anna (2): meet at LSZH"));
 
+    // A crew belongs to the pilot who claimed it first, on whichever node, not to the one who logged in
+    // first: Anna, on the network longest, names Carl's crew as its pilot, and Carl's crew member on
+    // another node keeps flying with Carl.
+    carl->SendIdentity("CARL", "Aircraft/General/CARL/CARL.acf", "Eagle", 0);
+    dan->SendIdentity("DAN", "Aircraft/General/DAN/DAN.acf", "Eagle", 1);
+    // Carl is in one of Dan's slots already: the slot told the crew ID is his.
+    std::string carlAtDan;
+    for (int i = 0; i < 50 && carlAtDan.empty(); ++i) {
+        Report();
+        for (const std::string &line : dan->DrainLines(100)) {
+            std::size_t bar = line.find("|I|Eagle");
+            if (bar != std::string::npos && bar + 8 == line.size()) carlAtDan = line.substr(0, bar);
+        }
+    }
+    ASSERT_FALSE(carlAtDan.empty());
+    EXPECT_NE(carlAtDan, std::to_string(annaAtDan));
+    anna->SendIdentity("ANNA", "Aircraft/General/ANNA/ANNA.acf", "Eagle", 0);
+    EXPECT_TRUE(alpha_->WaitForLog("calls itself pilot of crew \"Eagle\", which client 3 flies"));
+    EXPECT_TRUE(bravo_->WaitForLog("calls itself pilot of crew \"Eagle\", which client 3 flies"));
+    for (const std::string &line : dan->DrainLines(500)) {
+        EXPECT_NE(line, std::to_string(annaAtDan) + "|I|Eagle") << "Anna was handed Carl's crew";
+    }
+
     // A pilot who logs out leaves every node's view.
     ben->SendLine("2|Closing Connection");
     EXPECT_TRUE(anna->WaitForLine(benSlot + "|c|BLANK"));

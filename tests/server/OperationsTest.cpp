@@ -178,6 +178,7 @@ TEST_F(OperationsTest, TermDrainsWithAWordToEveryPilotAndASecondTermEndsAtOnce) 
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
     // A crowd: 200 pilots are each told, and the drain still ends on time.
+    // (From the four addresses a test process has: as many sessions from each as it takes.)
     StartServer({"--open", "--drain-seconds", "1", "--max-pending-per-address", "1000", "--max-sessions-per-address",
                  "1000", "--metrics-listen", "@:9473"});
     std::vector<std::unique_ptr<ProtocolClient>> crowd;

@@ -8,6 +8,9 @@ inline const char *SourceDir() { return SKORVALE_SOURCE_DIR; }
 #ifdef SKORVALE_HOST_PATH
 inline const char *HostPath() { return SKORVALE_HOST_PATH; }
 #endif
+#ifdef SKORVALE_MODELS_DIR
+inline const char *ModelsDir() { return SKORVALE_MODELS_DIR; }  // the generated traffic models
+#endif
 #ifdef SKORVALE_SERVER_PATH
 inline const char *ServerPath() { return SKORVALE_SERVER_PATH; }
 #endif
