@@ -334,10 +334,12 @@ TEST_F(WineSessionTest, WindowsAndLinuxPilotsSeeAndHearEachOther) {
     Pilot lina{"lina", Settings("lina", "LINA", "pw-lina"),
                "0 position 47.4638 -122.3079 131 200\n0 echo start\n0.5 menu Skorvale/Toggle Plane List\n"
                "11 key Tab\n11.2 type hello from linux\n11.5 key Return\n11.7 key Tab\n"};
-    pid_t w = Launch(wina, 20);
+    // A pilot's end state shows only who is still online: LINA ends first, with WINA and LINB at one spot;
+    // WINA next, with LINB; LINB last, after WINA has left.
+    pid_t w = Launch(wina, 32);
     ASSERT_TRUE(Started("wina")) << "the Windows host did not start under Wine";
     NextSecond();
-    pid_t b = Launch(linb, 15);
+    pid_t b = Launch(linb, 33);
     NextSecond();
     pid_t a = Launch(lina, 26);
     json linbState = Finish(b, "linb");
@@ -353,8 +355,8 @@ TEST_F(WineSessionTest, WindowsAndLinuxPilotsSeeAndHearEachOther) {
               std::string::npos);
 
     // Callsigns and models both ways.
-    EXPECT_TRUE(HasRow(winaState, "LINA trainer")) << winaState["planeList"].dump();
-    EXPECT_TRUE(HasRow(linbState, "WINA swift")) << linbState["planeList"].dump();
+    EXPECT_TRUE(HasRow(winaState, "LINB trainer")) << winaState["planeList"].dump();
+    EXPECT_TRUE(HasRow(linaState, "WINA swift")) << linaState["planeList"].dump();
     // Chat both ways.
     const json &winaHeard = winaState["chat"]["history"];
     const json &linaHeard = linaState["chat"]["history"];
@@ -362,8 +364,8 @@ TEST_F(WineSessionTest, WindowsAndLinuxPilotsSeeAndHearEachOther) {
         << winaHeard.dump();
     EXPECT_NE(std::find(linaHeard.begin(), linaHeard.end(), "WINA: hello from windows"), linaHeard.end())
         << linaHeard.dump();
-    // WINA has logged out by LINA's end: its slot is BLANK, not named.
-    EXPECT_FALSE(HasRow(linaState, "WINA")) << linaState["planeList"].dump();
+    // WINA has logged out by LINB's end: its slot is BLANK, not named.
+    EXPECT_FALSE(HasRow(linbState, "WINA")) << linbState["planeList"].dump();
 
     // Where LINA shows the Windows and the Linux pilot at one spot: the same bytes.
     std::vector<std::string> atSpot;
