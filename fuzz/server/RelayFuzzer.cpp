@@ -32,11 +32,18 @@ public:
             // "<digits>|<type>|<text>" with a non-empty text.
             std::size_t bar = line.find('|');
             Check(bar != std::string_view::npos && bar > 0 && line.size() > bar + 3 && line[bar + 2] == '|');
+            // A slot the plug-in has (1..63, 0 for chat), or a notice's number.
+            int slot = std::atoi(std::string(line.substr(0, bar)).c_str());
+            Check(slot < 64 || slot == 9000 || slot == 9001);
             start = end + 1;
         }
     }
     void SendDatagrams(const server::OutboundDatagram *datagrams, std::size_t count) override {
-        for (std::size_t i = 0; i < count; ++i) Check(datagrams[i].prefix.size() + datagrams[i].body.size() <= 1400);
+        for (std::size_t i = 0; i < count; ++i) {
+            Check(datagrams[i].prefix.size() + datagrams[i].body.size() <= 1400);
+            int slot = std::atoi(std::string(datagrams[i].prefix).c_str());
+            Check(slot >= 1 && slot < 64);
+        }
     }
     std::size_t Queued(server::ConnectionId) const override { return queued; }
     void Close(server::ConnectionId) override {}

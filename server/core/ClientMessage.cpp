@@ -87,6 +87,12 @@ bool ParseStreamLine(std::string_view line, StreamMessage *message) {
         message->position = value;
         return true;
     }
+    if (StartsWith(rest, "|SLOTS|")) {
+        // How many aircraft the receiver wants shown; the relay checks the number.
+        message->kind = StreamKind::Slots;
+        message->text = WithoutTrailingBar(rest.substr(7));
+        return true;
+    }
     if (StartsWith(rest, "|MESSAGE|")) {
         message->kind = StreamKind::Chat;
         message->text = rest.substr(9);

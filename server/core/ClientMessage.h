@@ -7,13 +7,13 @@
 
 namespace server {
 
-enum class StreamKind { Opening, Closing, Plane, Callsign, ViewOnlyCallsign, Crew, Chat };
+enum class StreamKind { Opening, Closing, Plane, Callsign, ViewOnlyCallsign, Crew, Chat, Slots };
 
 // One stream line from a client. The views point into the parsed line.
 struct StreamMessage {
     StreamKind kind = StreamKind::Closing;
     int uniqueId = 0;
-    std::string_view text;    // user ID, model path, callsign, crew ID or chat text
+    std::string_view text;    // user ID, model path, callsign, crew ID, chat text or number of slots
     std::string_view digest;  // opening message only
     int position = 0;         // crew message only: the cockpit position
 };

@@ -87,7 +87,7 @@ void Relay::SetLimits(const RelayLimits &limits) {
             bucket->SetRate(limits.identityRate, limits.identityBurst);
         }
         client.locationBucket.SetRate(limits.locationRate, limits.locationBurst);
-        client.slotBucket.SetRate(limits.slotChangeRate, limits.slotChangeBurst);
+        client.slotBucket.SetRate(limits.slotChangeRate, SlotChangeBurst(limits, client.shownAircraft));
     }
     shares_.SetRates();
     logBudget_.SetRate(limits.logBudget, limits.logBudget);
@@ -291,6 +291,19 @@ bool Relay::HandleLine(Connection &connection, std::string_view line, TimePoint 
         case StreamKind::Chat:
             chat_.Say(client, message.text, now);
             return true;
+        case StreamKind::Slots: {
+            int aircraft = 0;
+            if (ParseUniqueId(message.text, &aircraft) != message.text.size() || aircraft < 1 ||
+                aircraft > kMostAircraft) {
+                ++counters_.linesMalformed;
+                badLineLog_.Event(now, spdlog::level::warn, "bad_line", connection.address, client.user,
+                                  "client {} asked for {} aircraft slots, not a number from 1 to {}; ignored",
+                                  client.uniqueId, Preview(message.text), kMostAircraft);
+                return true;
+            }
+            if (aircraft != client.shownAircraft) views_.SetShownAircraft(client, aircraft, now);
+            return true;
+        }
     }
     return true;
 }

@@ -23,8 +23,12 @@
 
 namespace server {
 
-// Slots 1..19 are other aircraft; slot 0 is the receiver's own and never given out.
-constexpr int kSlotCount = 20;
+// Slots 1..63 are other aircraft; slot 0 is the receiver's own and never given out. A receiver is handed
+// slots 1..19 unless its plug-in asks for another number (up to 63), so a plug-in that never asks never
+// sees a slot number above 19.
+constexpr int kSlotCount = 64;
+constexpr int kDefaultAircraft = 19;
+constexpr int kMostAircraft = kSlotCount - 1;
 // Longest text relayed on the stream (callsign, crew ID, model path, chat line).
 constexpr std::size_t kMaxText = 1024;
 
@@ -95,7 +99,9 @@ struct Client {
     // Dropped or held back over its share, for its next log line.
     std::uint64_t excessChat = 0, excessIdentity = 0, excessLocations = 0;
     LogLimiter excessLog{std::chrono::seconds(5)};
-    bool selected = false;  // scratch for the re-evaluation of a view
+    bool selected = false;                     // scratch for the re-evaluation of a view
+    int shownAircraft = kDefaultAircraft;      // as a receiver: it is handed slots 1..shownAircraft
+    int mostAircraftAsked = kDefaultAircraft;  // the most it asked for this session
     std::array<Client *, kSlotCount> slots{};
     std::vector<Viewer> viewers;  // receivers that show this client, with the slot each uses
 };
@@ -106,6 +112,13 @@ std::uint64_t WallMicros();
 // One chat line, identity change or location datagram over the client's share (`counter` says which):
 // counted, and told to the log now and then.
 void CountExcess(Client &client, RelayCounters &counters, TimePoint now, std::uint64_t Client::*counter);
+
+// A receiver's burst of slot changes: enough to fill every slot it shows at once, so it grows with a
+// receiver that asked for more than the usual 19.
+inline double SlotChangeBurst(const RelayLimits &limits, int shownAircraft) {
+    return shownAircraft > kDefaultAircraft ? limits.slotChangeBurst * shownAircraft / kDefaultAircraft
+                                            : limits.slotChangeBurst;
+}
 
 inline bool IsCrewMember(const Client &client) { return !client.crew.empty() && client.position > 0; }
 

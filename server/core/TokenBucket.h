@@ -22,6 +22,12 @@ public:
         Refill(now);
         tokens_ -= amount;
     }
+    // Adds `amount` tokens at once, within the burst.
+    void Grant(TimePoint now, double amount) {
+        Refill(now);
+        tokens_ += amount;
+        if (tokens_ > burst_) tokens_ = burst_;
+    }
     // True when a token is there, without taking it.
     bool Ready(TimePoint now) {
         Refill(now);

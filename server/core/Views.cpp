@@ -9,12 +9,6 @@
 
 namespace server {
 
-namespace {
-
-constexpr std::size_t kMaxVisible = kSlotCount - 1;
-
-}  // namespace
-
 void SendSlotText(Transport &transport, const Client &receiver, int slot, char type, std::string_view text) {
     std::string message = std::to_string(slot);
     message += '|';
@@ -56,6 +50,23 @@ void Views::Detach(Client &client) {
                                      [&](const Viewer &viewer) { return viewer.receiver == &client; }),
                       viewers.end());
     }
+}
+
+void Views::SetShownAircraft(Client &receiver, int aircraft, TimePoint now) {
+    // Each slot let go here was paid for when it was given: flipping the number costs no more than that.
+    for (int slot = aircraft + 1; slot <= receiver.shownAircraft; ++slot) {
+        if (receiver.slots[static_cast<std::size_t>(slot)]) FreeSlot(receiver, slot, true);
+    }
+    receiver.shownAircraft = aircraft;
+    receiver.slotBucket.SetRate(limits_.slotChangeRate, SlotChangeBurst(limits_, aircraft));
+    // The larger burst is granted once, for the first time a receiver asks for that many: it fills the new
+    // slots at once, and asking again and again earns nothing more.
+    if (aircraft > receiver.mostAircraftAsked) {
+        receiver.slotBucket.Grant(
+            now, SlotChangeBurst(limits_, aircraft) - SlotChangeBurst(limits_, receiver.mostAircraftAsked));
+        receiver.mostAircraftAsked = aircraft;
+    }
+    dirty_ = true;
 }
 
 int Views::SlotOf(const Client &receiver, const Client &aircraft) const {
@@ -103,7 +114,10 @@ void Views::RefreshView(Client &receiver, TimePoint now) {
         candidates_.push_back(candidate);
         candidateClients_.push_back(&aircraft);
     }
-    for (std::size_t index : ChooseVisible(candidates_, kMaxVisible)) candidateClients_[index]->selected = true;
+    const int shown = receiver.shownAircraft;
+    for (std::size_t index : ChooseVisible(candidates_, static_cast<std::size_t>(shown))) {
+        candidateClients_[index]->selected = true;
+    }
     // The newcomers, the crew's pilot first and then the nearest, take free slots and the slots of aircraft no
     // longer chosen. Each change draws on the receiver's slot budget, so aircraft moving in and out of its
     // nearest cost it a few lines a second at most; past the budget it keeps what it shows a little longer.
@@ -123,12 +137,12 @@ void Views::RefreshView(Client &receiver, TimePoint now) {
     };
     for (std::size_t index : newcomers_) {
         int slot = 1;
-        while (slot < kSlotCount && receiver.slots[static_cast<std::size_t>(slot)]) ++slot;
-        if (slot == kSlotCount) {
+        while (slot <= shown && receiver.slots[static_cast<std::size_t>(slot)]) ++slot;
+        if (slot > shown) {
             slot = 1;
-            while (slot < kSlotCount && !outgoing(slot)) ++slot;
+            while (slot <= shown && !outgoing(slot)) ++slot;
         }
-        if (slot == kSlotCount) break;
+        if (slot > shown) break;
         if (!candidates_[index].forced && !receiver.slotBucket.Take(now)) break;
         // Given at once to another aircraft: its new texts replace the old ones, no BLANK in between.
         if (receiver.slots[static_cast<std::size_t>(slot)]) FreeSlot(receiver, slot, false);

@@ -54,6 +54,9 @@ public:
     void SendLocation(Client &aircraft);
     // `client` goes: it leaves every slot it is shown in, and is no longer a viewer of the others.
     void Detach(Client &client);
+    // `receiver` is handed slots 1..`aircraft` from now on (1 to kMostAircraft). Fewer than before: the slots
+    // above are let go (BLANK) at once; more: the newcomers come at the next evaluation.
+    void SetShownAircraft(Client &receiver, int aircraft, TimePoint now);
     // The slot in which `receiver` shows `aircraft` (0: not shown).
     int SlotOf(const Client &receiver, const Client &aircraft) const;
 

@@ -248,6 +248,11 @@ TEST(ClientMessageTest, ReadsEveryMessageThePluginSendsAndNothingElse) {
     EXPECT_EQ(m.kind, StreamKind::Chat);
     EXPECT_EQ(m.text, "a|b");
 
+    // The number of slots is read by the relay, which refuses one out of bounds.
+    ASSERT_TRUE(ParseStreamLine("7|SLOTS|63|", &m));
+    EXPECT_EQ(m.kind, StreamKind::Slots);
+    EXPECT_EQ(m.text, "63");
+
     for (const char *bad :
          {"", "|CALLSIGN|x|", "-1|CALLSIGN|x|", "2147483648|CALLSIGN|x|", "7|CREWID|ABC|-1|", "7|CREWID|ABC|x|",
           "7|CREWID|", "7|Opening Connection|nodigest", "7|callsign|x|", "7BLANK|0|"}) {

@@ -1,4 +1,4 @@
-// Many aircraft: 25 clients, of which a receiver shows the nearest 19, with stable slots.
+// Many aircraft: a receiver shows the nearest 19 with stable slots, or as many as its plug-in asks for (up to 63).
 #include <gtest/gtest.h>
 
 #include <map>
@@ -75,6 +75,84 @@ TEST_F(CrowdTest, NearestNineteenHoldTheSlotsAndSwapOnlyForAClearlyNearerAircraf
     EXPECT_EQ(now.count("A1"), 0u);
     EXPECT_EQ(now.count("A20"), 1u);
     EXPECT_EQ(table.size(), 19u);
+}
+
+// 200 pilots online: a plug-in asking for 63 slots gets the nearest 63, numbered up to 63; one that never
+// asks gets the nearest 19 in slots 1..19 only, on the stream and in datagrams; a number out of bounds
+// changes nothing, and asking for 19 again blanks every slot above 19.
+TEST_F(CrowdTest, APluginAskingForSixtyThreeGetsThemAndOneThatNeverAsksStaysWithinNineteen) {
+    StartServer({"--open", "--max-sessions-per-address", "300"});
+    auto wide = Join(1000, "Wide", 47.0, 8.0);
+    auto old = Join(1001, "Old", 47.0, 8.0);
+    wide->SendLine("1000|SLOTS|63|");
+    // Aircraft k sits k * 100 m north of the receivers, with gaps of 10 km after the 19th and 20 km after the
+    // 63rd, so that the aircraft holding a slot never outweigh a nearer one; the last to come are the
+    // nearest. The log's budget
+    // leaves out most of 200 logins, so they are not waited for one by one: each sends its position until
+    // the receivers show the nearest (or 10 s pass).
+    std::vector<std::unique_ptr<ProtocolClient>> others;
+    for (int k = 200; k >= 1; --k) {
+        others.push_back(std::make_unique<ProtocolClient>(server_->Address(), k));
+        others.back()->Login("A" + std::to_string(k));
+        others.back()->SendIdentity("A" + std::to_string(k), "Aircraft/General/A/A.acf");
+    }
+
+    auto namesOf = [](const std::map<int, std::string> &table) {
+        std::set<std::string> names;
+        for (const auto &[slot, name] : table) names.insert(name);
+        return names;
+    };
+    // The two receivers sit together: each is the other's nearest.
+    auto nearest = [](int count, const std::string &receiver) {
+        std::set<std::string> names = {receiver};
+        for (int k = 1; k < count; ++k) names.insert("A" + std::to_string(k));
+        return names;
+    };
+    std::map<int, std::string> wideTable, oldTable;
+    auto latitude = [](int k) { return 47.0 + 0.0009 * k + (k > 19 ? 0.09 : 0) + (k > 63 ? 0.18 : 0); };
+    for (int round = 0;
+         round < 40 && (namesOf(wideTable) != nearest(63, "Old") || namesOf(oldTable) != nearest(19, "Wide"));
+         ++round) {
+        for (int k = 1; k <= 200; ++k)
+            others[static_cast<std::size_t>(200 - k)]->SendLocation(latitude(k), 8.0, 500, k);
+        Apply(wide->DrainLines(250), &wideTable);
+        Apply(old->DrainLines(0), &oldTable);
+    }
+    Apply(wide->DrainLines(1500), &wideTable);
+    Apply(old->DrainLines(0), &oldTable);
+    ASSERT_EQ(wideTable.size(), 63u);
+    EXPECT_EQ(wideTable.begin()->first, 1);
+    EXPECT_EQ(wideTable.rbegin()->first, 63);
+    EXPECT_EQ(namesOf(wideTable), nearest(63, "Old"));
+    ASSERT_EQ(oldTable.size(), 19u);
+    EXPECT_EQ(oldTable.rbegin()->first, 19);
+    EXPECT_EQ(namesOf(oldTable), nearest(19, "Wide"));
+    // Positions too: the old plug-in is sent no slot number above 19.
+    others.back()->SendLocation(latitude(1), 8.0, 500, 1);
+    ASSERT_TRUE(old->WaitForDatagram(std::to_string(oldTable.begin()->first) + "|l|").has_value());
+    for (int i = 0; i < 50; ++i) {
+        std::optional<std::string> datagram = old->ReadDatagram(20);
+        if (!datagram) break;
+        EXPECT_LE(std::stoi(*datagram), 19) << *datagram;
+    }
+
+    // Out of bounds or no number: logged, and nothing changes.
+    for (const char *bad : {"64", "0", "-3", "x", "", "6 3"}) wide->SendLine(std::string("1000|SLOTS|") + bad + "|");
+    EXPECT_TRUE(server_->WaitForLog("client 1000 asked for \"x\" aircraft slots"));
+    for (const std::string &line : wide->DrainLines(1500)) EXPECT_EQ(line.find("|c|"), std::string::npos) << line;
+    old->SendLine("1001|MESSAGE|still here");
+    EXPECT_TRUE(wide->WaitForLine("0|m|Old: still here"));
+
+    // Back to 19: every slot above is blanked, and the nearest 19 stay.
+    wide->SendLine("1000|SLOTS|19|");
+    std::vector<std::string> lines = wide->DrainLines(2500);
+    int blanked = 0;
+    for (const std::string &line : lines) blanked += line.find("|c|BLANK") != std::string::npos ? 1 : 0;
+    EXPECT_EQ(blanked, 63 - 19);
+    Apply(lines, &wideTable);
+    EXPECT_EQ(wideTable.size(), 19u);
+    EXPECT_EQ(wideTable.rbegin()->first, 19);
+    EXPECT_EQ(namesOf(wideTable), nearest(19, "Old"));
 }
 
 }  // namespace
