@@ -12,6 +12,7 @@
 #include "net/Md5.h"
 #include "net/Protocol.h"
 #include "net/Resolver.h"
+#include "net/SlotRequest.h"
 #include "net/StreamPhase.h"
 #include "platform/Socket.h"
 #include "traffic/AircraftUtils.h"
@@ -140,6 +141,7 @@ void SendLogin() {
     }
     // Nothing of an earlier connection's stream may join this one's first message.
     ResetStreamPhase();
+    ForgetSlotRequest();
     tcpconnected = 1;
     stage = Stage::Online;
     onlineSince = linkClock;

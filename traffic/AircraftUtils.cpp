@@ -11,13 +11,17 @@
 #include "traffic/PlaneAccess.h"
 
 Aircraft AircraftList[kSlotCount];
-std::string Planes[kSlotCount] = {"Plane 0",  "Plane 1",  "Plane 2",  "Plane 3",  "Plane 4",  "Plane 5",  "Plane 6",
-                                  "Plane 7",  "Plane 8",  "Plane 9",  "Plane 10", "Plane 11", "Plane 12", "Plane 13",
-                                  "Plane 14", "Plane 15", "Plane 16", "Plane 17", "Plane 18", "Plane 19"};
+std::string Planes[kSlotCount];
 std::string Callsigns[kSlotCount];
 std::string CrewIDs[kSlotCount];
 
 namespace {
+
+// "Plane N" until a peer names its model.
+[[maybe_unused]] const bool planesNamed = [] {
+    for (int slot = 0; slot < kSlotCount; slot++) Planes[slot] = "Plane " + std::to_string(slot);
+    return true;
+}();
 
 // Looks up a traffic slot's data reference: `pattern` holds one "%d" for the slot number.
 XPLMDataRef FindSlotRef(const char *pattern, int slot) {
@@ -44,7 +48,7 @@ void WriteElement(XPLMDataRef ref, int index, float value) {
 
 // Every multiplayer aircraft's references, bound once at start: a slot drawn as another aircraft takes
 // that aircraft's from here.
-AircraftRefs slotRefs[kSlotCount];
+AircraftRefs slotRefs[kAircraftCount];
 
 void ReadFloat(XPLMDataRef ref, float *value) {
     if (ref) *value = XPLMGetDataf(ref);
@@ -105,7 +109,9 @@ void Aircraft::set(int slot) {
         return;
     }
 
-    if (slot < 0 || slot >= kSlotCount) return;
+    // A slot beyond the simulator's aircraft has no references of its own: it is drawn as an instance, or
+    // through an aircraft it is given (ShowAs).
+    if (slot < 0 || slot >= kAircraftCount) return;
     refs.drX = FindSlotRef("sim/multiplayer/position/plane%d_x", slot);
     refs.drY = FindSlotRef("sim/multiplayer/position/plane%d_y", slot);
     refs.drZ = FindSlotRef("sim/multiplayer/position/plane%d_z", slot);
@@ -146,11 +152,11 @@ void Aircraft::set(int slot) {
 }
 
 void Aircraft::ShowAs(int aircraft) {
-    refs = aircraft >= 1 && aircraft < kSlotCount ? slotRefs[aircraft] : AircraftRefs{};
+    refs = aircraft >= 1 && aircraft < kAircraftCount ? slotRefs[aircraft] : AircraftRefs{};
 }
 
 void ParkAircraft(int aircraft, float x, float y, float z) {
-    if (!planesAcquired || aircraft < 1 || aircraft >= kSlotCount) return;
+    if (!planesAcquired || aircraft < 1 || aircraft >= kAircraftCount) return;
     const AircraftRefs &refs = slotRefs[aircraft];
     WriteFloat(refs.drX, x);
     WriteFloat(refs.drY, y);

@@ -30,7 +30,7 @@ public:
     void set(int slot);
     void SetAircraftData();
     void GetAircraftData();
-    // Moves the record's values through multiplayer aircraft `aircraft` (1..19) from now on, or through
+    // Moves the record's values through multiplayer aircraft `aircraft` (1..kAircraftCount-1) from now on, or through
     // none (0): the slot's peer is not drawn. The slot number stays.
     void ShowAs(int aircraft);
 
@@ -54,7 +54,15 @@ void ParkAircraft(int aircraft, float x, float y, float z);
 // X-Plane's attitude quaternion (w, x, y, z) of a heading psi, pitch theta and roll phi in degrees.
 void AttitudeQuaternion(float psi, float theta, float phi, float q[4]);
 
-constexpr int kSlotCount = 20;
+// The relay's slots: 0 is the user's own aircraft, 1..63 are peers. The relay hands out 1..19 unless the
+// plug-in asks for more (it does in instanced traffic, which is not bound to the simulator's aircraft).
+constexpr int kSlotCount = 64;
+// The simulator's multiplayer aircraft: 0 is the user's own, 1..19 can draw peers.
+constexpr int kAircraftCount = 20;
+// What the plug-in asks the relay for: the simulator's aircraft in the default mode, every TCAS target
+// (64 less the user's own) with instanced traffic.
+constexpr int kDefaultPeers = kAircraftCount - 1;
+constexpr int kInstancedPeers = kSlotCount - 1;
 
 extern Aircraft AircraftList[kSlotCount];
 extern std::string Planes[kSlotCount];

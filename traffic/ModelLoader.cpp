@@ -25,10 +25,10 @@ constexpr double kStallShare = 0.25;
 constexpr double kStallSavings = 0.25;       // seconds
 constexpr double kLongestNormalFrame = 0.1;  // seconds: 10 frames a second
 
-std::string wanted[kSlotCount];  // per relay slot: the full path its peer's model loads from, "" for none
-std::string loaded[kSlotCount];  // per simulator aircraft: the path last loaded into it
-double lastLoad[kSlotCount];     // per simulator aircraft: simulator seconds of its last load
-bool everLoaded[kSlotCount];
+std::string wanted[kSlotCount];      // per relay slot: the full path its peer's model loads from, "" for none
+std::string loaded[kAircraftCount];  // per simulator aircraft: the path last loaded into it
+double lastLoad[kAircraftCount];     // per simulator aircraft: simulator seconds of its last load
+bool everLoaded[kAircraftCount];
 
 int lastLoadCycle = INT_MIN;
 int lastCycle = INT_MIN;
@@ -107,7 +107,7 @@ void LoadPendingModels(float elapsedSinceLastFrame) {
 
 void ReloadNamedModels() {
     // X-Plane's AI or another plug-in had the aircraft meanwhile: what they hold now is unknown.
-    for (int aircraft = 0; aircraft < kSlotCount; aircraft++) {
+    for (int aircraft = 0; aircraft < kAircraftCount; aircraft++) {
         loaded[aircraft].clear();
         everLoaded[aircraft] = false;
     }

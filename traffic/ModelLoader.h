@@ -12,7 +12,7 @@ extern const char kStockDefaultModel[];
 // The full path of the default model, or "" when that file is not there either.
 std::string DefaultModelPath();
 
-// Asks for `path` (a full path, or "" for none) for relay slot 1..19 (slot 0, the user's own aircraft,
+// Asks for `path` (a full path, or "" for none) for relay slot 1..63 (slot 0, the user's own aircraft,
 // never gets a model). A newer path for the same slot replaces it.
 void RequestModel(int slot, const std::string &path);
 

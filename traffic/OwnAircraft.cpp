@@ -7,6 +7,7 @@
 #include "core/SkorvaleSE.h"
 #include "net/Connection.h"
 #include "net/Protocol.h"
+#include "net/SlotRequest.h"
 #include "platform/Socket.h"
 #include "platform/System.h"
 #include "traffic/InstancedTraffic.h"
@@ -112,6 +113,7 @@ float SkorvaleFrameCallback(float inElapsedSinceLastCall, float, int, void *) {
     // where it was the frame before.
     SendLocationOncePerCycle(XPLMGetCycleNumber());
     MoveCoPilotHead();
+    RequestSlotsFrame();
     // Instanced traffic draws none of the multiplayer aircraft: they are not chosen, moved or given models.
     if (!trafficModels) {
         UpdateTrafficSlots();

@@ -41,7 +41,7 @@ void TakePlanes() {
         SetStatusNote("");
     }
     // The multiplayer aircraft are 1..19; 0 is the user's own.
-    for (int i = 1; i < kSlotCount; i++) XPLMDisableAIForPlane(i);
+    for (int i = 1; i < kAircraftCount; i++) XPLMDisableAIForPlane(i);
     // The traffic went on while another plug-in held the aircraft: give each its latest model, and only as
     // many active as peers fill.
     ReloadNamedModels();

@@ -21,7 +21,7 @@ constexpr float kParkBelow = 1.0e5f;
 
 bool occupied[kSlotCount];
 int aircraftOf[kSlotCount];  // relay slot -> simulator aircraft, 0 for none
-int slotIn[kSlotCount];      // simulator aircraft -> relay slot, 0 for none
+int slotIn[kAircraftCount];  // simulator aircraft -> relay slot, 0 for none
 double lastChoice = -1e9;    // simulator seconds
 int writtenActive = -1;      // the active count last set, -1 when unknown
 unsigned generation = 1;
@@ -34,7 +34,7 @@ double Now() {
 // The multiplayer aircraft the simulator shows: its total less the user's own.
 int ShownCount() {
     int shown = ShownAircraftCount() - 1;
-    return shown < 0 ? 0 : (shown > kSlotCount - 1 ? kSlotCount - 1 : shown);
+    return shown < 0 ? 0 : (shown > kAircraftCount - 1 ? kAircraftCount - 1 : shown);
 }
 
 void Assign(int slot, int aircraft) {
@@ -69,7 +69,7 @@ int FreeAircraftFor(int slot, int shown) {
 void ParkAndCount() {
     if (!planesAcquired) return;
     int highest = 0;
-    for (int k = 1; k < kSlotCount; k++) {
+    for (int k = 1; k < kAircraftCount; k++) {
         if (slotIn[k] != 0) highest = k;
     }
     int active = highest + 1;
@@ -127,9 +127,9 @@ void ResetTrafficSlots() {
     for (int s = 0; s < kSlotCount; s++) {
         occupied[s] = false;
         aircraftOf[s] = 0;
-        slotIn[s] = 0;
         if (s > 0) AircraftList[s].ShowAs(0);
     }
+    for (int &slot : slotIn) slot = 0;
     lastChoice = -1e9;
     generation++;
     ParkAndCount();

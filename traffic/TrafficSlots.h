@@ -3,7 +3,8 @@
 
 // All of it runs on the simulation thread only.
 //
-// The relay numbers peers 1..19 in the order they came; the simulator draws only its first
+// The relay numbers peers 1..19 (1..63 with instanced traffic) in the order they came; the simulator
+// draws only its first
 // multiplayer aircraft (as many as the pilot's AI aircraft setting). While every peer's slot number
 // is one the simulator shows, slot N is drawn as aircraft N. When a peer sits beyond them, the
 // nearest peers are moved into the aircraft shown; a hidden peer takes a shown one's aircraft only

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/ConnectionStatus.h"
 #include "core/SkorvaleSE.h"
@@ -62,39 +63,102 @@ const char *RowNote(int slot) {
 // The rows as last built, and what they were built from: rebuilt only when a slot changes, not per draw.
 struct PlaneRows {
     unsigned generation = 0;
-    size_t columns = 0;
+    size_t columns = 0, fit = 0;
     int trafficModels = -1;
+    std::vector<int> order;
     std::string callsigns[kSlotCount];
     std::string planes[kSlotCount];
-    std::string rows[kSlotCount];
+    std::vector<std::string> rows;
 };
 
-const std::string *Rows(size_t columns) {
+// With instanced traffic the relay can fill 63 slots, more than the window has rows: the peers are listed
+// nearest first, ordered again every few seconds (not every frame, so rows of peers at about the same
+// distance do not trade places while the pilot reads them).
+constexpr double kSecondsBetweenOrders = 2.0;
+
+double Seconds() {
+    static XPLMDataRef clock = XPLMFindDataRef("sim/time/total_running_time_sec");
+    return clock ? XPLMGetDataf(clock) : 0.0;
+}
+
+// The slots to list. The default mode lists every slot the relay numbers (1..19) in its order, a peer or
+// not; instanced traffic lists the slots with a peer, nearest first.
+const std::vector<int> &ListedSlots() {
+    static std::vector<int> order;
+    static double orderedAt = -1e9;
+    static int orderedMode = -1;
+    if (!trafficModels) {
+        if (orderedMode != 0) {
+            order.clear();
+            for (int i = 1; i <= kDefaultPeers; i++) order.push_back(i);
+            orderedMode = 0;
+        }
+        return order;
+    }
+    std::vector<int> present;
+    for (int i = 1; i < kSlotCount; i++)
+        if (!Callsigns[i].empty() || TrafficSlotPresent(i)) present.push_back(i);
+    std::vector<int> sorted = order;
+    std::sort(sorted.begin(), sorted.end());
+    const double now = Seconds();
+    if (orderedMode == 1 && sorted == present && now >= orderedAt && now - orderedAt < kSecondsBetweenOrders)
+        return order;
+    std::vector<double> distance(kSlotCount, 0.0);
+    for (int i : present) distance[i] = SlotDistanceSquared(i);
+    std::stable_sort(present.begin(), present.end(), [&](int a, int b) { return distance[a] < distance[b]; });
+    order.swap(present);
+    orderedAt = now;
+    orderedMode = 1;
+    return order;
+}
+
+const std::vector<std::string> &Rows(size_t columns, size_t fit) {
     static PlaneRows cache;
+    const std::vector<int> &listed = ListedSlots();
     // With our own models, each row also says which one draws the peer and why.
     std::string planes[kSlotCount];
-    for (int i = 1; i < kSlotCount; i++) {
+    for (int i : listed) {
         const std::string choice = trafficModels ? TrafficChoiceText(i) : std::string();
         planes[i] = choice.empty() ? Planes[i] : Planes[i] + " as " + choice;
     }
-    bool stale = cache.generation != TrafficSlotsGeneration() || cache.columns != columns ||
-                 cache.trafficModels != trafficModels;
-    for (int i = 1; i < kSlotCount && !stale; i++)
+    bool stale = cache.generation != TrafficSlotsGeneration() || cache.columns != columns || cache.fit != fit ||
+                 cache.trafficModels != trafficModels || cache.order != listed;
+    for (size_t k = 0; k < listed.size() && !stale; k++) {
+        const int i = listed[k];
         stale = cache.callsigns[i] != Callsigns[i] || cache.planes[i] != planes[i];
+    }
     if (!stale) return cache.rows;
     cache.generation = TrafficSlotsGeneration();
     cache.columns = columns;
+    cache.fit = fit;
     cache.trafficModels = trafficModels;
-    for (int i = 1; i < kSlotCount; i++) {
+    cache.order = listed;
+    cache.rows.clear();
+    // More peers than rows: the last row says how many farther ones are left out.
+    const size_t shown = listed.size() <= fit ? listed.size() : (fit > 0 ? fit - 1 : 0);
+    for (size_t k = 0; k < listed.size(); k++) {
+        const int i = listed[k];
         cache.callsigns[i] = Callsigns[i];
         cache.planes[i] = planes[i];
+        if (k >= shown) continue;
         std::string row = std::to_string(i) + ": " + Callsigns[i] + " " + planes[i];
         // The note stays whole however long the peer's names are.
         std::string note = RowNote(i);
-        cache.rows[i] = Cut(Cut(row, columns > note.size() ? columns - note.size() : 0) + note, columns);
+        cache.rows.push_back(Cut(Cut(row, columns > note.size() ? columns - note.size() : 0) + note, columns));
+    }
+    if (shown < listed.size()) {
+        const size_t more = listed.size() - shown;
+        cache.rows.push_back(
+            Cut("+ " + std::to_string(more) + (more == 1 ? " more pilot" : " more pilots") + " farther", columns));
     }
     return cache.rows;
 }
+
+// Rows start below the status and indicator lines, one every 14 pixels; the list keeps a margin at the
+// bottom (19 rows in the window's usual 320 pixels).
+constexpr int kFirstRowBelowTop = 48;
+constexpr int kRowHeight = 14;
+constexpr int kBottomMargin = 20;
 
 void DrawPlaneList(int left, int top, int right, int bottom) {
     XPLMDrawTranslucentDarkBox(left, top, right, bottom);
@@ -109,9 +173,12 @@ void DrawPlaneList(int left, int top, int right, int bottom) {
 
     // Slot 0 is the user's own aircraft and is not listed. The rows keep the relay's numbering; those
     // whose peer is not drawn where it flies say why.
-    const std::string *rows = Rows(columns);
-    for (int i = 1; i < kSlotCount; i++)
-        DrawText(kWhite, left + kTextMargin, top - 48 - 14 * (i - 1), rows[i], nullptr);
+    const int space = top - bottom - kFirstRowBelowTop - kBottomMargin;
+    const size_t fit = space >= 0 ? (size_t)(space / kRowHeight + 1) : 0;
+    // The default mode's 19 rows are drawn as they always were, whatever the window's height.
+    const std::vector<std::string> &rows = Rows(columns, trafficModels ? fit : (size_t)kDefaultPeers);
+    for (size_t k = 0; k < rows.size(); k++)
+        DrawText(kWhite, left + kTextMargin, top - kFirstRowBelowTop - kRowHeight * (int)k, rows[k], nullptr);
 }
 
 void DrawChat(int left, int top, int right, int bottom) {

@@ -53,6 +53,15 @@ Location LocationOf(Session &s, const Peer &p, double groundY) {
     return l;
 }
 
+// Whether the plug-in sent `text` on its stream to the server within two seconds.
+bool Sent(Session &session, const std::string &text) {
+    for (int i = 0; i < 200; ++i) {
+        if (session.server->StreamBytes().find(text) != std::string::npos) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
 std::vector<std::string> LabelsDrawn(const simhost::Host &host) {
     std::vector<std::string> out;
     for (const simhost::DrawnString &s : host.LastFrame().strings)
@@ -75,7 +84,9 @@ void PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHills(simhost::XPlaneVersion
     trafficModels = 1;
 
     std::vector<Peer> peers = {{1, 300, 0, 0, true}, {3, 15000, 0, 900, false}, {4, -2000, 0, 900, false}};
-    for (int slot = 2; slot < kSlotCount; ++slot)
+    // 30 peers: more than the simulator's 19 multiplayer aircraft, in slots the relay hands out only to a
+    // plug-in that asks for them.
+    for (int slot = 2; slot <= 30; ++slot)
         if (slot != 3 && slot != 4) peers.push_back({slot, 500.0 * slot, slot % 2 ? 150.0 : -150.0, 200, false});
     XPLMProbeRef probe = XPLMCreateProbe(xplm_ProbeY);
     XPLMProbeInfo_t ground{};
@@ -100,6 +111,9 @@ void PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHills(simhost::XPlaneVersion
         session.SendDatagrams(texts);
         host.RunFrames(3);
     }
+
+    // The plug-in asked the relay for every TCAS target's slot.
+    EXPECT_TRUE(Sent(session, "12345|SLOTS|63|\n"));
 
     // Every peer is an instance, whatever the AI count; the multiplayer aircraft draw nothing, load nothing.
     std::vector<simhost::InstanceInfo> instances = host.Instances();
@@ -157,6 +171,45 @@ void PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHills(simhost::XPlaneVersion
     EXPECT_EQ(host.Instances().size(), peers.size() - 1);
     for (const simhost::TcasTarget &t : host.Tcas().targets) EXPECT_NE(t.index, 5);
 
+    // 200 pilots online, and a relay (or anyone) naming slots past 63: 63 instances and targets, no more.
+    std::vector<Peer> crowd;
+    for (int slot = 1; slot <= 200; ++slot) crowd.push_back({slot, 100.0 * slot, 300, 400, false});
+    std::string names;
+    for (int slot = 1; slot <= 200; ++slot) names += std::to_string(slot) + "|c|C" + std::to_string(slot) + "====\n";
+    session.SendStream(names);
+    for (int round = 0; round < 10; ++round) {
+        // In two batches, so the socket's buffer holds each whole.
+        for (std::size_t from : {std::size_t{0}, std::size_t{100}}) {
+            std::vector<std::string> texts;
+            for (std::size_t k = from; k < from + 100; ++k) texts.push_back(LocationOf(session, crowd[k], 0).Text());
+            session.SendDatagrams(texts);
+            host.RunFrames(2);
+        }
+    }
+    EXPECT_EQ(host.Instances().size(), 63u);
+    simhost::TcasInfo full = host.Tcas();
+    EXPECT_EQ(full.targets.size(), 63u);
+    ids.clear();
+    for (const simhost::TcasTarget &t : full.targets) {
+        EXPECT_LE(t.index, 63);
+        EXPECT_EQ(t.flightId, "C" + std::to_string(t.index));
+        ids.insert(t.modeS);
+    }
+    EXPECT_EQ(ids.size(), 63u);
+    // The plane list shows the nearest as many as fit, and says how many more there are.
+    showPlaneWindow = 1;
+    XPLMSetWindowIsVisible(gWindow, 1);
+    host.RunFrame();
+    std::vector<std::string> rows = host.LastFrame().TextsIn(gWindow);
+    ASSERT_EQ(rows.size(), 2u + 19u);
+    for (int k = 0; k < 18; ++k) {
+        const std::string row = rows[2 + static_cast<std::size_t>(k)];
+        EXPECT_EQ(row.rfind(std::to_string(k + 1) + ": C" + std::to_string(k + 1) + " ", 0), 0u) << row;
+    }
+    EXPECT_EQ(rows.back(), "+ 45 more pilots farther");
+    showPlaneWindow = 0;
+    XPLMSetWindowIsVisible(gWindow, 0);
+
     // Offline: no instance, no override.
     DisconnectFromServer();
     host.RunFrame();
@@ -211,6 +264,8 @@ TEST(InstancedTraffic, HiddenPeersPointToOurModelsAndModelSpamLoadsNothingTwice)
     EXPECT_NE(StatusLine().find("3 pilots not shown"), std::string::npos) << StatusLine();
     EXPECT_NE(StatusLine().find("Our models"), std::string::npos) << StatusLine();
     EXPECT_TRUE(host.Instances().empty());
+    // The default mode never asks the relay for slots: its stream is what it always was.
+    EXPECT_EQ(session.server->StreamBytes().find("|SLOTS|"), std::string::npos);
 
     trafficModels = 1;
     showPlaneWindow = 1;
@@ -230,7 +285,11 @@ TEST(InstancedTraffic, HiddenPeersPointToOurModelsAndModelSpamLoadsNothingTwice)
     EXPECT_LE(host.Instancing().objectLoads, loads + 2);
     EXPECT_EQ(host.Instances().size(), 5u);
     EXPECT_EQ(host.Instancing().refusedCount, 0);
+    EXPECT_TRUE(Sent(session, "12345|SLOTS|63|\n"));
+    // Switched off again: back to the simulator's 19.
     trafficModels = 0;
+    host.RunFrame();
+    EXPECT_TRUE(Sent(session, "12345|SLOTS|19|\n"));
 }
 
 }  // namespace
