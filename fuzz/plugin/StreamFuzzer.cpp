@@ -69,6 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const char probe[] = "\n7|c|Probe\n";
     TakeStreamBytes(probe, sizeof probe - 1);
     if (Callsigns[7] != "Probe") std::abort();
+    // The highest slot the relay numbers is handled; one past it is no slot at all.
+    const char high[] = "\n63|c|High\n64|c|Over\n";
+    TakeStreamBytes(high, sizeof high - 1);
+    if (Callsigns[63] != "High") std::abort();
 
     // The pattern backtracks on long inputs, so the comparison takes the first kilobyte.
     std::string text(reinterpret_cast<const char *>(data + 1), std::min<size_t>(size - 1, 1024));
