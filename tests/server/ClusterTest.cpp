@@ -133,6 +133,30 @@ TEST_F(ClusterTest, PilotsOnDifferentNodesFlyTalkAndLogInAsOneNetwork) {
         if (auto datagram = carl->ReadDatagram(100); datagram && expected.count(*datagram)) lastSeen.insert(*datagram);
     }
     EXPECT_EQ(lastSeen, expected);
+    // Other nodes' aircraft take the slots a plug-in asks for like local ones: asking for one slot keeps
+    // only the nearest (Anna, 700 m from Carl; Ben is 2.5 km away), in slot 1.
+    carl->SendLine("3|SLOTS|1|");
+    std::map<std::string, std::string> carlSlots = {{annaAtCarl, "ANNA"}, {benAtCarl, "BEN2"}};
+    for (const std::string &line : carl->DrainLines(2000)) {
+        std::size_t bar = line.find('|');
+        if (bar == std::string::npos || line.compare(bar, 3, "|c|") != 0) continue;
+        if (line.substr(bar + 3) == "BLANK") {
+            carlSlots.erase(line.substr(0, bar));
+        } else {
+            carlSlots[line.substr(0, bar)] = line.substr(bar + 3);
+        }
+    }
+    EXPECT_EQ(carlSlots, (std::map<std::string, std::string>{{"1", "ANNA"}}));
+    // Back to 19: Ben comes back, in whichever slot is free.
+    carl->SendLine("3|SLOTS|19|");
+    benAtCarl.clear();
+    for (int i = 0; i < 30 && benAtCarl.empty(); ++i) {
+        for (const std::string &line : carl->DrainLines(100)) {
+            std::size_t bar = line.find("|c|BEN2");
+            if (bar != std::string::npos && bar + 7 == line.size()) benAtCarl = line.substr(0, bar);
+        }
+    }
+    ASSERT_FALSE(benAtCarl.empty());
 
     // Positions only go where a pilot is near: Dan, on the other side of the world, is named at alpha but
     // not shown until Anna flies to him.

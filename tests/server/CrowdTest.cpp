@@ -81,22 +81,21 @@ TEST_F(CrowdTest, NearestNineteenHoldTheSlotsAndSwapOnlyForAClearlyNearerAircraf
 // asks gets the nearest 19 in slots 1..19 only, on the stream and in datagrams; a number out of bounds
 // changes nothing, and asking for 19 again blanks every slot above 19.
 TEST_F(CrowdTest, APluginAskingForSixtyThreeGetsThemAndOneThatNeverAsksStaysWithinNineteen) {
-    StartServer({"--open", "--max-sessions-per-address", "300"});
+    StartServer({"--open", "--max-sessions-per-address", "300", "--max-pending-per-address", "300", "--motd", "hello"});
     auto wide = Join(1000, "Wide", 47.0, 8.0);
     auto old = Join(1001, "Old", 47.0, 8.0);
     wide->SendLine("1000|SLOTS|63|");
     // Aircraft k sits k * 100 m north of the receivers, with gaps of 10 km after the 19th and 20 km after the
-    // 63rd, so that the aircraft holding a slot never outweigh a nearer one; the last to come are the
-    // nearest. The log's budget
-    // leaves out most of 200 logins, so they are not waited for one by one: each sends its position until
-    // the receivers show the nearest (or 10 s pass).
+    // 63rd, so that the aircraft holding a slot never outweigh a nearer one. The log's budget leaves out
+    // most of 200 logins, so each pilot waits for the server's greeting instead; then all report their
+    // positions, the nearest first, until the receivers show the nearest (or 10 s pass).
     std::vector<std::unique_ptr<ProtocolClient>> others;
-    for (int k = 200; k >= 1; --k) {
+    for (int k = 1; k <= 200; ++k) {
         others.push_back(std::make_unique<ProtocolClient>(server_->Address(), k));
         others.back()->Login("A" + std::to_string(k));
         others.back()->SendIdentity("A" + std::to_string(k), "Aircraft/General/A/A.acf");
     }
-
+    for (auto &other : others) ASSERT_TRUE(other->WaitForLine("0|m|Server: hello", 5000));
     auto namesOf = [](const std::map<int, std::string> &table) {
         std::set<std::string> names;
         for (const auto &[slot, name] : table) names.insert(name);
@@ -113,8 +112,7 @@ TEST_F(CrowdTest, APluginAskingForSixtyThreeGetsThemAndOneThatNeverAsksStaysWith
     for (int round = 0;
          round < 40 && (namesOf(wideTable) != nearest(63, "Old") || namesOf(oldTable) != nearest(19, "Wide"));
          ++round) {
-        for (int k = 1; k <= 200; ++k)
-            others[static_cast<std::size_t>(200 - k)]->SendLocation(latitude(k), 8.0, 500, k);
+        for (int k = 1; k <= 200; ++k) others[static_cast<std::size_t>(k - 1)]->SendLocation(latitude(k), 8.0, 500, k);
         Apply(wide->DrainLines(250), &wideTable);
         Apply(old->DrainLines(0), &oldTable);
     }
@@ -128,7 +126,7 @@ TEST_F(CrowdTest, APluginAskingForSixtyThreeGetsThemAndOneThatNeverAsksStaysWith
     EXPECT_EQ(oldTable.rbegin()->first, 19);
     EXPECT_EQ(namesOf(oldTable), nearest(19, "Wide"));
     // Positions too: the old plug-in is sent no slot number above 19.
-    others.back()->SendLocation(latitude(1), 8.0, 500, 1);
+    others.front()->SendLocation(latitude(1), 8.0, 500, 1);
     ASSERT_TRUE(old->WaitForDatagram(std::to_string(oldTable.begin()->first) + "|l|").has_value());
     for (int i = 0; i < 50; ++i) {
         std::optional<std::string> datagram = old->ReadDatagram(20);
