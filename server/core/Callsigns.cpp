@@ -14,6 +14,9 @@ std::string_view Trimmed(std::string_view name) {
     return name;
 }
 
+// The name the server signs its own chat lines with ("Server: ..."): no pilot shows it unsuffixed.
+constexpr std::string_view kServerName = "server";
+
 }  // namespace
 
 std::string FoldedName(std::string_view name) {
@@ -57,10 +60,15 @@ std::string Callsigns::Settle(int uniqueId, const std::string &wanted, std::uint
     Entry entry{wanted, key, since, {}, {}};
     std::string shown = wanted;
     holder = holders_.find(entry.wantedKey);
-    if (holder != holders_.end()) {
-        const Entry &other = entries_[holder->second];
-        bool earlier = since != other.since ? since < other.since : uniqueId < holder->second;
-        if (other.wantedKey == entry.wantedKey && earlier) {
+    bool reserved = entry.wantedKey == kServerName;
+    if (reserved || holder != holders_.end()) {
+        bool earlier = false;
+        if (!reserved) {
+            const Entry &other = entries_[holder->second];
+            earlier = other.wantedKey == entry.wantedKey &&
+                      (since != other.since ? since < other.since : uniqueId < holder->second);
+        }
+        if (earlier) {
             // It asked first: the one showing the name now is settled again, with a suffix.
             displaced->push_back(holder->second);
             holders_.erase(holder);

@@ -199,6 +199,11 @@ TEST(CallsignsTest, TheFirstToAskKeepsANameAndLaterOnesGetASuffix) {
     names.Release(5);
     EXPECT_EQ(names.Settle(6, "anna", 400, &displaced), "anna");
     EXPECT_EQ(names.Settle(3, "ANNA", 300, &displaced), "ANNA (3)") << "asking again keeps its own";
+
+    // The server's own name is never a pilot's, however early it asked: its chat would pass for the server's.
+    EXPECT_EQ(names.Settle(7, " SERVER", 1, &displaced), "SERVER (2)");
+    EXPECT_EQ(names.Settle(8, "Server", 2, &displaced), "Server (3)");
+    EXPECT_EQ(displaced, std::vector<int>{1});
 }
 
 TEST(StreamTextTest, ModelPathsBecomeRelativeToTheAircraftFolder) {
