@@ -264,6 +264,8 @@ void DefineServerOptions(CLI::App &app, ServerSettings &settings) {
     nodeOption->needs(natsOption);
     app.add_option("--nats-creds", cluster.credentialsFile, "NATS credentials file (JWT and nkey seed) of this node")
         ->group(kNetworkGroup);
+    app.add_option("--nats-nkey", cluster.nkeyFile, "File with this node's NATS nkey seed (SU...)")
+        ->group(kNetworkGroup);
     auto *natsUser = app.add_option("--nats-user", cluster.user, "NATS user of this node")->group(kNetworkGroup);
     app.add_option("--nats-password-file", cluster.passwordFile, "File with the NATS user's password on its first line")
         ->needs(natsUser)

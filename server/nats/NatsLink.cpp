@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "server/core/Text.h"
+#include "server/nats/Nkey.h"
 
 namespace server {
 
@@ -35,6 +36,15 @@ void Secure(natsOptions *opts, const ClusterOptions &options) {
     if (!options.credentialsFile.empty()) {
         check(natsOptions_SetUserCredentialsFromFiles(opts, options.credentialsFile.c_str(), nullptr), "--nats-creds",
               options.credentialsFile);
+    }
+    if (!options.nkeyFile.empty()) {
+        // The library reads the seed itself at every connection; the public key is told to the server.
+        if (!options.credentialsFile.empty() || !options.user.empty()) {
+            throw std::invalid_argument("--nats-nkey cannot be given with --nats-creds or --nats-user: choose one");
+        }
+        std::string publicKey = NkeyPublicKeyOfSeedFile(options.nkeyFile);
+        check(natsOptions_SetNKeyFromSeed(opts, publicKey.c_str(), options.nkeyFile.c_str()), "--nats-nkey",
+              options.nkeyFile);
     }
     if (!options.user.empty()) {
         std::ifstream file(options.passwordFile);

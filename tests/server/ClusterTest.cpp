@@ -6,12 +6,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "server/nats/Nkey.h"
 #include "tests/server/ClusterHarness.h"
 #include "tests/support/Command.h"
 #include "tests/support/Loopback.h"
@@ -423,6 +426,74 @@ TEST(SecuredClusterTest, NodesUseTlsAndCredentialsAndKeepTheSecretsOutOfTheLog) 
         EXPECT_FALSE(refused.WaitForLog("login store ready", 2000)) << refused.Log();
         EXPECT_EQ(refused.CountInLog("open-sesame"), 0u);
     }
+    testsupport::RemoveTree(dir);
+}
+
+TEST(SecuredClusterTest, NodesProveThemselvesWithAnNkeyAndBadSeedFilesStopTheStart) {
+    std::string dir = testsupport::MakeTempDir("nats-nkey");
+    // Two user pairs of random key material; the server knows the first one's public key only.
+    std::random_device random;
+    auto newSeed = [&] {
+        std::string material;
+        for (int i = 0; i < 32; ++i) material += static_cast<char>(random() & 0xff);
+        return server::NkeyUserSeed(material);
+    };
+    std::string seed = newSeed(), other = newSeed();
+    auto write = [&](const std::string &name, const std::string &text) {
+        std::ofstream(dir + "/" + name) << text;
+        return dir + "/" + name;
+    };
+    std::string seedFile = write("node.nk", seed + "\n"), otherFile = write("other.nk", other + "\n");
+    std::string publicKey = server::NkeyPublicKeyOfSeedFile(seedFile);
+    ASSERT_EQ(publicKey.size(), 56u);
+    ASSERT_EQ(publicKey[0], 'U');
+    write("nats.conf", "authorization { users = [ { nkey: \"" + publicKey + "\" } ] }\n");
+    NatsCluster nats(1, {"-c", dir + "/nats.conf"});
+    ASSERT_TRUE(nats.Ready()) << nats.Log(0);
+
+    // A file that cannot serve stops the node at its start, saying why, and never shows what it holds (each
+    // node run on an address of its own, with nothing else on it).
+    std::string server = "'" + std::string(testsupport::ServerPath()) + "'";
+    std::string damaged = seed;
+    damaged[20] = damaged[20] == 'A' ? 'B' : 'A';
+    std::string operatorSeed = "SO" + seed.substr(2);
+    std::vector<std::pair<std::string, std::string>> bad = {
+        {dir + "/missing.nk", "cannot read it"},
+        {write("empty.nk", "\n# nothing here\n"), "holds no user nkey seed"},
+        {write("operator.nk", operatorSeed + "\n"), "holds no user nkey seed"},
+        {write("short.nk", seed.substr(0, 40) + "\n"), "is not a valid nkey seed"},
+        {write("damaged.nk", damaged + "\n"), "its checksum does not match"},
+        {write("both.nk", seed + "\n"), ""}};  // with a user too: one way to prove the node, not two
+    for (const auto &[file, why] : bad) {
+        std::string flags = " --open --address " + testsupport::UniqueLoopbackAddress() + " --nats " + nats.Url(0) +
+                            " --node charlie --nats-nkey " + file;
+        if (why.empty()) flags += " --nats-user node --nats-password-file " + file;
+        testsupport::CommandResult result = testsupport::RunCaptured("timeout 20 " + server + flags, dir);
+        std::string said = result.out + result.err;
+        EXPECT_EQ(result.exitCode, 1) << file << ": " << said;
+        EXPECT_NE(said.find(why.empty() ? "cannot be given with --nats-creds or --nats-user" : why), std::string::npos)
+            << file << ": " << said;
+        EXPECT_EQ(said.find(seed.substr(2, 30)), std::string::npos) << said;
+    }
+
+    // The server checks the node's signature, made by the NATS library from the seed, against the public
+    // key derived here.
+    auto node = StartNode(testsupport::UniqueLoopbackAddress(), "alpha", nats.Url(0),
+                          {"--open", "--store-replicas", "1", "--nats-nkey", seedFile});
+    ASSERT_TRUE(node->WaitForLog("login store ready")) << node->Log() << nats.Log(0);
+    EXPECT_TRUE(JoinAt(*node, 1, "ANNA")->Connected());
+    EXPECT_EQ(node->CountInLog(seed), 0u);
+    testsupport::CommandResult printed = testsupport::RunCaptured(
+        server + " --print-config --open --node alpha --nats " + nats.Url(0) + " --nats-nkey " + seedFile, dir);
+    EXPECT_NE(printed.out.find("nats-nkey=\"" + seedFile + "\""), std::string::npos) << printed.out;
+    EXPECT_EQ(printed.out.find(seed), std::string::npos);
+
+    // A seed of another pair is refused by the server.
+    ServerProcess stranger(
+        testsupport::UniqueLoopbackAddress(),
+        {"--open", "--store-replicas", "1", "--nats", nats.Url(0), "--node", "bravo", "--nats-nkey", otherFile});
+    EXPECT_FALSE(stranger.WaitForLog("login store ready", 2000)) << stranger.Log();
+
     testsupport::RemoveTree(dir);
 }
 
