@@ -2,7 +2,6 @@
 // time: claimed, released and renewed on a worker thread of their own, since every call waits for the servers.
 #include "server/nats/LoginClaims.h"
 
-#include <openssl/sha.h>
 #include <spdlog/spdlog.h>
 
 #include <cstdlib>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "server/core/Relay.h"
+#include "server/nats/KeyValue.h"
 
 namespace server {
 
@@ -17,18 +17,7 @@ namespace {
 
 constexpr const char *kLoginBucket = "skorvale_logins";
 
-// Login store keys are subject tokens: a user ID can hold anything, so it goes in as a hash.
-std::string UserKey(const std::string &user) {
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char *>(user.data()), user.size(), digest);
-    static const char kHex[] = "0123456789abcdef";
-    std::string key = "user.";
-    for (unsigned char byte : digest) {
-        key += kHex[byte >> 4];
-        key += kHex[byte & 15];
-    }
-    return key;
-}
+std::string UserKey(const std::string &user) { return HashedKey("user", user); }
 
 std::string IdKey(int uniqueId) { return "id." + std::to_string(uniqueId); }
 
@@ -188,22 +177,8 @@ std::string LoginClaims::StoreAdvice(natsStatus status) {
 bool LoginClaims::OpenStore() {
     if (kv_) return true;
     if (natsConnection_Status(link_.Connection()) != NATS_CONN_STATUS_CONNECTED) return false;
-    if (!js_) {
-        jsOptions jsOpts;
-        jsOptions_Init(&jsOpts);
-        jsOpts.Wait = 1000;
-        if (natsConnection_JetStream(&js_, link_.Connection(), &jsOpts) != NATS_OK) return false;
-    }
-    natsStatus status = js_KeyValue(&kv_, js_, kLoginBucket);
-    if (status != NATS_OK) {
-        kvConfig config;
-        kvConfig_Init(&config);
-        config.Bucket = kLoginBucket;
-        config.History = 1;
-        config.TTL = std::chrono::duration_cast<std::chrono::nanoseconds>(link_.Options().claimLifetime).count();
-        config.Replicas = link_.Options().storeReplicas;
-        status = js_CreateKeyValue(&kv_, js_, &config);
-    }
+    natsStatus status = OpenBucket(link_.Connection(), &js_, &kv_, kLoginBucket, link_.Options().storeReplicas,
+                                   link_.Options().claimLifetime);
     if (status != NATS_OK) {
         kv_ = nullptr;
         storeReady_ = false;
