@@ -206,12 +206,20 @@ void AdminCommands::Apply(const OperatorAction &action) {
                      error.empty() ? "reason too long" : error);
         return;
     }
+    const char *stored = action.fromStore ? " (from the network's store)" : "";
     if (action.kind == OperatorAction::Kind::Unban) {
         bool removed = bans_.Remove(ban.target);
+        if (action.fromStore && !removed) return;
         if (removed) SaveBans();
-        spdlog::warn("admin ({}): lifted the ban on {}{}", Escaped(action.by), Preview(ban.target),
-                     removed ? "" : " (not banned here)");
+        spdlog::warn("admin ({}): lifted the ban on {}{}{}", Escaped(action.by), Preview(ban.target),
+                     removed ? "" : " (not banned here)", stored);
         return;
+    }
+    if (action.fromStore) {
+        // Read again at every join: a ban this node has already, or one that has ended, changes nothing.
+        const Ban *known = bans_.Get(ban);
+        bool ended = action.until != 0 && action.until <= WallSeconds();
+        if (ended || (known && known->since == action.since && known->until == action.until)) return;
     }
     ban.since = action.since;
     ban.until = action.until;
@@ -220,8 +228,8 @@ void AdminCommands::Apply(const OperatorAction &action) {
     bans_.Add(ban);
     SaveBans();
     std::size_t ended = relay_.EndBanned(WallSeconds());
-    spdlog::warn("admin ({}): banned {}{} ({} sessions here ended)", Escaped(action.by), Preview(ban.target),
-                 ban.until == 0 ? std::string(" for good") : " until " + UtcText(ban.until), ended);
+    spdlog::warn("admin ({}): banned {}{} ({} sessions here ended){}", Escaped(action.by), Preview(ban.target),
+                 ban.until == 0 ? std::string(" for good") : " until " + UtcText(ban.until), ended, stored);
 }
 
 std::string AdminCommands::SaveBans() {

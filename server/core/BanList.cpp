@@ -138,6 +138,16 @@ bool BanList::Remove(std::string_view target) {
     return removed;
 }
 
+const Ban *BanList::Get(const Ban &parsed) const {
+    if (!parsed.address) {
+        auto found = users_.find(parsed.target);
+        return found == users_.end() ? nullptr : &found->second;
+    }
+    const auto &networks = networks_[static_cast<std::size_t>(parsed.prefix)];
+    auto found = networks.find(parsed.network);
+    return found == networks.end() ? nullptr : &found->second;
+}
+
 const Ban *BanList::FindAddress(std::uint32_t address, std::int64_t now) const {
     for (std::uint64_t prefixes = prefixesInUse_; prefixes != 0; prefixes &= prefixes - 1) {
         int prefix = __builtin_ctzll(prefixes);

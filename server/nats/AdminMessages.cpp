@@ -1,7 +1,10 @@
-// Operators' kicks, bans and lifted bans carried between the nodes of a network.
+// Operators' kicks, bans and lifted bans carried between the nodes of a network, the bans and lifted bans
+// kept in the network's store as well.
 #include "server/nats/AdminMessages.h"
 
 #include <spdlog/spdlog.h>
+
+#include <chrono>
 
 #include "server/core/Relay.h"
 
@@ -23,12 +26,30 @@ void AdminMessages::Publish(const OperatorAction &action) {
     message.node = options.node;
     message.action = action;
     link_.Send(kEventSubject, message);
+    if (message.kind != ClusterKind::Eject) store_.Keep(message);
 }
 
 void AdminMessages::Apply(const ClusterMessage &message) {
     OperatorAction action = message.action;
     action.by = "node " + message.node + ", " + action.by;
     relay_.OnOperatorAction(action);
+}
+
+void AdminMessages::Learn(const std::vector<ClusterMessage> &messages) {
+    std::int64_t now =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    std::size_t inForce = 0;
+    for (const ClusterMessage &message : messages) {
+        if (message.kind != ClusterKind::Ban && message.kind != ClusterKind::Unban) continue;
+        const OperatorAction &given = message.action;
+        inForce += message.kind == ClusterKind::Ban && (given.until == 0 || given.until > now);
+        OperatorAction action = message.action;
+        action.by = "node " + message.node + ", " + action.by;
+        action.fromStore = true;
+        relay_.OnOperatorAction(action);
+    }
+    spdlog::info("node {}: read the network's ban store: {} bans in force, {} lifted or ended", link_.Node(), inForce,
+                 messages.size() - inForce);
 }
 
 }  // namespace server

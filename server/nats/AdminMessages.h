@@ -1,7 +1,11 @@
-// Operators' kicks, bans and lifted bans carried between the nodes of a network.
+// Operators' kicks, bans and lifted bans carried between the nodes of a network, the bans and lifted bans
+// kept in the network's store as well.
 #pragma once
 
+#include <vector>
+
 #include "server/core/Cluster.h"
+#include "server/nats/BanStore.h"
 #include "server/nats/NatsLink.h"
 
 namespace server {
@@ -10,17 +14,20 @@ class Relay;
 
 class AdminMessages {
 public:
-    AdminMessages(NatsLink &link, Relay &relay) : link_(link), relay_(relay) {}
+    AdminMessages(NatsLink &link, Relay &relay, BanStore &store) : link_(link), relay_(relay), store_(store) {}
 
     // --- event-loop thread ---
     // An action given on this node, for every other node.
     void Publish(const OperatorAction &action);
     // An action another node sent (a Ban, Unban or Eject message).
     void Apply(const ClusterMessage &message);
+    // What the network's store holds: bans and lifted bans given anywhere, perhaps long ago.
+    void Learn(const std::vector<ClusterMessage> &messages);
 
 private:
     NatsLink &link_;
     Relay &relay_;
+    BanStore &store_;
 };
 
 }  // namespace server

@@ -1,9 +1,10 @@
-// The NATS edge of a node: its connection, publishing, hearing the other nodes, login claims and operators'
-// actions, each a part of its own, composed here behind the relay's ClusterLink.
+// The NATS edge of a node: its connection, publishing, hearing the other nodes, login claims, operators'
+// actions and the bans' store, each a part of its own, composed here behind the relay's ClusterLink.
 #include "server/nats/NatsBridge.h"
 
 #include "server/core/Relay.h"
 #include "server/nats/AdminMessages.h"
+#include "server/nats/BanStore.h"
 #include "server/nats/CellInterest.h"
 #include "server/nats/LoginClaims.h"
 #include "server/nats/NatsLink.h"
@@ -21,7 +22,8 @@ public:
           link_(options, post, *this),
           interest_(link_),
           publisher_(link_, interest_, post, std::move(later)),
-          admin_(link_, relay),
+          bans_(link_, post, [this](const std::vector<ClusterMessage> &stored) { admin_.Learn(stored); }),
+          admin_(link_, relay, bans_),
           others_(link_, relay, publisher_, admin_),
           claims_(link_, relay, post,
                   [this](ConnectionId connection, int uniqueId) { return Granted(connection, uniqueId); }) {}
@@ -34,6 +36,7 @@ public:
     void Begin() {
         link_.Begin();
         claims_.Begin();
+        bans_.Begin();
     }
 
     // --- ClusterLink, on the event-loop thread ---
@@ -100,6 +103,7 @@ private:
         sync.instance = link_.Instance();
         link_.Send(kEventSubject, sync);
         claims_.Refresh();
+        bans_.Read();
     }
 
     void OnMessage(const std::string &subject, const std::string &data, TimePoint now) override {
@@ -120,6 +124,7 @@ private:
     NatsLink link_;
     CellInterest interest_;
     Publisher publisher_;
+    BanStore bans_;
     AdminMessages admin_;
     OtherNodes others_;
     LoginClaims claims_;

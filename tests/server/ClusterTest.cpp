@@ -377,6 +377,29 @@ TEST_F(ClusterTest, KicksAndBansGivenOnOneNodeApplyOnEvery) {
     flying_.clear();
     auto back = Fly(*bravo_, 4, "BEN", 47.0, 8.0);
     EXPECT_TRUE(back->Connected());
+
+    // The bans are kept in the network's store as well: a node started afterwards learns those in force
+    // (Carl's), not an ended one (Dave's), and a lifted one (Ben's) goes from its own stale --bans file.
+    ASSERT_EQ(admin("ban CARL cheating").exitCode, 0);
+    ASSERT_EQ(admin("ban DAVE --for 1s").exitCode, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::ofstream(dir + "/charlie.bans") << "BEN\t1700000000\t0\tuid 0\tan old ban\n";
+    // Whatever else is written into the store is left aside.
+    ASSERT_TRUE(nats_.Publish(2, "$KV.skorvale_bans.ban.junk", "B2\nmallory\nnot a ban"));
+    auto charlie = StartNode(testsupport::UniqueLoopbackAddress(), "charlie", nats_.Urls(2),
+                             {"--open", "--bans", dir + "/charlie.bans"});
+    ASSERT_TRUE(charlie->WaitForLog("read the network's ban store: 1 bans in force, 2 lifted or ended", 5000))
+        << charlie->Log();
+    EXPECT_EQ(charlie->CountInLog("left 1 unreadable entries of the network's ban store aside"), 1u);
+    ProtocolClient carl(charlie->Address(), 5);
+    carl.Login("CARL");
+    notice = carl.ReadLine(2000);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(*notice, "9001|m|Server: login refused: banned: cheating");
+    for (auto [id, user] : {std::pair<int, const char *>{6, "DAVE"}, {7, "BEN"}}) {
+        EXPECT_TRUE(JoinAt(*charlie, id, user)->Connected()) << user << "\n" << charlie->Log();
+    }
+    EXPECT_EQ(testsupport::ReadFile(dir + "/charlie.bans").find("BEN"), std::string::npos);
     testsupport::RemoveTree(dir);
 }
 
