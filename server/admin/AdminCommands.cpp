@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "server/admin/ControlSocket.h"
+#include "server/admin/MotdFile.h"
 #include "server/core/Relay.h"
 #include "server/core/Text.h"
 
@@ -45,8 +46,9 @@ std::string Rest(const std::vector<std::string> &words, std::size_t first) {
     return text;
 }
 
-// A text the server keeps or says: bounded, one line, nothing that would hide or move text.
-bool CheckText(const std::string &text, const char *what, std::string *error) {
+}  // namespace
+
+bool CheckAdminText(const std::string &text, const char *what, std::string *error) {
     if (text.size() > AdminCommands::kMaxText) {
         *error = std::string(what) + " longer than " + std::to_string(AdminCommands::kMaxText) + " bytes";
         return false;
@@ -60,8 +62,6 @@ bool CheckText(const std::string &text, const char *what, std::string *error) {
     }
     return true;
 }
-
-}  // namespace
 
 std::string AdminCommands::Run(const std::vector<std::string> &words, const std::string &who) {
     const std::string &command = words[0];
@@ -84,7 +84,7 @@ std::string AdminCommands::Run(const std::vector<std::string> &words, const std:
     if (command == "kick") {
         if (words.size() < 2) return wrongCount("kick USER [REASON]");
         std::string reason = Rest(words, 2), error;
-        if (!CheckText(reason, "a reason", &error)) return AdminError(error);
+        if (!CheckAdminText(reason, "a reason", &error)) return AdminError(error);
         OperatorAction kick;
         kick.kind = OperatorAction::Kind::Kick;
         kick.target = words[1];
@@ -139,13 +139,22 @@ std::string AdminCommands::Run(const std::vector<std::string> &words, const std:
     if (command == "say" || command == "motd") {
         std::string text = Rest(words, 1), error;
         if (command == "say" && text.empty()) return wrongCount("say TEXT");
-        if (!CheckText(text, "a text", &error)) return AdminError(error);
+        if (!CheckAdminText(text, "a text", &error)) return AdminError(error);
         if (command == "say") {
             relay_.Say(text);
-        } else {
-            relay_.SetMotd(text);
+            spdlog::warn("admin ({}): said {}", who, Preview(text));
+            return AdminOk();
         }
-        spdlog::warn("admin ({}): {} {}", who, command == "say" ? "said" : "message of the day", Preview(text));
+        relay_.SetMotd(text);
+        spdlog::warn("admin ({}): message of the day {}", who, Preview(text));
+        if (motdFile_.empty()) {
+            return AdminOk("kept until this server stops: no --motd-file (or --bans) keeps it across a restart\n");
+        }
+        std::string saved;
+        if (!SaveMotd(motdFile_, text, &saved)) {
+            spdlog::error("cannot keep the message of the day: {}", saved);
+            return AdminError("set until the server stops, but cannot keep it: " + saved);
+        }
         return AdminOk();
     }
     return AdminError("unknown command " + Preview(command) + "; the commands are:\n" + kAdminUsage);
@@ -169,7 +178,7 @@ std::string AdminCommands::AddBan(const std::vector<std::string> &words, const s
     if (ban.reason.size() > kMaxBanReason) {
         return AdminError("a reason longer than " + std::to_string(kMaxBanReason) + " bytes");
     }
-    if (!CheckText(ban.reason, "a reason", &error)) return AdminError(error);
+    if (!CheckAdminText(ban.reason, "a reason", &error)) return AdminError(error);
     ban.since = WallSeconds();
     ban.until = seconds == 0 ? 0 : ban.since + seconds;
     ban.by = who;
