@@ -76,8 +76,10 @@ std::string AdminCommands::Run(const std::vector<std::string> &words, const std:
                                    : "pilot";
             out += Escaped(session.user) + '\t' + Escaped(session.callsign) + '\t' +
                    (session.remote ? "-" : AddressText(session.address)) + '\t' +
-                   (session.remote ? "elsewhere" : "here") + '\t' +
-                   UtcText(static_cast<std::int64_t>(session.since / 1000000)) + '\t' + mode + '\n';
+                   (!session.remote        ? "here"
+                    : session.node.empty() ? "elsewhere"
+                                           : Escaped(session.node)) +
+                   '\t' + UtcText(static_cast<std::int64_t>(session.since / 1000000)) + '\t' + mode + '\n';
         }
         return AdminOk(out);
     }

@@ -25,6 +25,9 @@ struct AircraftIdentity {
     int position = 0;
     bool crewedWithoutId = false;
     bool viewOnly = false;
+    // The node it flies on, as the receiving node heard it: every cluster message names its sender, so this
+    // is never sent as a field of its own.
+    std::string node;
 };
 
 // An operator's kick, ban or lifted ban, given on one node and carried to every other.

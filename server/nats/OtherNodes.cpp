@@ -168,7 +168,9 @@ void OtherNodes::TakeAircraft(const ClusterMessage &message, Peer &peer, TimePoi
         remote_.emplace(message.uniqueId, message.node);
     }
     peer.aircraft.insert(message.uniqueId);
-    relay_.OnRemoteIdentity(message.identity, now);
+    AircraftIdentity identity = message.identity;
+    identity.node = message.node;
+    relay_.OnRemoteIdentity(identity, now);
 }
 
 void OtherNodes::DropAircraftOf(const std::string &node, Peer &peer, const std::string &why, TimePoint now) {

@@ -358,6 +358,14 @@ TEST_F(ClusterTest, KicksAndBansGivenOnOneNodeApplyOnEvery) {
     auto ben = Fly(*bravo_, 2, "BEN", 47.0, 8.0);
     ASSERT_TRUE(alpha_->WaitForLog("hears node bravo", 5000));
 
+    // Who is online names the node each pilot flies on.
+    testsupport::CommandResult who;
+    for (int i = 0; i < 50 && who.out.find("\nBEN\t") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        who = admin("who");
+    }
+    EXPECT_NE(who.out.find("\nBEN\tBEN\t-\tbravo\t"), std::string::npos) << who.out << who.err;
+
     // Ben flies on bravo; the operator of alpha kicks him.
     testsupport::CommandResult kicked = admin("kick BEN rude");
     EXPECT_EQ(kicked.exitCode, 0) << kicked.err;
