@@ -215,32 +215,60 @@ void AdminCommands::Apply(const OperatorAction &action) {
     if (!ParseBanTarget(action.target, &ban, &error) || action.text.size() > kMaxBanReason) {
         spdlog::warn("admin ({}): a ban of {} not taken: {}", Escaped(action.by), Preview(action.target),
                      error.empty() ? "reason too long" : error);
+        if (action.fromStore) FinishLearning(action);
         return;
-    }
-    const char *stored = action.fromStore ? " (from the network's store)" : "";
-    if (action.kind == OperatorAction::Kind::Unban) {
-        bool removed = bans_.Remove(ban.target);
-        if (action.fromStore && !removed) return;
-        if (removed) SaveBans();
-        spdlog::warn("admin ({}): lifted the ban on {}{}{}", Escaped(action.by), Preview(ban.target),
-                     removed ? "" : " (not banned here)", stored);
-        return;
-    }
-    if (action.fromStore) {
-        // Read again at every join: a ban this node has already, or one that has ended, changes nothing.
-        const Ban *known = bans_.Get(ban);
-        bool ended = action.until != 0 && action.until <= WallSeconds();
-        if (ended || (known && known->since == action.since && known->until == action.until)) return;
     }
     ban.since = action.since;
     ban.until = action.until;
     ban.by = action.by;
     ban.reason = action.text;
+    if (action.fromStore) {
+        Learn(action, ban);
+        return;
+    }
+    if (action.kind == OperatorAction::Kind::Unban) {
+        bool removed = bans_.Remove(ban.target);
+        if (removed) SaveBans();
+        spdlog::warn("admin ({}): lifted the ban on {}{}", Escaped(action.by), Preview(ban.target),
+                     removed ? "" : " (not banned here)");
+        return;
+    }
     bans_.Add(ban);
     SaveBans();
     std::size_t ended = relay_.EndBanned(WallSeconds());
-    spdlog::warn("admin ({}): banned {}{} ({} sessions here ended){}", Escaped(action.by), Preview(ban.target),
-                 ban.until == 0 ? std::string(" for good") : " until " + UtcText(ban.until), ended, stored);
+    spdlog::warn("admin ({}): banned {}{} ({} sessions here ended)", Escaped(action.by), Preview(ban.target),
+                 ban.until == 0 ? std::string(" for good") : " until " + UtcText(ban.until), ended);
+}
+
+void AdminCommands::Learn(const OperatorAction &action, const Ban &ban) {
+    // Read again at every join: a ban this node has already, one that has ended, or a lift of a ban it does
+    // not have changes nothing.
+    if (action.kind == OperatorAction::Kind::Unban) {
+        if (bans_.Remove(ban.target)) {
+            learnedChanges_ = true;
+            spdlog::warn("admin ({}): lifted the ban on {} (from the network's store)", Escaped(action.by),
+                         Preview(ban.target));
+        }
+    } else {
+        const Ban *known = bans_.Get(ban);
+        bool ended = ban.until != 0 && ban.until <= WallSeconds();
+        if (!ended && !(known && known->since == ban.since && known->until == ban.until)) {
+            bans_.Add(ban);
+            learnedChanges_ = true;
+            spdlog::warn("admin ({}): banned {}{} (from the network's store)", Escaped(action.by), Preview(ban.target),
+                         ban.until == 0 ? std::string(" for good") : " until " + UtcText(ban.until));
+        }
+    }
+    FinishLearning(action);
+}
+
+void AdminCommands::FinishLearning(const OperatorAction &action) {
+    // The file is written, and sessions under the new bans ended, once for the whole reading.
+    if (action.moreFromStore || !learnedChanges_) return;
+    learnedChanges_ = false;
+    SaveBans();
+    std::size_t ended = relay_.EndBanned(WallSeconds());
+    if (ended > 0) spdlog::warn("admin: {} sessions here ended under bans from the network's store", ended);
 }
 
 std::string AdminCommands::SaveBans() {

@@ -41,12 +41,16 @@ public:
 private:
     std::string AddBan(const std::vector<std::string> &words, const std::string &who);
     std::string SaveBans();
+    // An action read from the network's store, and the end of such a reading.
+    void Learn(const OperatorAction &action, const Ban &ban);
+    void FinishLearning(const OperatorAction &action);
 
     Relay &relay_;
     BanList &bans_;
     std::string bansFile_;
     std::string motdFile_;
     DisableAccount disable_;
+    bool learnedChanges_ = false;  // the store's reading so far changed the bans
 };
 
 // A text the server keeps or says (a reason, `say`, `motd`): at most kMaxText bytes, one line, nothing that

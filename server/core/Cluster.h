@@ -40,8 +40,10 @@ struct OperatorAction {
     std::int64_t until = 0;  // Ban: seconds since 1970, 0 for good
     std::string by;          // who gave it, with the node
     // Read from the network's store when the node joined, not given just now: applied only where it changes
-    // something, and a ban that has ended is left out.
+    // something, and a ban that has ended is left out. `moreFromStore`: more of the same reading follow
+    // (the bans file is written once, after the last).
     bool fromStore = false;
+    bool moreFromStore = false;
 };
 
 // Implemented by the bridge to the other nodes. Every call comes from the relay's event-loop thread,

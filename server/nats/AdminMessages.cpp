@@ -39,13 +39,13 @@ void AdminMessages::Learn(const std::vector<ClusterMessage> &messages) {
     std::int64_t now =
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
     std::size_t inForce = 0;
-    for (const ClusterMessage &message : messages) {
-        if (message.kind != ClusterKind::Ban && message.kind != ClusterKind::Unban) continue;
-        const OperatorAction &given = message.action;
-        inForce += message.kind == ClusterKind::Ban && (given.until == 0 || given.until > now);
+    for (std::size_t i = 0; i < messages.size(); ++i) {
+        const ClusterMessage &message = messages[i];
         OperatorAction action = message.action;
+        inForce += message.kind == ClusterKind::Ban && (action.until == 0 || action.until > now);
         action.by = "node " + message.node + ", " + action.by;
         action.fromStore = true;
+        action.moreFromStore = i + 1 < messages.size();
         relay_.OnOperatorAction(action);
     }
     spdlog::info("node {}: read the network's ban store: {} bans in force, {} lifted or ended", link_.Node(), inForce,

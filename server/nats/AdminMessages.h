@@ -21,7 +21,8 @@ public:
     void Publish(const OperatorAction &action);
     // An action another node sent (a Ban, Unban or Eject message).
     void Apply(const ClusterMessage &message);
-    // What the network's store holds: bans and lifted bans given anywhere, perhaps long ago.
+    // What the network's store holds (Ban and Unban messages only): bans and lifted bans given anywhere,
+    // perhaps long ago.
     void Learn(const std::vector<ClusterMessage> &messages);
 
 private:

@@ -47,8 +47,10 @@ void BanStore::Keep(const ClusterMessage &message) {
 void BanStore::Read() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        for (const Job &job : jobs_) {
-            if (job.key.empty()) return;  // a reading is already on its way
+        // A reading waiting behind the job under way makes another one needless; the one under way may
+        // have begun before what this one is asked for.
+        for (std::size_t i = 1; i < jobs_.size(); ++i) {
+            if (jobs_[i].key.empty()) return;
         }
         jobs_.emplace_back();
     }
