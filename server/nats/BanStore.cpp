@@ -107,10 +107,14 @@ bool BanStore::ReadAll() {
     if (kvStore_WatchAll(&watcher, kv_, &options) != NATS_OK) return false;
     std::vector<ClusterMessage> messages;
     std::size_t unreadable = 0, entries = 0;
-    bool complete = false;
+    bool complete = false, stopping = false;
     for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if ((stopping = stop_)) break;
+        }
         kvEntry *entry = nullptr;
-        if (kvWatcher_Next(&entry, watcher, 5000) != NATS_OK) break;
+        if (kvWatcher_Next(&entry, watcher, 2000) != NATS_OK) break;
         if (!entry) {  // every value there was when the watch began
             complete = true;
             break;
@@ -131,6 +135,7 @@ bool BanStore::ReadAll() {
         }
     }
     kvWatcher_Destroy(watcher);
+    if (stopping) return false;
     if (!complete) {
         link_.Warn(storeLog_, Clock::now(), "cannot read the network's ban store yet");
         return false;
