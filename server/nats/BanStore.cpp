@@ -141,7 +141,7 @@ bool BanStore::ReadAll() {
         return false;
     }
     if (unreadable > 0) {
-        link_.Warn(storeLog_, Clock::now(),
+        link_.Warn(unreadableLog_, Clock::now(),
                    "left " + std::to_string(unreadable) + " unreadable entries of the network's ban store aside");
     }
     post_([this, messages = std::move(messages)] { learned_(messages); });

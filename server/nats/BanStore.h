@@ -65,7 +65,8 @@ private:
     // Worker thread only.
     jsCtx *js_ = nullptr;
     kvStore *kv_ = nullptr;
-    LogLimiter storeLog_{std::chrono::seconds(5)};
+    // The store not answering, and what others wrote into it: each kind on its own budget.
+    LogLimiter storeLog_{std::chrono::seconds(5)}, unreadableLog_{std::chrono::seconds(5)};
 };
 
 }  // namespace server

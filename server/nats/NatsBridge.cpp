@@ -29,7 +29,7 @@ public:
                   [this](ConnectionId connection, int uniqueId) { return Granted(connection, uniqueId); }) {}
 
     ~NatsBridge() override {
-        // Nothing more reaches the parts; the claims' worker stops before the connection closes.
+        // Nothing more reaches the parts; the workers of the claims and the bans stop before the connection closes.
         link_.Close();
     }
 
