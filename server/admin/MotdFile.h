@@ -1,5 +1,5 @@
-// The message of the day an operator set with `admin motd`, kept in a small file so that it outlasts a
-// restart: the text and a line break (a line break alone: no message).
+// The message of the day set with `admin motd`, kept in a small file so that it outlasts a restart.
+// The file holds the text and a line break (a line break alone: no message).
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
-// Writing a small file the server keeps (bans, the message of the day) whole: a reader sees the old file or
-// the new one, never a part.
+// Writing a small file the server keeps (bans, the message of the day) whole, never a part.
+// A reader sees the old file or the new one.
 #include "server/core/WholeFile.h"
 
 #include <fcntl.h>

@@ -1,5 +1,5 @@
-// Operators' kicks, bans and lifted bans carried between the nodes of a network, the bans and lifted bans
-// kept in the network's store as well.
+// Operators' kicks, bans and lifted bans carried between the nodes of a network.
+// The bans and lifted bans are kept in the network's store as well.
 #pragma once
 
 #include <vector>

@@ -1,5 +1,4 @@
-// The network's bans kept in a JetStream key-value bucket, so that a node joining later (or restarted
-// without its --bans file) learns the bans in force.
+// The network's bans kept in its JetStream store, so that a node joining later learns the bans in force.
 #include "server/nats/BanStore.h"
 
 #include <spdlog/spdlog.h>

@@ -1,6 +1,6 @@
-// The network's bans kept in a JetStream key-value bucket, so that a node joining later (or restarted
-// without its --bans file) learns the bans in force. Written and read on a worker thread of its own, since
-// every call waits for the servers.
+// The network's bans kept in its JetStream store, so that a node joining later learns the bans in force.
+// That holds for a node restarted without its --bans file too. Written and read on a worker thread of its
+// own, since every call waits for the servers.
 //
 // Each target has one key, holding the last Ban or Unban message given on it anywhere in the network, as it
 // was published; a node reads them all whenever it (re)joins the network.

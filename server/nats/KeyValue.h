@@ -1,5 +1,4 @@
-// The network's JetStream key-value buckets: opening one (made on first use), and keys for texts that may hold
-// anything.
+// The network's JetStream key-value buckets: opening one, and keys for texts that may hold anything.
 #pragma once
 
 #include <nats/nats.h>

@@ -1,5 +1,5 @@
-// Logins claimed in the network's JetStream key-value bucket, so a unique ID and a user fly on one node at a
-// time: claimed, released and renewed on a worker thread of their own, since every call waits for the servers.
+// Logins claimed in the network's JetStream store, so a unique ID and a user fly on one node at a time.
+// Claimed, released and renewed on a worker thread of their own, since every call waits for the servers.
 #pragma once
 
 #include <nats/nats.h>

@@ -1,5 +1,6 @@
-// The NATS edge of a node: its connection, publishing, hearing the other nodes, login claims, operators'
-// actions and the bans' store, each a part of its own, composed here behind the relay's ClusterLink.
+// The NATS edge of a node: its parts composed behind the relay's ClusterLink.
+// The connection, publishing, hearing the other nodes, login claims, operators' actions and the ban store
+// are each a part of their own.
 #include "server/nats/NatsBridge.h"
 
 #include "server/core/Relay.h"

@@ -1,5 +1,5 @@
-// The node's connection to the NATS servers: options and secrets, subscriptions, publishing, and handing what
-// the library's threads receive to the event-loop thread.
+// The node's connection to the NATS servers, and the hand-over of what it hears to the event-loop thread.
+// Options and secrets, subscriptions and publishing live here too.
 #include "server/nats/NatsLink.h"
 
 #include <fstream>

@@ -1,5 +1,5 @@
-// The other nodes of the network as this one hears them: which are alive, the aircraft each flies, and
-// their messages checked and handed to the relay.
+// The other nodes of the network as this one hears them.
+// Which are alive, the aircraft each flies, and their messages checked and handed to the relay.
 #include "server/nats/OtherNodes.h"
 
 #include <spdlog/spdlog.h>

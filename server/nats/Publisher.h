@@ -1,5 +1,5 @@
-// What this node tells the others about its own pilots: identities, locations gathered by cell, chat,
-// heartbeats, and its aircraft for a node that asks.
+// What this node tells the others about its own pilots.
+// Identities, locations gathered by cell, chat, heartbeats, and its aircraft for a node that asks.
 #pragma once
 
 #include <functional>
