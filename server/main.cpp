@@ -19,6 +19,7 @@
 #include "server/accounts/ReloadableAccounts.h"
 #include "server/admin/AdminClient.h"
 #include "server/admin/AdminCommands.h"
+#include "server/admin/MotdFile.h"
 #include "server/config/Settings.h"
 #include "server/config/Version.h"
 #include "server/core/LogFormat.h"
@@ -196,6 +197,20 @@ int main(int argc, char **argv) {
         if (!settings.admin.bansFile.empty() && !bans.Load(settings.admin.bansFile, &bansError)) {
             spdlog::error("{}", bansError);
             return 1;
+        }
+        // The message of the day an operator set last, unless the config file changed since.
+        if (settings.admin.motdFile.empty() && !settings.admin.bansFile.empty()) {
+            settings.admin.motdFile = settings.admin.bansFile + ".motd";
+        }
+        if (!settings.admin.motdFile.empty()) {
+            bool kept = false;
+            std::string motdError;
+            if (!server::StartingMotd(settings.admin.motdFile, settings.configFile, &settings.admin.motd, &kept,
+                                      &motdError)) {
+                spdlog::error("{}", motdError);
+                return 1;
+            }
+            if (kept) spdlog::info("message of the day as last set by an operator, from {}", settings.admin.motdFile);
         }
         server::RelayServer relay(settings.server, *authenticator);
         server::AdminCommands::DisableAccount disable;
