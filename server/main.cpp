@@ -19,6 +19,7 @@
 #include "server/accounts/ReloadableAccounts.h"
 #include "server/admin/AdminClient.h"
 #include "server/admin/AdminCommands.h"
+#include "server/admin/MotdFile.h"
 #include "server/config/Settings.h"
 #include "server/config/Version.h"
 #include "server/core/LogFormat.h"
@@ -54,6 +55,29 @@ std::string ProbedAddress(const std::string &configFile) {
     std::string where = !settings.metricsAddress.empty() ? settings.metricsAddress : settings.httpAddress;
     if (where.rfind("0.0.0.0:", 0) == 0) where = "127.0.0.1" + where.substr(7);
     return where.empty() ? "127.0.0.1:9100" : where;
+}
+
+// Where the packages keep the server's settings (the Debian package and the image alike).
+constexpr const char *kPackagedConfig = "/etc/skorvale/server.toml";
+
+// The control socket `admin` talks to: the one `configFile` names, else the packaged config's where that
+// file is readable, else skorvale-admin.sock here. Empty, with the reason on stderr, when the config file
+// is faulty or names no socket.
+std::string AdminSocketOf(std::string configFile) {
+    if (configFile.empty() && ::access(kPackagedConfig, R_OK) == 0) configFile = kPackagedConfig;
+    if (configFile.empty()) return "skorvale-admin.sock";
+    server::ServerSettings settings;
+    std::string error;
+    if (!server::ParseServerSettings({"--config", configFile}, &settings, nullptr, &error)) {
+        std::cerr << "skorvale-server admin: " << error << "\n";
+        return {};
+    }
+    if (settings.admin.socketPath.empty()) {
+        std::cerr << "skorvale-server admin: " << configFile
+                  << " names no admin-socket: the server takes no admin commands (set admin-socket there, or "
+                     "give --socket)\n";
+    }
+    return settings.admin.socketPath;
 }
 
 // What a SIGHUP does: read the command line and the config file again, and hand back what can change live.
@@ -113,8 +137,11 @@ int main(int argc, char **argv) {
     auto *adminCommand = app.add_subcommand("admin",
                                             "Send a command to a running server (who, kick, ban, unban, bans, "
                                             "disable, enable, say, motd)");
-    std::string adminSocket = "skorvale-admin.sock";
-    adminCommand->add_option("--socket", adminSocket, "The server's --admin-socket")->capture_default_str();
+    std::string adminSocket, adminConfig;
+    adminCommand->add_option("--socket", adminSocket, "The server's --admin-socket");
+    adminCommand->add_option("--config", adminConfig,
+                             "Or the config file that names it (default: " + std::string(kPackagedConfig) +
+                                 " where there is one, else skorvale-admin.sock)");
     adminCommand->prefix_command();
     adminCommand->footer(std::string("Commands:\n") + server::kAdminUsage);
     auto *probe = app.add_subcommand("probe", "Ask a running server's /readyz (or PATH); exit 0 when it answers 200");
@@ -152,7 +179,11 @@ int main(int argc, char **argv) {
         return status == 200 ? 0 : 1;
     }
     if (accounts.Chosen()) return accounts.Run();
-    if (adminCommand->parsed()) return server::RunAdminCommand(adminSocket, adminCommand->remaining());
+    if (adminCommand->parsed()) {
+        if (adminSocket.empty()) adminSocket = AdminSocketOf(adminConfig);
+        if (adminSocket.empty()) return 2;
+        return server::RunAdminCommand(adminSocket, adminCommand->remaining());
+    }
     std::string effective = server::EffectiveSettings(app);
     if (settings.printConfig) {
         std::cout << effective;
@@ -196,6 +227,20 @@ int main(int argc, char **argv) {
         if (!settings.admin.bansFile.empty() && !bans.Load(settings.admin.bansFile, &bansError)) {
             spdlog::error("{}", bansError);
             return 1;
+        }
+        // The message of the day an operator set last, unless the config file changed since.
+        if (settings.admin.motdFile.empty() && !settings.admin.bansFile.empty()) {
+            settings.admin.motdFile = settings.admin.bansFile + ".motd";
+        }
+        if (!settings.admin.motdFile.empty()) {
+            bool kept = false;
+            std::string motdError;
+            if (!server::StartingMotd(settings.admin.motdFile, settings.configFile, &settings.admin.motd, &kept,
+                                      &motdError)) {
+                spdlog::error("{}", motdError);
+                return 1;
+            }
+            if (kept) spdlog::info("message of the day as last set by an operator, from {}", settings.admin.motdFile);
         }
         server::RelayServer relay(settings.server, *authenticator);
         server::AdminCommands::DisableAccount disable;

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "server/admin/ControlSocket.h"
+#include "server/admin/MotdFile.h"
 #include "server/core/Relay.h"
 #include "server/core/Text.h"
 
@@ -45,8 +46,9 @@ std::string Rest(const std::vector<std::string> &words, std::size_t first) {
     return text;
 }
 
-// A text the server keeps or says: bounded, one line, nothing that would hide or move text.
-bool CheckText(const std::string &text, const char *what, std::string *error) {
+}  // namespace
+
+bool CheckAdminText(const std::string &text, const char *what, std::string *error) {
     if (text.size() > AdminCommands::kMaxText) {
         *error = std::string(what) + " longer than " + std::to_string(AdminCommands::kMaxText) + " bytes";
         return false;
@@ -61,8 +63,6 @@ bool CheckText(const std::string &text, const char *what, std::string *error) {
     return true;
 }
 
-}  // namespace
-
 std::string AdminCommands::Run(const std::vector<std::string> &words, const std::string &who) {
     const std::string &command = words[0];
     auto wrongCount = [&](const char *usage) { return AdminError("usage: " + std::string(usage)); };
@@ -76,15 +76,17 @@ std::string AdminCommands::Run(const std::vector<std::string> &words, const std:
                                    : "pilot";
             out += Escaped(session.user) + '\t' + Escaped(session.callsign) + '\t' +
                    (session.remote ? "-" : AddressText(session.address)) + '\t' +
-                   (session.remote ? "elsewhere" : "here") + '\t' +
-                   UtcText(static_cast<std::int64_t>(session.since / 1000000)) + '\t' + mode + '\n';
+                   (!session.remote        ? "here"
+                    : session.node.empty() ? "elsewhere"
+                                           : Escaped(session.node)) +
+                   '\t' + UtcText(static_cast<std::int64_t>(session.since / 1000000)) + '\t' + mode + '\n';
         }
         return AdminOk(out);
     }
     if (command == "kick") {
         if (words.size() < 2) return wrongCount("kick USER [REASON]");
         std::string reason = Rest(words, 2), error;
-        if (!CheckText(reason, "a reason", &error)) return AdminError(error);
+        if (!CheckAdminText(reason, "a reason", &error)) return AdminError(error);
         OperatorAction kick;
         kick.kind = OperatorAction::Kind::Kick;
         kick.target = words[1];
@@ -139,13 +141,22 @@ std::string AdminCommands::Run(const std::vector<std::string> &words, const std:
     if (command == "say" || command == "motd") {
         std::string text = Rest(words, 1), error;
         if (command == "say" && text.empty()) return wrongCount("say TEXT");
-        if (!CheckText(text, "a text", &error)) return AdminError(error);
+        if (!CheckAdminText(text, "a text", &error)) return AdminError(error);
         if (command == "say") {
             relay_.Say(text);
-        } else {
-            relay_.SetMotd(text);
+            spdlog::warn("admin ({}): said {}", who, Preview(text));
+            return AdminOk();
         }
-        spdlog::warn("admin ({}): {} {}", who, command == "say" ? "said" : "message of the day", Preview(text));
+        relay_.SetMotd(text);
+        spdlog::warn("admin ({}): message of the day {}", who, Preview(text));
+        if (motdFile_.empty()) {
+            return AdminOk("kept until this server stops: no --motd-file (or --bans) keeps it across a restart\n");
+        }
+        std::string saved;
+        if (!SaveMotd(motdFile_, text, &saved)) {
+            spdlog::error("cannot keep the message of the day: {}", saved);
+            return AdminError("set until the server stops, but cannot keep it: " + saved);
+        }
         return AdminOk();
     }
     return AdminError("unknown command " + Preview(command) + "; the commands are:\n" + kAdminUsage);
@@ -169,7 +180,7 @@ std::string AdminCommands::AddBan(const std::vector<std::string> &words, const s
     if (ban.reason.size() > kMaxBanReason) {
         return AdminError("a reason longer than " + std::to_string(kMaxBanReason) + " bytes");
     }
-    if (!CheckText(ban.reason, "a reason", &error)) return AdminError(error);
+    if (!CheckAdminText(ban.reason, "a reason", &error)) return AdminError(error);
     ban.since = WallSeconds();
     ban.until = seconds == 0 ? 0 : ban.since + seconds;
     ban.by = who;
@@ -204,6 +215,15 @@ void AdminCommands::Apply(const OperatorAction &action) {
     if (!ParseBanTarget(action.target, &ban, &error) || action.text.size() > kMaxBanReason) {
         spdlog::warn("admin ({}): a ban of {} not taken: {}", Escaped(action.by), Preview(action.target),
                      error.empty() ? "reason too long" : error);
+        if (action.fromStore) FinishLearning(action);
+        return;
+    }
+    ban.since = action.since;
+    ban.until = action.until;
+    ban.by = action.by;
+    ban.reason = action.text;
+    if (action.fromStore) {
+        Learn(action, ban);
         return;
     }
     if (action.kind == OperatorAction::Kind::Unban) {
@@ -213,15 +233,42 @@ void AdminCommands::Apply(const OperatorAction &action) {
                      removed ? "" : " (not banned here)");
         return;
     }
-    ban.since = action.since;
-    ban.until = action.until;
-    ban.by = action.by;
-    ban.reason = action.text;
     bans_.Add(ban);
     SaveBans();
     std::size_t ended = relay_.EndBanned(WallSeconds());
     spdlog::warn("admin ({}): banned {}{} ({} sessions here ended)", Escaped(action.by), Preview(ban.target),
                  ban.until == 0 ? std::string(" for good") : " until " + UtcText(ban.until), ended);
+}
+
+void AdminCommands::Learn(const OperatorAction &action, const Ban &ban) {
+    // Read again at every join: a ban this node has already, one that has ended, or a lift of a ban it does
+    // not have changes nothing.
+    if (action.kind == OperatorAction::Kind::Unban) {
+        if (bans_.Remove(ban.target)) {
+            learnedChanges_ = true;
+            spdlog::warn("admin ({}): lifted the ban on {} (from the network's store)", Escaped(action.by),
+                         Preview(ban.target));
+        }
+    } else {
+        const Ban *known = bans_.Get(ban);
+        bool ended = ban.until != 0 && ban.until <= WallSeconds();
+        if (!ended && !(known && known->since == ban.since && known->until == ban.until)) {
+            bans_.Add(ban);
+            learnedChanges_ = true;
+            spdlog::warn("admin ({}): banned {}{} (from the network's store)", Escaped(action.by), Preview(ban.target),
+                         ban.until == 0 ? std::string(" for good") : " until " + UtcText(ban.until));
+        }
+    }
+    FinishLearning(action);
+}
+
+void AdminCommands::FinishLearning(const OperatorAction &action) {
+    // The file is written, and sessions under the new bans ended, once for the whole reading.
+    if (action.moreFromStore || !learnedChanges_) return;
+    learnedChanges_ = false;
+    SaveBans();
+    std::size_t ended = relay_.EndBanned(WallSeconds());
+    if (ended > 0) spdlog::warn("admin: {} sessions here ended under bans from the network's store", ended);
 }
 
 std::string AdminCommands::SaveBans() {

@@ -126,6 +126,9 @@ void DefineServerOptions(CLI::App &app, ServerSettings &settings) {
     app.add_option("--bans", settings.admin.bansFile,
                    "File that keeps the bans across restarts (written by the admin commands)");
     app.add_option("--motd", settings.admin.motd, "Chat line each pilot is sent at login");
+    app.add_option("--motd-file", settings.admin.motdFile,
+                   "File that keeps the message of the day set by 'admin motd' across restarts (default: the "
+                   "--bans file's name with .motd)");
     app.add_option("--drain-seconds", seconds.drain,
                    "Seconds between SIGTERM and the closing of every connection; new logins are refused meanwhile")
         ->capture_default_str()
@@ -263,6 +266,8 @@ void DefineServerOptions(CLI::App &app, ServerSettings &settings) {
     natsOption->needs(nodeOption);
     nodeOption->needs(natsOption);
     app.add_option("--nats-creds", cluster.credentialsFile, "NATS credentials file (JWT and nkey seed) of this node")
+        ->group(kNetworkGroup);
+    app.add_option("--nats-nkey", cluster.nkeyFile, "File with this node's NATS nkey seed (SU...)")
         ->group(kNetworkGroup);
     auto *natsUser = app.add_option("--nats-user", cluster.user, "NATS user of this node")->group(kNetworkGroup);
     app.add_option("--nats-password-file", cluster.passwordFile, "File with the NATS user's password on its first line")

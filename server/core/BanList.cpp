@@ -1,9 +1,6 @@
 // The ban list, its targets and durations, and its file.
 #include "server/core/BanList.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -12,6 +9,7 @@
 #include <sstream>
 
 #include "server/accounts/Authenticator.h"
+#include "server/core/WholeFile.h"
 
 namespace server {
 
@@ -138,6 +136,16 @@ bool BanList::Remove(std::string_view target) {
     return removed;
 }
 
+const Ban *BanList::Get(const Ban &parsed) const {
+    if (!parsed.address) {
+        auto found = users_.find(parsed.target);
+        return found == users_.end() ? nullptr : &found->second;
+    }
+    const auto &networks = networks_[static_cast<std::size_t>(parsed.prefix)];
+    auto found = networks.find(parsed.network);
+    return found == networks.end() ? nullptr : &found->second;
+}
+
 const Ban *BanList::FindAddress(std::uint32_t address, std::int64_t now) const {
     for (std::uint64_t prefixes = prefixesInUse_; prefixes != 0; prefixes &= prefixes - 1) {
         int prefix = __builtin_ctzll(prefixes);
@@ -235,21 +243,7 @@ bool BanList::Load(const std::string &path, std::string *error) {
 }
 
 bool BanList::Save(const std::string &path, std::string *error) const {
-    std::string temporary = path + ".new";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        *error = temporary + ": " + std::strerror(errno);
-        return false;
-    }
-    std::string text = Serialize();
-    bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-    written = ::close(fd) == 0 && written;
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        *error = path + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return WriteWholeFile(path, Serialize(), error);
 }
 
 }  // namespace server

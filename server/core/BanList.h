@@ -44,6 +44,8 @@ public:
     void Add(const Ban &ban);
     // False when that target was not banned.
     bool Remove(std::string_view target);
+    // The ban on the target of `parsed` (as ParseBanTarget reads it), ended or not; null when there is none.
+    const Ban *Get(const Ban &parsed) const;
     // The ban that keeps a login of `user` from `address` out at `now`, or null; ended bans do not count.
     const Ban *Find(std::string_view user, std::uint32_t address, std::int64_t now) const;
     const Ban *FindAddress(std::uint32_t address, std::int64_t now) const;

@@ -10,7 +10,8 @@
 
 namespace server {
 
-// The form two names are compared in: without surrounding spaces, ASCII letters in lower case.
+// The form two names are compared in: without surrounding spaces, letters in lower case, and the Greek,
+// Cyrillic and full-width letters that look like Latin ones as those ("ΑNNA" with a Greek Alpha is "anna").
 std::string FoldedName(std::string_view name);
 
 // Only the relay's thread touches it. Entries are kept by unique ID, apart from the client records: an

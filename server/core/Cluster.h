@@ -25,6 +25,9 @@ struct AircraftIdentity {
     int position = 0;
     bool crewedWithoutId = false;
     bool viewOnly = false;
+    // The node it flies on, as the receiving node heard it: every cluster message names its sender, so this
+    // is never sent as a field of its own.
+    std::string node;
 };
 
 // An operator's kick, ban or lifted ban, given on one node and carried to every other.
@@ -36,6 +39,11 @@ struct OperatorAction {
     std::int64_t since = 0;  // Ban: seconds since 1970
     std::int64_t until = 0;  // Ban: seconds since 1970, 0 for good
     std::string by;          // who gave it, with the node
+    // Read from the network's store when the node joined, not given just now: applied only where it changes
+    // something, and a ban that has ended is left out. `moreFromStore`: more of the same reading follow
+    // (the bans file is written once, after the last).
+    bool fromStore = false;
+    bool moreFromStore = false;
 };
 
 // Implemented by the bridge to the other nodes. Every call comes from the relay's event-loop thread,

@@ -550,6 +550,7 @@ std::vector<Relay::Session> Relay::Sessions() const {
         session.crew = client->crew;
         session.position = client->position;
         session.remote = client->remote;
+        session.node = client->node;
         session.address = client->remote ? 0 : client->streamAddress;
         session.viewOnly = client->viewOnly;
         session.since = client->order;

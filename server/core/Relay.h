@@ -96,6 +96,7 @@ public:
         std::string user, callsign, crew;
         std::uint32_t address = 0;  // 0 for a pilot on another node
         bool remote = false, viewOnly = false;
+        std::string node;  // for a pilot on another node: that node, when known
         int position = 0;
         std::uint64_t since = 0;  // microseconds since 1970
     };

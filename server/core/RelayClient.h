@@ -81,6 +81,7 @@ struct Client {
     // When it last named its crew in the pilot's seat, on the same clock: the first such pilot holds the crew.
     std::uint64_t crewSince = 0;
     bool remote = false;           // logged in on another node: shown here, never a receiver here
+    std::string node;              // for a remote one: the node it flies on
     ReplayMemory::Key loginKey{};  // its entry in the login gate's replay memory
     // What it shares with its account's and its address's other sessions (local clients only).
     Share *account = nullptr;

@@ -43,6 +43,7 @@ void RemoteAircraft::Identity(const AircraftIdentity &identity, TimePoint now) {
     }
     client->order = identity.since;
     client->lastHeard = now;
+    client->node = identity.node;
     client->user = StreamText(identity.user, kMaxText);
     // Its node settled its callsign against what that node knows; here it is settled again against this
     // node's pilots, and the one that asked first keeps the name on both.

@@ -3,11 +3,6 @@
 
 namespace server {
 
-namespace {
-
-// Decodes one UTF-8 character at the start of `text`, setting `length` to the bytes it takes. Overlong
-// forms, surrogates and values past U+10FFFF are invalid: U+FFFD, over the longest valid prefix (at least
-// one byte), so what follows an invalid byte is read anew.
 char32_t DecodeUtf8(std::string_view text, std::size_t *length) {
     auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     unsigned char lead = byte(0);
@@ -31,6 +26,8 @@ char32_t DecodeUtf8(std::string_view text, std::size_t *length) {
     }
     return value;
 }
+
+namespace {
 
 void AppendUtf8(std::string &out, char32_t c) {
     if (c < 0x80) {

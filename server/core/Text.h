@@ -29,6 +29,11 @@ bool IsAircraftModelPath(std::string_view path);
 // a model inside an aircraft folder.
 std::string RelayedModelPath(std::string_view path, std::size_t maxLength);
 
+// Decodes one UTF-8 character at the start of `text` (not empty), setting `length` to the bytes it takes.
+// Overlong forms, surrogates and values past U+10FFFF are invalid: U+FFFD, over the longest valid prefix
+// (at least one byte), so what follows an invalid byte is read anew.
+char32_t DecodeUtf8(std::string_view text, std::size_t *length);
+
 // For the log: a dotted-quad address (host byte order), an address and port.
 std::string AddressText(std::uint32_t address);
 std::string EndpointText(std::uint32_t address, std::uint16_t port);

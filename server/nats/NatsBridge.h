@@ -48,10 +48,10 @@ struct ClusterOptions {
     // event-loop turn.
     Clock::duration locationBatch = std::chrono::milliseconds(5);
     // How the node proves itself to the NATS servers, and checks them: a credentials file (JWT and nkey
-    // seed), or a user and a file holding the password; the CA that signed the servers' certificates, and
-    // this node's own certificate and key where the servers ask for one. Secrets are read from files, never
-    // given on the command line, and never logged.
-    std::string credentialsFile, user, passwordFile, tlsCa, tlsCertificate, tlsKey;
+    // seed), a file with an nkey seed, or a user and a file holding the password; the CA that signed the servers'
+    // certificates, and this node's own certificate and key where the servers ask for one. Secrets are read from files,
+    // never given on the command line, and never logged.
+    std::string credentialsFile, nkeyFile, user, passwordFile, tlsCa, tlsCertificate, tlsKey;
     // The cluster protocol version this node speaks; it reads that one and the one before.
     int protocol = kClusterProtocol;
 };

@@ -134,7 +134,7 @@ public:
         relay_.SetBans(&bans);
         relay_.SetMotd(admin.motd);
         // Kicks and bans from other nodes apply here whether or not this node takes commands itself.
-        commands_ = std::make_unique<AdminCommands>(relay_, bans, admin.bansFile, std::move(disable));
+        commands_ = std::make_unique<AdminCommands>(relay_, bans, admin.bansFile, admin.motdFile, std::move(disable));
         relay_.SetOperatorHandler([this](const OperatorAction &action) { commands_->Apply(action); });
         if (admin.socketPath.empty()) return;
         control_ = std::make_unique<ControlSocket>(

@@ -41,6 +41,8 @@ struct AdminOptions {
     std::string socketPath;
     std::string bansFile;
     std::string motd;
+    // Where `admin motd` keeps the message of the day (empty: next to the bans file, else not kept).
+    std::string motdFile;
 };
 
 // What a reload (SIGHUP) changes while pilots fly.

@@ -66,6 +66,9 @@ protected:
             fs::create_directories((dir / model).parent_path());
             std::ofstream(dir / model) << "model\n";
         }
+        // The zip's layout: the traffic models beside the plug-in, for pilots who turn them on.
+        fs::create_directories(dir / "Resources/plugins/Skorvale");
+        fs::create_symlink(testsupport::ModelsDir(), dir / "Resources/plugins/Skorvale/models");
         std::ofstream(dir / "Resources/plugins/svprefs.txt") << pilot.settings;
         if (pilot.viewOnly) std::ofstream(dir / "Resources/plugins/viewonly.txt");
         std::ofstream(dir / "script.txt") << pilot.script;
@@ -326,7 +329,9 @@ TEST_F(WineSessionTest, WindowsAndLinuxPilotsSeeAndHearEachOther) {
     }
     StartServer({"--accounts", accounts});
     const std::string spot = "0 position 47.4818 -122.3079 300 10\n0 echo start\n0.5 menu Skorvale/Toggle Plane List\n";
-    Pilot wina{"wina", Settings("wina", "WINA", "pw-wina"),
+    // WINA draws its traffic with our own models (instances and TCAS targets), the others as X-Plane's
+    // multiplayer aircraft.
+    Pilot wina{"wina", Settings("wina", "WINA", "pw-wina") + "trafficModels=1;",
                spot + "11 key Tab\n11.2 type hello from windows\n11.5 key Return\n11.7 key Tab\n",
                "Aircraft/Gliders/Swift/swift.acf"};
     wina.windows = true;
@@ -364,6 +369,17 @@ TEST_F(WineSessionTest, WindowsAndLinuxPilotsSeeAndHearEachOther) {
         << winaHeard.dump();
     EXPECT_NE(std::find(linaHeard.begin(), linaHeard.end(), "WINA: hello from windows"), linaHeard.end())
         << linaHeard.dump();
+    // The Windows plug-in's instanced traffic: LINB (online until after WINA's end) as our light single at
+    // its spot, and on TCAS under its callsign.
+    const json &instances = winaState["instances"];
+    ASSERT_EQ(instances.size(), 1u) << instances.dump();
+    EXPECT_NE(instances[0]["object"].get<std::string>().find("Skorvale/models/"), std::string::npos);
+    EXPECT_NEAR(instances[0]["lat"].get<double>(), 47.4818, 1e-3);
+    EXPECT_EQ(winaState["tcas"]["override"], 1) << winaState["tcas"].dump();
+    bool linbOnTcas = false;
+    for (const json &target : winaState["tcas"]["targets"]) linbOnTcas |= target["flight_id"] == "LINB";
+    EXPECT_TRUE(linbOnTcas) << winaState["tcas"].dump();
+
     // WINA has logged out by LINB's end: its slot is BLANK, not named.
     EXPECT_FALSE(HasRow(linbState, "WINA")) << linbState["planeList"].dump();
 
@@ -386,7 +402,9 @@ TEST_F(WineSessionTest, WindowsPilotsAreToldWhyAndComeBackAfterARestart) {
     ASSERT_EQ(std::system(command.c_str()), 0);
     StartServer({"--accounts", accounts});
     const std::string list = "0 echo start\n0.2 menu Skorvale/Toggle Plane List\n";
-    Pilot wina{"wina", Settings("wina", "WINA", "pw-wina"), list};
+    // WINA draws its traffic with our own models (instances and TCAS targets), the others as X-Plane's
+    // multiplayer aircraft.
+    Pilot wina{"wina", Settings("wina", "WINA", "pw-wina") + "trafficModels=1;", list};
     wina.windows = true;
     Pilot winb{"winb", Settings("wina", "WINB", "guess"), list};
     winb.windows = true;

@@ -72,6 +72,7 @@ for user in anna ben; do echo demo | as_service /usr/bin/skorvale-server account
 sed -i -e "s/^address = .*/address = \"$address\"/" -e "s/^http = .*/http = \"$address:8080\"/" \
   -e "s/^metrics-listen = .*/metrics-listen = \"$address:9100\"/" "$target/etc/skorvale/server.toml"
 log=$work/server.log
+install -d -m 750 "$target/run/skorvale" && in_root chown skorvale:skorvale /run/skorvale  # systemd's RuntimeDirectory
 (cd "$target/var/lib/skorvale" && exec chroot --userspec=skorvale:skorvale "$target" \
   /usr/bin/skorvale-server --config /etc/skorvale/server.toml) 2>"$log" &
 server_pid=$!
@@ -82,6 +83,12 @@ in_root /usr/bin/skorvale-server probe "$address:8080" --path / | grep -qi '<htm
   { echo "the installed map is not served" >&2; exit 1; }
 
 "$root/tests/package/two-pilots.sh" "$build" "$address" "$log" "$work"
+
+# The operators' commands as the packaged config sets them up: the server's user only, bans kept.
+as_service /usr/bin/skorvale-server admin ban 203.0.113.7 --for 1h "deb test" >/dev/null ||
+  { cat "$log" >&2; echo "admin ban failed" >&2; exit 1; }
+grep -q "203.0.113.7" "$target/var/lib/skorvale/bans" || { echo "the ban was not kept" >&2; exit 1; }
+if in_root /usr/bin/skorvale-server admin bans >/dev/null 2>&1; then echo "root used the admin socket" >&2; exit 1; fi
 
 kill -HUP "$server_pid"
 for _ in $(seq 50); do grep -q "reloaded the settings and the accounts" "$log" && break; sleep 0.1; done
@@ -96,4 +103,4 @@ in_root dpkg -r skorvale-server >/dev/null
 [ ! -e "$target/usr/bin/skorvale-server" ] || { echo "removal left the program" >&2; exit 1; }
 in_root dpkg -P skorvale-server >/dev/null
 [ -f "$target/var/lib/skorvale/accounts.db" ] || { echo "purge lost the accounts" >&2; exit 1; }
-echo "server-deb-test: installed, served two pilots, reloaded, drained and removed with the accounts kept"
+echo "server-deb-test: installed, served two pilots, took an admin ban, reloaded, drained and removed with the accounts kept"

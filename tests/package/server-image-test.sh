@@ -66,8 +66,11 @@ done
 pm logs -f "$name" >"$log" 2>&1 &
 follower=$!
 "$root/tests/package/two-pilots.sh" "$build" "$address" "$log" "$work"
+pm exec "$name" /usr/bin/skorvale-server admin ban 203.0.113.7 --for 1h "image test" >/dev/null ||
+  { cat "$log" >&2; echo "admin ban failed" >&2; exit 1; }
+grep -q "203.0.113.7" "$work/state/bans" || { echo "the ban was not kept" >&2; exit 1; }
 pm stop -t 20 "$name" >/dev/null
 wait "$follower" 2>/dev/null || true
 grep -q "signal 15" "$log" || { cat "$log" >&2; echo "the stop did not reach the server" >&2; exit 1; }
 [ "$(pm inspect --format '{{.State.ExitCode}}' "$name")" = 0 ] || { echo "the server did not exit cleanly" >&2; exit 1; }
-echo "server-image-test: healthy, served two pilots as user 10000 and drained on stop"
+echo "server-image-test: healthy, served two pilots as user 10000, took an admin ban and drained on stop"

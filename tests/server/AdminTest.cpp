@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "tests/server/ServerHarness.h"
@@ -107,6 +108,55 @@ TEST_F(AdminTest, OperatorsSeeKickBanAndTalkToPilotsAndBansOutlastARestart) {
         EXPECT_TRUE(unbanned.Connected());
         EXPECT_FALSE(unbanned.WaitClosed(300));
     }
+}
+
+TEST_F(AdminTest, AMessageOfTheDaySetByTheOperatorOutlastsARestartUntilTheConfigChanges) {
+    // The config file is older than anything the operator sets below.
+    std::string config = directory_ + "/server.toml", kept = directory_ + "/bans.motd";
+    auto configure = [&](const std::string &motd) {
+        std::ofstream(config) << "accounts = \"" << accounts_ << "\"\nadmin-socket = \"" << socket_ << "\"\nbans = \""
+                              << directory_ << "/bans\"\nrefusal-delay = 0\nmotd = \"" << motd << "\"\n";
+    };
+    auto firstLine = [&](int id) {
+        ProtocolClient pilot(address_, id);
+        pilot.Login("anna", "pw");
+        auto line = pilot.ReadLine(2000);
+        return line ? *line : std::string("(nothing)");
+    };
+    configure("from the config");
+    ASSERT_EQ(Run("touch -d '1 hour ago' " + config).exitCode, 0);
+    StartServer({"--config", config});
+    EXPECT_EQ(firstLine(21), "0|m|Server: from the config");
+
+    // Bad texts change nothing; a good one is kept next to the bans and read at the next start.
+    EXPECT_EQ(Admin("motd \"$(printf 'two\\nlines')\"").exitCode, 1);
+    EXPECT_EQ(Admin("motd \"$(head -c 600 /dev/zero | tr '\\0' x)\"").exitCode, 1);
+    EXPECT_NE(testsupport::RunCaptured("test -e " + kept, directory_).exitCode, 0);
+    testsupport::CommandResult set = Admin("motd fly safe tonight");
+    ASSERT_EQ(set.exitCode, 0) << set.err;
+    EXPECT_EQ(testsupport::ReadFile(kept), "fly safe tonight\n");
+    server_.reset();
+    StartServer({"--config", config});
+    EXPECT_EQ(firstLine(22), "0|m|Server: fly safe tonight");
+    EXPECT_TRUE(server_->WaitForLog("message of the day as last set by an operator, from " + kept));
+
+    // The operator edits the config file afterwards: its message counts from the next start.
+    server_.reset();
+    ASSERT_EQ(Run("touch -d '1 minute ago' " + kept).exitCode, 0);
+    configure("new season");
+    StartServer({"--config", config});
+    EXPECT_EQ(firstLine(23), "0|m|Server: new season");
+
+    // A kept file that is not a message of the day stops the start, saying which file and why.
+    server_.reset();
+    std::ofstream(kept) << "one\ntwo\n";
+    ASSERT_EQ(Run("touch " + kept).exitCode, 0);
+    testsupport::CommandResult refused = Run("timeout 20 '" + std::string(testsupport::ServerPath()) + "' --config " +
+                                             config + " --address " + address_);
+    EXPECT_EQ(refused.exitCode, 1) << refused.out << refused.err;
+    EXPECT_NE((refused.out + refused.err).find(kept + ": a message of the day with a control character"),
+              std::string::npos)
+        << refused.out << refused.err;
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ NatsCluster::NatsCluster(int count, const std::vector<std::string> &extra)
                                          "nats://" + address_ + ":" + std::to_string(kRoutePort + i),
                                          "--routes",
                                          routes};
-        if (count == 1) argv.resize(9);  // no cluster of one
+        if (count == 1) argv.resize(10);  // no cluster of one
         argv.insert(argv.end(), extra.begin(), extra.end());
         std::string log = dir_ + "/" + name + ".log";
         pid_t pid = fork();

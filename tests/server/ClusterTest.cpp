@@ -6,12 +6,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "server/nats/Nkey.h"
 #include "tests/server/ClusterHarness.h"
 #include "tests/support/Command.h"
 #include "tests/support/Loopback.h"
@@ -379,6 +382,14 @@ TEST_F(ClusterTest, KicksAndBansGivenOnOneNodeApplyOnEvery) {
     auto ben = Fly(*bravo_, 2, "BEN", 47.0, 8.0);
     ASSERT_TRUE(alpha_->WaitForLog("hears node bravo", 5000));
 
+    // Who is online names the node each pilot flies on.
+    testsupport::CommandResult who;
+    for (int i = 0; i < 50 && who.out.find("\nBEN\t") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        who = admin("who");
+    }
+    EXPECT_NE(who.out.find("\nBEN\tBEN\t-\tbravo\t"), std::string::npos) << who.out << who.err;
+
     // Ben flies on bravo; the operator of alpha kicks him.
     testsupport::CommandResult kicked = admin("kick BEN rude");
     EXPECT_EQ(kicked.exitCode, 0) << kicked.err;
@@ -398,6 +409,29 @@ TEST_F(ClusterTest, KicksAndBansGivenOnOneNodeApplyOnEvery) {
     flying_.clear();
     auto back = Fly(*bravo_, 4, "BEN", 47.0, 8.0);
     EXPECT_TRUE(back->Connected());
+
+    // The bans are kept in the network's store as well: a node started afterwards learns those in force
+    // (Carl's), not an ended one (Dave's), and a lifted one (Ben's) goes from its own stale --bans file.
+    ASSERT_EQ(admin("ban CARL cheating").exitCode, 0);
+    ASSERT_EQ(admin("ban DAVE --for 1s").exitCode, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::ofstream(dir + "/charlie.bans") << "BEN\t1700000000\t0\tuid 0\tan old ban\n";
+    // Whatever else is written into the store is left aside.
+    ASSERT_TRUE(nats_.Publish(2, "$KV.skorvale_bans.ban.junk", "B2\nmallory\nnot a ban"));
+    auto charlie = StartNode(testsupport::UniqueLoopbackAddress(), "charlie", nats_.Urls(2),
+                             {"--open", "--bans", dir + "/charlie.bans"});
+    ASSERT_TRUE(charlie->WaitForLog("read the network's ban store: 1 bans in force, 2 lifted or ended", 5000))
+        << charlie->Log();
+    EXPECT_EQ(charlie->CountInLog("left 1 unreadable entries of the network's ban store aside"), 1u);
+    ProtocolClient carl(charlie->Address(), 5);
+    carl.Login("CARL");
+    notice = carl.ReadLine(2000);
+    ASSERT_TRUE(notice);
+    EXPECT_EQ(*notice, "9001|m|Server: login refused: banned: cheating");
+    for (auto [id, user] : {std::pair<int, const char *>{6, "DAVE"}, {7, "BEN"}}) {
+        EXPECT_TRUE(JoinAt(*charlie, id, user)->Connected()) << user << "\n" << charlie->Log();
+    }
+    EXPECT_EQ(testsupport::ReadFile(dir + "/charlie.bans").find("BEN"), std::string::npos);
     testsupport::RemoveTree(dir);
 }
 
@@ -447,6 +481,74 @@ TEST(SecuredClusterTest, NodesUseTlsAndCredentialsAndKeepTheSecretsOutOfTheLog) 
         EXPECT_FALSE(refused.WaitForLog("login store ready", 2000)) << refused.Log();
         EXPECT_EQ(refused.CountInLog("open-sesame"), 0u);
     }
+    testsupport::RemoveTree(dir);
+}
+
+TEST(SecuredClusterTest, NodesProveThemselvesWithAnNkeyAndBadSeedFilesStopTheStart) {
+    std::string dir = testsupport::MakeTempDir("nats-nkey");
+    // Two user pairs of random key material; the server knows the first one's public key only.
+    std::random_device random;
+    auto newSeed = [&] {
+        std::string material;
+        for (int i = 0; i < 32; ++i) material += static_cast<char>(random() & 0xff);
+        return server::NkeyUserSeed(material);
+    };
+    std::string seed = newSeed(), other = newSeed();
+    auto write = [&](const std::string &name, const std::string &text) {
+        std::ofstream(dir + "/" + name) << text;
+        return dir + "/" + name;
+    };
+    std::string seedFile = write("node.nk", seed + "\n"), otherFile = write("other.nk", other + "\n");
+    std::string publicKey = server::NkeyPublicKeyOfSeedFile(seedFile);
+    ASSERT_EQ(publicKey.size(), 56u);
+    ASSERT_EQ(publicKey[0], 'U');
+    write("nats.conf", "authorization { users = [ { nkey: \"" + publicKey + "\" } ] }\n");
+    NatsCluster nats(1, {"-c", dir + "/nats.conf"});
+    ASSERT_TRUE(nats.Ready()) << nats.Log(0);
+
+    // A file that cannot serve stops the node at its start, saying why, and never shows what it holds (each
+    // node run on an address of its own, with nothing else on it).
+    std::string server = "'" + std::string(testsupport::ServerPath()) + "'";
+    std::string damaged = seed;
+    damaged[20] = damaged[20] == 'A' ? 'B' : 'A';
+    std::string operatorSeed = "SO" + seed.substr(2);
+    std::vector<std::pair<std::string, std::string>> bad = {
+        {dir + "/missing.nk", "cannot read it"},
+        {write("empty.nk", "\n# nothing here\n"), "holds no user nkey seed"},
+        {write("operator.nk", operatorSeed + "\n"), "holds no user nkey seed"},
+        {write("short.nk", seed.substr(0, 40) + "\n"), "is not a valid nkey seed"},
+        {write("damaged.nk", damaged + "\n"), "its checksum does not match"},
+        {write("both.nk", seed + "\n"), ""}};  // with a user too: one way to prove the node, not two
+    for (const auto &[file, why] : bad) {
+        std::string flags = " --open --address " + testsupport::UniqueLoopbackAddress() + " --nats " + nats.Url(0) +
+                            " --node charlie --nats-nkey " + file;
+        if (why.empty()) flags += " --nats-user node --nats-password-file " + file;
+        testsupport::CommandResult result = testsupport::RunCaptured("timeout 20 " + server + flags, dir);
+        std::string said = result.out + result.err;
+        EXPECT_EQ(result.exitCode, 1) << file << ": " << said;
+        EXPECT_NE(said.find(why.empty() ? "cannot be given with --nats-creds or --nats-user" : why), std::string::npos)
+            << file << ": " << said;
+        EXPECT_EQ(said.find(seed.substr(2, 30)), std::string::npos) << said;
+    }
+
+    // The server checks the node's signature, made by the NATS library from the seed, against the public
+    // key derived here.
+    auto node = StartNode(testsupport::UniqueLoopbackAddress(), "alpha", nats.Url(0),
+                          {"--open", "--store-replicas", "1", "--nats-nkey", seedFile});
+    ASSERT_TRUE(node->WaitForLog("login store ready")) << node->Log() << nats.Log(0);
+    EXPECT_TRUE(JoinAt(*node, 1, "ANNA")->Connected());
+    EXPECT_EQ(node->CountInLog(seed), 0u);
+    testsupport::CommandResult printed = testsupport::RunCaptured(
+        server + " --print-config --open --node alpha --nats " + nats.Url(0) + " --nats-nkey " + seedFile, dir);
+    EXPECT_NE(printed.out.find("nats-nkey=\"" + seedFile + "\""), std::string::npos) << printed.out;
+    EXPECT_EQ(printed.out.find(seed), std::string::npos);
+
+    // A seed of another pair is refused by the server.
+    ServerProcess stranger(
+        testsupport::UniqueLoopbackAddress(),
+        {"--open", "--store-replicas", "1", "--nats", nats.Url(0), "--node", "bravo", "--nats-nkey", otherFile});
+    EXPECT_FALSE(stranger.WaitForLog("login store ready", 2000)) << stranger.Log();
+
     testsupport::RemoveTree(dir);
 }
 

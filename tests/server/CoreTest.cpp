@@ -199,6 +199,20 @@ TEST(CallsignsTest, TheFirstToAskKeepsANameAndLaterOnesGetASuffix) {
     names.Release(5);
     EXPECT_EQ(names.Settle(6, "anna", 400, &displaced), "anna");
     EXPECT_EQ(names.Settle(3, "ANNA", 300, &displaced), "ANNA (3)") << "asking again keeps its own";
+
+    // The server's own name is never a pilot's, however early it asked: its chat would pass for the server's.
+    EXPECT_EQ(names.Settle(7, " SERVER", 1, &displaced), "SERVER (2)");
+    EXPECT_EQ(names.Settle(8, "Server", 2, &displaced), "Server (3)");
+    EXPECT_EQ(displaced, std::vector<int>{1});
+
+    // Nor does a lookalike in other letters: Greek Alpha, Cyrillic O, full-width N; other scripts stay apart.
+    EXPECT_EQ(names.Settle(9, "\u0391NNA", 500, &displaced), "\u0391NNA (5)");
+    EXPECT_EQ(names.Settle(10, "J\u041eE", 500, &displaced), "J\u041eE");
+    EXPECT_EQ(names.Settle(11, "joe", 600, &displaced), "joe (2)");
+    EXPECT_EQ(names.Settle(12, "\uff2e1", 600, &displaced), "\uff2e1");
+    EXPECT_EQ(names.Settle(13, "n1", 700, &displaced), "n1 (2)");
+    EXPECT_EQ(names.Settle(14, "\u0436\u0436", 700, &displaced), "\u0436\u0436");
+    EXPECT_EQ(FoldedName("\u0416\u0416"), "\u0416\u0416") << "no lookalike, no fold";
 }
 
 TEST(StreamTextTest, ModelPathsBecomeRelativeToTheAircraftFolder) {
