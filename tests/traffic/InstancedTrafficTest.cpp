@@ -54,9 +54,9 @@ Location LocationOf(Session &s, const Peer &p, double groundY) {
 }
 
 // Whether the plug-in sent `text` on its stream to the server within two seconds.
-bool Sent(Session &session, const std::string &text) {
+bool Sent(Session &session, const std::string &text, size_t connection = 0) {
     for (int i = 0; i < 200; ++i) {
-        if (session.server->StreamBytes().find(text) != std::string::npos) return true;
+        if (session.server->StreamBytes(connection).find(text) != std::string::npos) return true;
         usleep(10000);
     }
     return false;
@@ -216,6 +216,10 @@ void PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHills(simhost::XPlaneVersion
     EXPECT_TRUE(host.Instances().empty());
     EXPECT_FALSE(host.Tcas().overridden);
     EXPECT_EQ(host.Instancing().refusedCount, 0);
+    // Each login starts the relay at 19 again: the next session asks anew.
+    session.Connect();
+    host.RunFrames(2);
+    EXPECT_TRUE(Sent(session, "12345|SLOTS|63|\n", 1));
     trafficModels = 0;
     trafficLabels = 1;
 }
