@@ -8,6 +8,8 @@
 
 #include <spdlog/spdlog.h>
 
+#include <cstring>
+
 namespace server {
 
 struct ControlSocket::Client {
@@ -19,6 +21,22 @@ struct ControlSocket::Client {
     std::array<char, 4096> buffer{};
 };
 
+namespace {
+
+// True when something accepts connections on the Unix socket at `path`.
+bool Answered(const std::string &path) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    bool answered = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return answered;
+}
+
+}  // namespace
+
 std::string AdminOk(const std::string &output) { return "ok\n" + output; }
 std::string AdminError(const std::string &why) { return "error: " + why + "\n"; }
 
@@ -27,8 +45,15 @@ ControlSocket::ControlSocket(asio::io_context &io, const std::string &path, Hand
     if (path.size() >= sizeof(sockaddr_un{}.sun_path)) {
         throw std::system_error(std::make_error_code(std::errc::filename_too_long), "admin socket " + path);
     }
+    // A socket left by a server that stopped is replaced; one a running server answers on is its own.
     struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) ::unlink(path.c_str());
+    if (::lstat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+        if (Answered(path)) {
+            throw std::system_error(std::make_error_code(std::errc::address_in_use),
+                                    "admin socket " + path + ": another server takes commands there");
+        }
+        ::unlink(path.c_str());
+    }
     try {
         // Created private, not just tightened afterwards: nobody else may connect in between.
         mode_t saved = ::umask(077);

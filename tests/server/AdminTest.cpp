@@ -88,6 +88,14 @@ TEST_F(AdminTest, OperatorsSeeKickBanAndTalkToPilotsAndBansOutlastARestart) {
     EXPECT_EQ(disabled.exitCode, 0) << disabled.err;
     EXPECT_TRUE(bob.WaitForLine("9001|m|Server: session ended: this account was disabled"));
 
+    // A second server given the same socket stops with the reason rather than take the first one's commands.
+    testsupport::CommandResult second =
+        Run("timeout 10 '" + std::string(testsupport::ServerPath()) + "' --open --address " +
+            testsupport::UniqueLoopbackAddress() + " --admin-socket " + socket_);
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_NE(second.err.find("another server takes commands there"), std::string::npos) << second.err;
+    EXPECT_EQ(Admin("bans").exitCode, 0) << "the first one still takes them";
+
     // The ban outlasts a restart, until it is lifted.
     server_.reset();
     Start();
