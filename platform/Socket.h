@@ -26,6 +26,10 @@ void StopNetworking();
 // A new non-blocking socket that never raises SIGPIPE and is not inherited by child processes, or 0
 // when none could be made. Never 0 itself: a socket that lands on 0 is moved to a higher number.
 int OpenStreamSocket();
+// A datagram socket also asks for a receive buffer of kDatagramReceiveBuffer bytes (the system may give
+// less): 63 peers at 60 Hz send about 1.25 MB/s, and a frame held up by X-Plane's scenery loading must not
+// overflow Windows' 64 KiB default.
+constexpr int kDatagramReceiveBuffer = 1 << 20;
 int OpenDatagramSocket();
 void CloseSocket(int socket);
 

@@ -64,7 +64,13 @@ void StartNetworking() {}
 void StopNetworking() {}
 
 int OpenStreamSocket() { return OpenSocket(SOCK_STREAM, IPPROTO_TCP); }
-int OpenDatagramSocket() { return OpenSocket(SOCK_DGRAM, IPPROTO_UDP); }
+int OpenDatagramSocket() {
+    int socket = OpenSocket(SOCK_DGRAM, IPPROTO_UDP);
+    if (socket == 0) return 0;
+    int size = kDatagramReceiveBuffer;
+    setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    return socket;
+}
 
 void CloseSocket(int socket) {
     if (socket > 0) close(socket);

@@ -71,6 +71,8 @@ int OpenDatagramSocket() {
     BOOL report = FALSE;
     DWORD returned = 0;
     WSAIoctl(Handle(socket), SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
+    int size = kDatagramReceiveBuffer;
+    setsockopt(Handle(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&size), sizeof size);
     return socket;
 }
 
