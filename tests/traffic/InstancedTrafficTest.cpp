@@ -62,6 +62,12 @@ bool Sent(Session &session, const std::string &text, size_t connection = 0) {
     return false;
 }
 
+// The zip's layout: the models beside the plug-in, under X-Plane's folder.
+bool PutModelsBesideThePlugin(const testsupport::ScratchDir &dir) {
+    return dir.Ok() && mkdir(dir.Path("Resources/plugins/Skorvale").c_str(), 0700) == 0 &&
+           symlink(testsupport::ModelsDir(), dir.Path("Resources/plugins/Skorvale/models").c_str()) == 0;
+}
+
 std::vector<std::string> LabelsDrawn(const simhost::Host &host) {
     std::vector<std::string> out;
     for (const simhost::DrawnString &s : host.LastFrame().strings)
@@ -71,10 +77,7 @@ std::vector<std::string> LabelsDrawn(const simhost::Host &host) {
 
 void PeersAreInstancesOnTcasWithLabelsAndWheelsOnTheHills(simhost::XPlaneVersion version) {
     testsupport::ScratchDir dir;
-    ASSERT_TRUE(dir.Ok());
-    // The zip's layout: the models beside the plug-in, under X-Plane's folder.
-    ASSERT_EQ(mkdir(dir.Path("Resources/plugins/Skorvale").c_str(), 0700), 0);
-    ASSERT_EQ(symlink(testsupport::ModelsDir(), dir.Path("Resources/plugins/Skorvale/models").c_str()), 0);
+    ASSERT_TRUE(PutModelsBesideThePlugin(dir));
     Session session;
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     simhost::Host &host = session.host;
@@ -240,9 +243,7 @@ namespace {
 // every peer is drawn and its row says as what; a peer flipping between two models loads each once.
 TEST(InstancedTraffic, HiddenPeersPointToOurModelsAndModelSpamLoadsNothingTwice) {
     testsupport::ScratchDir dir;
-    ASSERT_TRUE(dir.Ok());
-    ASSERT_EQ(mkdir(dir.Path("Resources/plugins/Skorvale").c_str(), 0700), 0);
-    ASSERT_EQ(symlink(testsupport::ModelsDir(), dir.Path("Resources/plugins/Skorvale/models").c_str()), 0);
+    ASSERT_TRUE(PutModelsBesideThePlugin(dir));
     Session session;
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     simhost::Host &host = session.host;
